@@ -1,0 +1,128 @@
+#include <algorithm>
+#include <cstring>
+
+#include "archive/archive.hpp"
+#include "bitmap/bitmap_file.hpp"
+#include "bitmap/bitmap_writers.hpp"
+#include "common/big_endian.hpp"
+
+namespace {
+
+constexpr std::size_t run_head_size = 8;
+constexpr std::int32_t shortest_screen_bank = 577;
+
+// Reads the palette head; false (after the message) when the record is too short for the head
+// or for `tables_per_frame` 4-byte tables of N entries, in which case the N declared frames are
+// still counted.
+bool read_palette_head(extraction_state& state, std::size_t tables_per_frame,
+                       std::int32_t& frame_counter, std::int32_t entry_number,
+                       std::uint32_t& frame_count) {
+  if (state.record_size < palette_head_size) {
+    report_broken_record(state, entry_number);
+    return false;
+  }
+  const std::uint8_t* record = state.record_buffer.get();
+  frame_count = u16be(record + 514);
+  if (palette_head_size + tables_per_frame * 4 * frame_count > state.record_size) {
+    report_broken_record(state, entry_number);
+    frame_counter += static_cast<std::int32_t>(frame_count);
+    return false;
+  }
+  std::memcpy(state.palette.data(), record, palette_size);
+  return true;
+}
+
+} // namespace
+
+void extract_frame_bank(extraction_state& state, const std::string& base_name,
+                        std::int32_t& frame_counter, std::int32_t entry_number) {
+  std::uint32_t frame_count = 0;
+  if (!read_palette_head(state, 2, frame_counter, entry_number, frame_count)) {
+    return;
+  }
+  const std::uint8_t* record = state.record_buffer.get();
+  const std::size_t pixel_area = palette_head_size + 8 * std::size_t{frame_count};
+  for (std::uint32_t k = 0; k < frame_count; ++k) {
+    const std::int32_t counter = frame_counter++;
+    const std::uint8_t* size = record + palette_head_size + 4 * (frame_count + k);
+    const std::int64_t width = u16be(size);
+    const std::int64_t height = u16be(size + 2);
+    const std::size_t start = pixel_area + u24be(record + palette_head_size + 4 * k + 1);
+    if (!indexed_frame_fits(width, height) || start > state.record_size ||
+        width * height > static_cast<std::int64_t>(state.record_size - start)) {
+      report_broken_frame(state, bitmap_path(state, base_name, indexed_suffix(counter)));
+      continue;
+    }
+    state.image_width = static_cast<std::int32_t>(width);
+    state.image_height = static_cast<std::int32_t>(height);
+    std::memcpy(state.pixel_buffer.get(), record + start, static_cast<std::size_t>(width * height));
+    write_indexed_bitmap(state, base_name, counter);
+  }
+}
+
+void extract_screen_bank(extraction_state& state, const std::string& base_name,
+                         std::int32_t record_length, std::int32_t& frame_counter,
+                         std::int32_t entry_number) {
+  if (record_length < shortest_screen_bank) {
+    return;
+  }
+  state.image_width = screen_width;
+  state.image_height = screen_height;
+  std::uint32_t frame_count = 0;
+  if (!read_palette_head(state, 1, frame_counter, entry_number, frame_count)) {
+    return;
+  }
+  const std::uint8_t* record = state.record_buffer.get();
+  const std::size_t packed_area = palette_head_size + 4 * std::size_t{frame_count};
+  for (std::uint32_t k = 0; k < frame_count; ++k) {
+    const std::int32_t counter = frame_counter++;
+    const std::size_t start = packed_area + u24be(record + palette_head_size + 4 * k + 1);
+    const std::size_t available = start < state.record_size ? state.record_size - start : 0;
+    const run_expansion expansion =
+        expand_runs(record + std::min(start, state.record_size), available,
+                    state.pixel_buffer.get(), pixel_buffer_size);
+    if (!expansion.complete) {
+      report_broken_frame(state, bitmap_path(state, base_name, indexed_suffix(counter)));
+      continue;
+    }
+    write_indexed_bitmap(state, base_name, counter);
+  }
+}
+
+run_expansion expand_runs(const std::uint8_t* source, std::size_t source_size,
+                          std::uint8_t* destination, std::size_t destination_size) {
+  if (source_size < run_head_size) {
+    return {0, false};
+  }
+  const std::size_t wanted = u24be(source + 5);
+  std::size_t read = run_head_size;
+  std::size_t produced = 0;
+  // L is tested only before each packet: the packet that crosses it is written whole.
+  while (produced < wanted) {
+    if (produced >= destination_size) {
+      break; // the rest would land outside the destination
+    }
+    if (read >= source_size) {
+      return {produced, false};
+    }
+    const std::uint8_t control = source[read++];
+    const std::size_t room = destination_size - produced;
+    if (control & 0x80) {
+      const std::size_t count = 256 - control;
+      if (count > source_size - read) {
+        return {produced, false};
+      }
+      std::memcpy(destination + produced, source + read, std::min(count, room));
+      read += count;
+      produced += std::min(count, room);
+    } else {
+      const std::size_t count = control + 2u;
+      if (read >= source_size) {
+        return {produced, false};
+      }
+      std::memset(destination + produced, source[read++], std::min(count, room));
+      produced += std::min(count, room);
+    }
+  }
+  return {produced, true};
+}

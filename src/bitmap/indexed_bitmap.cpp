@@ -1,0 +1,46 @@
+#include <cstdint>
+
+#include "bitmap/bitmap_file.hpp"
+#include "bitmap/bitmap_writers.hpp"
+#include "common/colour.hpp"
+
+namespace {
+
+constexpr std::size_t colour_table_size = 256 * 4;
+
+void put_colour_table(std::uint8_t* at, const std::uint8_t* palette) {
+  for (std::size_t i = 0; i < 256; ++i) {
+    const std::uint32_t word = static_cast<std::uint32_t>(palette[2 * i]) << 8 | palette[2 * i + 1];
+    at[4 * i] = colour_blue(word);
+    at[4 * i + 1] = colour_green(word);
+    at[4 * i + 2] = colour_red(word);
+    at[4 * i + 3] = 0;
+  }
+}
+
+} // namespace
+
+bool indexed_frame_fits(std::int64_t width, std::int64_t height) {
+  return width >= 0 && height >= 0 &&
+         width * height <= static_cast<std::int64_t>(pixel_buffer_size);
+}
+
+void write_indexed_bitmap(extraction_state& state, const std::string& base_name,
+                          std::int32_t frame_counter) {
+  const std::string path = bitmap_path(state, base_name, indexed_suffix(frame_counter));
+  const auto row_bytes = static_cast<std::size_t>(state.image_width);
+  const auto height = static_cast<std::size_t>(state.image_height);
+
+  std::uint8_t head[bitmap_header_size + colour_table_size];
+  put_bitmap_header(
+      head,
+      {static_cast<std::uint32_t>(
+           colour_table_size + (row_bytes + row_padding(row_bytes)) * height + bitmap_header_size),
+       colour_table_size + bitmap_header_size, state.image_width, state.image_height, 8, 256});
+  put_colour_table(head + bitmap_header_size, state.palette.data());
+
+  open_bitmap(state, path, "file create errror.[%s]\n");
+  write_bitmap_bytes(state, path, head, sizeof head);
+  write_bitmap_rows(state, path, state.pixel_buffer.get(), row_bytes, state.image_height);
+  close_bitmap(state, path);
+}

@@ -1,0 +1,15 @@
+// A 16-bit colour word: bit 15 unused, then 5 bits each of blue, green and red.
+// Each channel becomes 8 bits by a shift left of 3, so its low three bits are zero.
+#pragma once
+
+#include <cstdint>
+
+inline std::uint8_t colour_blue(std::uint32_t word) {
+  return static_cast<std::uint8_t>((word & 0x7C00) >> 7);
+}
+inline std::uint8_t colour_green(std::uint32_t word) {
+  return static_cast<std::uint8_t>((word & 0x03E0) >> 2);
+}
+inline std::uint8_t colour_red(std::uint32_t word) {
+  return static_cast<std::uint8_t>((word & 0x001F) << 3);
+}

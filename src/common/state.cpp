@@ -1,0 +1,35 @@
+#include "common/state.hpp"
+
+#include <new>
+#include <vector>
+
+namespace {
+
+std::unique_ptr<std::uint8_t[]> zeroed_bytes(std::size_t size) {
+  return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[size]());
+}
+
+} // namespace
+
+bool allocate_working_buffers(extraction_state& state) {
+  // All three are asked for before any failure is reported.
+  state.pixel_buffer = zeroed_bytes(pixel_buffer_size);
+  state.record_buffer = zeroed_bytes(record_buffer_size);
+  state.index_buffer = zeroed_bytes(index_buffer_size);
+  return state.pixel_buffer && state.record_buffer && state.index_buffer;
+}
+
+std::string format_message(const char* format, const std::string& name) {
+  const int length = std::snprintf(nullptr, 0, format, name.c_str());
+  if (length <= 0) {
+    return {};
+  }
+  std::vector<char> text(static_cast<std::size_t>(length) + 1);
+  std::snprintf(text.data(), text.size(), format, name.c_str());
+  return std::string(text.data(), static_cast<std::size_t>(length));
+}
+
+void say(extraction_state& state, const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), state.console);
+  std::fflush(state.console);
+}

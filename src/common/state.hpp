@@ -1,0 +1,48 @@
+// The values shared by every stage of one run: the working buffers, the current
+// frame and palette, the open archive, and where console text goes.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+inline constexpr std::size_t pixel_buffer_size = 0x80000;
+inline constexpr std::size_t record_buffer_size = 0x80000;
+inline constexpr std::size_t index_buffer_size = 62152;
+inline constexpr std::size_t palette_size = 512;
+
+struct extraction_state {
+  std::string program_folder; // folder of the program file, separator included; bitmaps go here
+  std::unique_ptr<std::uint8_t[]> index_buffer;
+  std::unique_ptr<std::uint8_t[]> record_buffer;
+  std::unique_ptr<std::uint8_t[]> pixel_buffer;
+  std::array<std::uint8_t, palette_size> palette{};
+  std::int32_t image_width = 0;
+  std::int32_t image_height = 0;
+
+  std::FILE* archive_stream = nullptr;
+  std::string archive_path;    // named in messages about damaged records
+  std::size_t record_size = 0; // bytes actually read for the current record
+
+  std::FILE* output_stream = nullptr;
+  std::FILE* console = stdout;
+
+  bool incomplete = false; // a frame or record could not be written; the run ends with status 1
+};
+
+// Allocates the three working buffers, zero-filled. False when any of them could not be had.
+bool allocate_working_buffers(extraction_state& state);
+
+// A failure that ends the run at once: the message is printed and the status is 1.
+struct fatal_error {
+  std::string message;
+};
+
+// printf-style text with one file name, as used by every message of the tool.
+std::string format_message(const char* format, const std::string& name);
+
+// Writes text to the console and flushes it, so progress shows at once.
+void say(extraction_state& state, const std::string& text);

@@ -1,0 +1,18 @@
+// The program's entry: chooses the inputs, finds the index files, pairs each with its archive
+// and extracts it. Returns the exit status: 0 after a complete run, 1 otherwise.
+#pragma once
+
+#include <set>
+#include <string>
+
+#include "common/state.hpp"
+
+int run_ofb2bmp(int argc, char** argv);
+
+// Extracts every index file matched by one input path. `done` holds the index files already
+// extracted in this run, so none is done twice.
+void process_input(extraction_state& state, const std::string& input, std::set<std::string>& done);
+
+// Reads one index file, opens its archive and extracts the pair.
+void process_index_file(extraction_state& state, const std::string& index_path,
+                        const std::string& file_name);

@@ -1,0 +1,33 @@
+// What the driver needs from the operating system, one implementation per platform.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "driver/paths.hpp"
+
+struct folder_entry {
+  std::string name;
+  bool is_folder;
+};
+
+// How this platform's paths are taken apart.
+const path_syntax& native_path_syntax();
+
+// The full path of the running program file (not what was typed to start it).
+std::string program_file_path();
+
+// The inputs named on the command line.
+std::vector<std::string> input_arguments(int argc, char** argv);
+
+// Asks the user for one index file. False when the user cancelled (or could not be asked).
+bool ask_for_input_path(std::string& chosen);
+
+// The entries of one folder whose names match the last component of `pattern` ('*' and '?'
+// as wildcards), in the order they are to be processed.
+std::vector<folder_entry> find_matching_entries(const std::string& pattern);
+
+// The name under which the file `path` is to be opened: `path` itself, or where the platform's
+// names are case-sensitive and no file has that exact name, the entry of the same folder whose
+// name equals it ignoring letter case.
+std::string paired_file_name(const std::string& path);

@@ -1,0 +1,174 @@
+// POSIX: '/' separates folders, names are matched ignoring ASCII letter case as the Windows
+// search does, and the open-file dialog becomes a prompt on the terminal.
+#include <dirent.h>
+#include <fnmatch.h>
+#include <iconv.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <strings.h>
+
+#include "driver/platform.hpp"
+#include "driver/texts.hpp"
+
+namespace {
+
+// '*' and '?' are wildcards; every other byte, '[' and '\' included, matches itself.
+std::string literal_fnmatch_pattern(const std::string& pattern) {
+  std::string escaped;
+  for (const char c : pattern) {
+    if (c != '*' && c != '?') {
+      escaped += '\\';
+    }
+    escaped += c;
+  }
+  return escaped;
+}
+
+char ascii_lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool equal_ignoring_case(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return ascii_lower(x) == ascii_lower(y);
+         });
+}
+
+// Name order ignoring case, then bytewise, so runs are reproducible.
+bool comes_before(const folder_entry& a, const folder_entry& b) {
+  const auto lower_less = [](char x, char y) {
+    return static_cast<unsigned char>(ascii_lower(x)) < static_cast<unsigned char>(ascii_lower(y));
+  };
+  if (std::lexicographical_compare(a.name.begin(), a.name.end(), b.name.begin(), b.name.end(),
+                                   lower_less)) {
+    return true;
+  }
+  if (std::lexicographical_compare(b.name.begin(), b.name.end(), a.name.begin(), a.name.end(),
+                                   lower_less)) {
+    return false;
+  }
+  return a.name < b.name;
+}
+
+bool is_folder(const std::string& path) {
+  struct stat status {};
+  return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+// All entries of a folder ("" for the current one), "." and ".." left out, in name order.
+std::vector<folder_entry> list_folder(const std::string& folder) {
+  std::vector<folder_entry> entries;
+  DIR* directory = opendir(folder.empty() ? "." : folder.c_str());
+  if (directory == nullptr) {
+    return entries;
+  }
+  while (const dirent* found = readdir(directory)) {
+    const std::string name = found->d_name;
+    if (name != "." && name != "..") {
+      entries.push_back({name, false});
+    }
+  }
+  closedir(directory);
+  std::sort(entries.begin(), entries.end(), comes_before);
+  return entries;
+}
+
+std::string terminal_text(const char* shift_jis) {
+  iconv_t converter = iconv_open("UTF-8", "SHIFT_JIS");
+  if (converter == reinterpret_cast<iconv_t>(-1)) {
+    return shift_jis;
+  }
+  std::string input = shift_jis;
+  std::string output(input.size() * 4, '\0');
+  char* in = input.data();
+  char* out = output.data();
+  std::size_t in_left = input.size();
+  std::size_t out_left = output.size();
+  const bool converted =
+      iconv(converter, &in, &in_left, &out, &out_left) != static_cast<size_t>(-1);
+  iconv_close(converter);
+  if (!converted) {
+    return shift_jis;
+  }
+  output.resize(output.size() - out_left);
+  return output;
+}
+
+} // namespace
+
+const path_syntax& native_path_syntax() {
+  return posix_path_syntax;
+}
+
+std::string program_file_path() {
+  std::string path(256, '\0');
+  for (;;) {
+    const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
+    if (length < 0) {
+      return {};
+    }
+    if (static_cast<std::size_t>(length) < path.size()) {
+      path.resize(static_cast<std::size_t>(length));
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+std::vector<std::string> input_arguments(int argc, char** argv) {
+  // The shell has expanded wildcards already, so every argument is an input.
+  return std::vector<std::string>(argv + std::min(argc, 1), argv + argc);
+}
+
+bool ask_for_input_path(std::string& chosen) {
+  if (!isatty(STDIN_FILENO)) {
+    return false;
+  }
+  std::fprintf(stderr, "%s (%s)\n", terminal_text(filter_description).c_str(), filter_pattern);
+  for (;;) {
+    std::fprintf(stderr, "File name: ");
+    std::fflush(stderr);
+    std::string line;
+    if (!std::getline(std::cin, line) || line.empty()) {
+      return false;
+    }
+    const std::string folder = folder_prefix(line, posix_path_syntax);
+    if (folder.empty() || is_folder(folder)) {
+      chosen = line;
+      return true;
+    }
+    std::fprintf(stderr, "No such folder: %s\n", folder.c_str());
+  }
+}
+
+std::vector<folder_entry> find_matching_entries(const std::string& pattern) {
+  const std::string folder = folder_prefix(pattern, posix_path_syntax);
+  const std::string name_pattern = literal_fnmatch_pattern(pattern.substr(folder.size()));
+  std::vector<folder_entry> matches;
+  for (folder_entry& entry : list_folder(folder)) {
+    if (fnmatch(name_pattern.c_str(), entry.name.c_str(), FNM_CASEFOLD) == 0) {
+      entry.is_folder = is_folder(folder + entry.name);
+      matches.push_back(entry);
+    }
+  }
+  return matches;
+}
+
+std::string paired_file_name(const std::string& path) {
+  if (access(path.c_str(), F_OK) == 0) {
+    return path;
+  }
+  const std::string folder = folder_prefix(path, posix_path_syntax);
+  const std::string name = path.substr(folder.size());
+  for (const folder_entry& entry : list_folder(folder)) {
+    if (equal_ignoring_case(entry.name, name)) {
+      return folder + entry.name;
+    }
+  }
+  return path;
+}

@@ -1,0 +1,223 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+
+#include "bitmap/bitmap_file.hpp"
+#include "bitmap/bitmap_writers.hpp"
+#include "test_support.hpp"
+
+namespace {
+
+struct suffix_case {
+  std::int32_t counter;
+  const char* direct;
+  const char* indexed;
+};
+
+TEST(BitmapNames, SuffixesFollowTheDigitRuleAndGrowPastZ) {
+  const suffix_case cases[] = {{0, "00", "000"},
+                               {10, "0A", "00A"},
+                               {16, "10", "010"},
+                               {26, "1A", "01A"},
+                               {169, "A9", "0A9"},
+                               {255, "FF", "0FF"},
+                               {256, "G0", "100"},
+                               {380, "NC", "17C"},
+                               {35 * 16 + 15, "ZF", "23F"},
+                               {36 * 16, "100", "240"},
+                               {35 * 256 + 255, "FZF", "ZFF"},
+                               {36 * 256, "G00", "1000"},
+                               {9'633'645, "CWL2D", "T1B6D"}};
+  for (const suffix_case& c : cases) {
+    EXPECT_EQ(direct_suffix(c.counter), c.direct) << c.counter;
+    EXPECT_EQ(indexed_suffix(c.counter), c.indexed) << c.counter;
+  }
+}
+
+TEST(BitmapNames, PathJoinsFolderBaseSuffixAndUpperCaseExtension) {
+  extraction_state state;
+  state.program_folder = "C:\\TOOLS\\";
+  EXPECT_EQ(bitmap_path(state, "PICS", direct_suffix(26)), "C:\\TOOLS\\PICS1A.BMP");
+  EXPECT_EQ(bitmap_path(state, "PICS", indexed_suffix(26)), "C:\\TOOLS\\PICS01A.BMP");
+}
+
+TEST(BitmapFields, LittleEndianWriters) {
+  std::uint8_t bytes[6] = {};
+  put_u16le(bytes, 0xBEEF);
+  put_u32le(bytes + 2, 0x12345678);
+  const std::uint8_t expected[6] = {0xEF, 0xBE, 0x78, 0x56, 0x34, 0x12};
+  EXPECT_EQ(std::memcmp(bytes, expected, 6), 0);
+}
+
+TEST(ColourWords, ExpandInPlaceToBlueGreenRed) {
+  // Words as stored: 7FFF, 001F, 7C00, 03E0, 8000 (bit 15 alone), FFFF.
+  std::uint8_t pixels[18] = {0x7F, 0xFF, 0x00, 0x1F, 0x7C, 0x00,
+                             0x03, 0xE0, 0x80, 0x00, 0xFF, 0xFF};
+  expand_colour_words(pixels, 6);
+  const std::uint8_t expected[18] = {0xF8, 0xF8, 0xF8, 0x00, 0x00, 0xF8, 0xF8, 0x00, 0x00,
+                                     0x00, 0xF8, 0x00, 0x00, 0x00, 0x00, 0xF8, 0xF8, 0xF8};
+  EXPECT_EQ(std::memcmp(pixels, expected, 18), 0);
+}
+
+class BitmapWriters : public ::testing::Test {
+protected:
+  scratch_folder folder;
+  test_state t{folder.path};
+
+  byte_vector written(const char* name) { return read_whole_file(folder.path / name); }
+
+  void set_frame(std::int32_t width, std::int32_t height, const byte_vector& pixels) {
+    t.state.image_width = width;
+    t.state.image_height = height;
+    std::copy(pixels.begin(), pixels.end(), t.state.pixel_buffer.get());
+  }
+};
+
+TEST_F(BitmapWriters, DirectHeaderMatchesTheFixedLayout) {
+  byte_vector words(5 * 2 * 2);
+  set_frame(5, 2, words);
+  write_direct_bitmap(t.state, "PICS", 0);
+  const byte_vector file = written("PICS00.BMP");
+  ASSERT_EQ(file.size(), 86u);
+  const std::uint8_t header[54] = {'B', 'M', 86, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,  40,
+                                   0,   0,   0,  5, 0, 0, 0, 2, 0, 0, 0,  1, 0, 24, 0};
+  EXPECT_EQ(std::memcmp(file.data(), header, 54), 0);
+}
+
+TEST_F(BitmapWriters, DirectRowsAreBottomUpAndPaddedToFourBytes) {
+  for (std::int32_t width = 1; width <= 5; ++width) {
+    // Two rows: the top row all red (001F), the bottom row all blue (7C00).
+    byte_vector words;
+    for (int i = 0; i < width; ++i) {
+      words.insert(words.end(), {0x00, 0x1F});
+    }
+    for (int i = 0; i < width; ++i) {
+      words.insert(words.end(), {0x7C, 0x00});
+    }
+    set_frame(width, 2, words);
+    write_direct_bitmap(t.state, "W", width);
+    const byte_vector file = written(("W0" + std::to_string(width) + ".BMP").c_str());
+    const std::size_t row = 3 * width + (4 - 3 * width % 4) % 4;
+    ASSERT_EQ(file.size(), 54 + 2 * row) << width;
+    EXPECT_EQ(le32(file, 2), file.size());
+    for (int x = 0; x < width; ++x) {
+      EXPECT_EQ(file[54 + 3 * x], 0xF8) << "bottom row first: blue";
+      EXPECT_EQ(file[54 + row + 3 * x + 2], 0xF8) << "then the top row: red";
+    }
+    for (std::size_t pad = 3 * width; pad < row; ++pad) {
+      EXPECT_EQ(file[54 + pad], 0) << width;
+      EXPECT_EQ(file[54 + row + pad], 0) << width;
+    }
+  }
+}
+
+TEST_F(BitmapWriters, EmptyFramesGiveHeadersAlone) {
+  const std::pair<std::int32_t, std::int32_t> sizes[] = {{0, 7}, {7, 0}, {0, 0}};
+  for (const auto& [width, height] : sizes) {
+    set_frame(width, height, {});
+    write_direct_bitmap(t.state, "E", 0);
+    EXPECT_EQ(written("E00.BMP").size(), 54u);
+    write_indexed_bitmap(t.state, "E", 0);
+    const byte_vector indexed = written("E000.BMP");
+    EXPECT_EQ(indexed.size(), 1078u);
+    EXPECT_EQ(le32(indexed, 2), 1078u);
+  }
+}
+
+TEST_F(BitmapWriters, IndexedHeaderAndColourTable) {
+  t.state.palette.fill(0);
+  const std::uint8_t words[][2] = {
+      {0x7C, 0x00}, {0x00, 0x1F}, {0x03, 0xE0}, {0xFF, 0xFF}, {0x80, 0x00}};
+  for (std::size_t i = 0; i < 5; ++i) {
+    t.state.palette[2 * i] = words[i][0];
+    t.state.palette[2 * i + 1] = words[i][1];
+  }
+  set_frame(352, 240, byte_vector(352 * 240, 3));
+  write_indexed_bitmap(t.state, "SCR", 10);
+  const byte_vector file = written("SCR00A.BMP");
+  ASSERT_EQ(file.size(), 1024u + 352 * 240 + 54);
+  EXPECT_EQ(le32(file, 2), file.size());
+  EXPECT_EQ(le32(file, 10), 1078u);
+  EXPECT_EQ(le32(file, 14), 40u);
+  EXPECT_EQ(le32(file, 18), 352u);
+  EXPECT_EQ(le32(file, 22), 240u);
+  EXPECT_EQ(le16(file, 26), 1);
+  EXPECT_EQ(le16(file, 28), 8);
+  EXPECT_EQ(le32(file, 30), 0u);
+  EXPECT_EQ(le32(file, 46), 256u);
+  EXPECT_EQ(le32(file, 50), 0u);
+  const std::uint8_t table[5][4] = {
+      {0xF8, 0, 0, 0}, {0, 0, 0xF8, 0}, {0, 0xF8, 0, 0}, {0xF8, 0xF8, 0xF8, 0}, {0, 0, 0, 0}};
+  EXPECT_EQ(std::memcmp(file.data() + 54, table, sizeof table), 0);
+  EXPECT_EQ(file.back(), 3);
+}
+
+TEST_F(BitmapWriters, IndexedRowsPaddedAndPixelsKeptAsTheyAre) {
+  for (std::int32_t width = 1; width <= 5; ++width) {
+    byte_vector pixels;
+    for (int i = 0; i < 2 * width; ++i) {
+      pixels.push_back(static_cast<std::uint8_t>(i < width ? 0xFF : i));
+    }
+    set_frame(width, 2, pixels);
+    write_indexed_bitmap(t.state, "I", width);
+    const byte_vector file = written(("I00" + std::to_string(width) + ".BMP").c_str());
+    const std::size_t row = width + (4 - width % 4) % 4;
+    ASSERT_EQ(file.size(), 1078 + 2 * row);
+    EXPECT_EQ(le32(file, 2), file.size());
+    for (int x = 0; x < width; ++x) {
+      EXPECT_EQ(file[1078 + x], width + x) << "bottom row first";
+      EXPECT_EQ(file[1078 + row + x], 0xFF);
+    }
+    for (std::size_t pad = width; pad < row; ++pad) {
+      EXPECT_EQ(file[1078 + pad] | file[1078 + row + pad], 0);
+    }
+    EXPECT_EQ(std::memcmp(t.state.pixel_buffer.get(), pixels.data(), pixels.size()), 0)
+        << "pixel_buffer is left unchanged";
+  }
+}
+
+TEST_F(BitmapWriters, ExistingBitmapIsReplaced) {
+  std::ofstream(folder.path / "OLD00.BMP") << std::string(5000, 'x');
+  set_frame(1, 1, {0x00, 0x00});
+  write_direct_bitmap(t.state, "OLD", 0);
+  EXPECT_EQ(written("OLD00.BMP").size(), 58u);
+}
+
+TEST_F(BitmapWriters, UncreatableFileEndsTheRunWithEachWritersMessage) {
+  t.state.program_folder = (folder.path / "missing/").string();
+  set_frame(1, 1, {0, 0});
+  const std::string base = t.state.program_folder + "X";
+  try {
+    write_direct_bitmap(t.state, "X", 0);
+    FAIL() << "no failure";
+  } catch (const fatal_error& failure) {
+    EXPECT_EQ(failure.message, "file create error![" + base + "00.BMP]\n");
+  }
+  try {
+    write_indexed_bitmap(t.state, "X", 0);
+    FAIL() << "no failure";
+  } catch (const fatal_error& failure) {
+    EXPECT_EQ(failure.message, "file create errror.[" + base + "000.BMP]\n");
+  }
+}
+
+TEST_F(BitmapWriters, WriteFailureRemovesTheFileAndEndsTheRun) {
+  // /dev/full takes the bytes into its buffer and refuses them when they are flushed.
+  const auto path = folder.path / "PART.BMP";
+  std::ofstream(path) << "partial";
+  t.state.output_stream = std::fopen("/dev/full", "wb");
+  ASSERT_NE(t.state.output_stream, nullptr);
+  const std::uint8_t bytes[100] = {};
+  write_bitmap_bytes(t.state, path.string(), bytes, sizeof bytes);
+  try {
+    close_bitmap(t.state, path.string());
+    FAIL() << "no failure";
+  } catch (const fatal_error& failure) {
+    EXPECT_EQ(failure.message, "file write error![" + path.string() + "]\n");
+  }
+  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_EQ(t.state.output_stream, nullptr);
+}
+
+} // namespace

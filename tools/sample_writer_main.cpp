@@ -1,0 +1,39 @@
+// sample_writer <folder> [--large]: writes one index/archive pair of each kind into folder.
+#include "sample_writer.hpp"
+
+#include <exception>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <string_view>
+
+namespace {
+
+void write_and_report(const std::filesystem::path& folder, const std::string& name,
+                      const archive_pair& pair) {
+  write_pair(folder, name, pair);
+  std::cout << "wrote " << (folder / name).string() << ".OFB/.BIN (" << pair.index.size() / 8
+            << " records)\n";
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2 || argc > 3 || (argc == 3 && std::string_view(argv[2]) != "--large")) {
+    std::cerr << "usage: sample_writer <folder> [--large]\n";
+    return 1;
+  }
+  const std::filesystem::path folder = argv[1];
+  const bool large = argc == 3;
+  try {
+    std::filesystem::create_directories(folder);
+    write_and_report(folder, "PICS", large ? direct_sample(256, 224) : direct_sample(64, 48));
+    write_and_report(folder, "BFIL",
+                     large ? frame_bank_sample(40, 64, 128) : frame_bank_sample(3, 16, 48));
+    write_and_report(folder, "GFIL", large ? screen_bank_sample(12) : screen_bank_sample(1));
+  } catch (const std::exception& error) {
+    std::cerr << "sample_writer: " << error.what() << "\n";
+    return 1;
+  }
+  return 0;
+}
