@@ -1,0 +1,93 @@
+// Windows: the standard open-file dialog, the platform's own file search (which ignores
+// letter case) and the path of the running module. Paths are ANSI code page bytes.
+#include <windows.h>
+
+#include <commdlg.h>
+
+#include <string>
+
+#include "driver/platform.hpp"
+#include "driver/texts.hpp"
+
+namespace {
+
+bool ansi_lead_byte(unsigned char byte) {
+  return IsDBCSLeadByte(byte) != 0;
+}
+
+const path_syntax windows_path_syntax{"\\/:", ansi_lead_byte};
+
+constexpr DWORD dialog_buffer_size = 256;
+
+} // namespace
+
+const path_syntax& native_path_syntax() {
+  return windows_path_syntax;
+}
+
+std::string program_file_path() {
+  // A return value equal to the buffer size means the path was cut short: try a larger buffer.
+  std::string path(MAX_PATH, '\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) {
+      return {};
+    }
+    if (length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+std::vector<std::string> input_arguments(int argc, char** argv) {
+  // Only the first argument names the input; wildcards in it reach the file search unexpanded.
+  if (argc < 2) {
+    return {};
+  }
+  return {argv[1]};
+}
+
+bool ask_for_input_path(std::string& chosen) {
+  // Description, terminator, pattern, terminator; c_str() adds the list's extra terminator.
+  std::string filter = filter_description;
+  filter += '\0';
+  filter += filter_pattern;
+  filter += '\0';
+  char file[dialog_buffer_size] = {};
+
+  OPENFILENAMEA dialog{};
+  // The NT4-style size of this build's record: 76 bytes is right for 32-bit programs only.
+  dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+  dialog.hwndOwner = nullptr;
+  dialog.lpstrFilter = filter.c_str();
+  dialog.nFilterIndex = 1;
+  dialog.lpstrFile = file;
+  dialog.nMaxFile = dialog_buffer_size;
+  dialog.Flags = OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
+  if (GetOpenFileNameA(&dialog) == 0) {
+    return false;
+  }
+  chosen = file;
+  return true;
+}
+
+std::vector<folder_entry> find_matching_entries(const std::string& pattern) {
+  std::vector<folder_entry> matches;
+  WIN32_FIND_DATAA found{};
+  const HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    return matches;
+  }
+  do {
+    matches.push_back({found.cFileName, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+  } while (FindNextFileA(search, &found) != 0);
+  FindClose(search);
+  return matches;
+}
+
+std::string paired_file_name(const std::string& path) {
+  // Opening a file ignores letter case here, so the archive's name needs no search.
+  return path;
+}
