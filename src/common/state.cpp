@@ -16,6 +16,7 @@ bool allocate_working_buffers(extraction_state& state) {
   state.pixel_buffer = zeroed_bytes(pixel_buffer_size);
   state.record_buffer = zeroed_bytes(record_buffer_size);
   state.index_buffer = zeroed_bytes(index_buffer_size);
+  state.output_buffer.reset(new (std::nothrow) std::uint8_t[output_buffer_size]);
   return state.pixel_buffer && state.record_buffer && state.index_buffer;
 }
 

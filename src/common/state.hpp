@@ -13,6 +13,8 @@ inline constexpr std::size_t pixel_buffer_size = 0x80000;
 inline constexpr std::size_t record_buffer_size = 0x80000;
 inline constexpr std::size_t index_buffer_size = 62152;
 inline constexpr std::size_t palette_size = 512;
+// Room for a whole bitmap of the usual sizes, so each goes to its file with one write call.
+inline constexpr std::size_t output_buffer_size = 0x40000;
 
 struct extraction_state {
   std::string program_folder; // folder of the program file, separator included; bitmaps go here
@@ -28,12 +30,16 @@ struct extraction_state {
   std::size_t record_size = 0; // bytes actually read for the current record
 
   std::FILE* output_stream = nullptr;
+  std::unique_ptr<std::uint8_t[]>
+      output_buffer;           // collects the bitmap being written; may be missing
+  std::size_t output_used = 0; // bytes waiting in output_buffer
   std::FILE* console = stdout;
 
   bool incomplete = false; // a frame or record could not be written; the run ends with status 1
 };
 
-// Allocates the three working buffers, zero-filled. False when any of them could not be had.
+// Allocates the three working buffers, zero-filled, and the output buffer. False when any of the
+// three could not be had; without the output buffer, bitmaps are written through stdio's buffer.
 bool allocate_working_buffers(extraction_state& state);
 
 // A failure that ends the run at once: the message is printed and the status is 1.
