@@ -32,6 +32,49 @@ bool read_palette_head(extraction_state& state, std::size_t tables_per_frame,
   return true;
 }
 
+// Packets are short (1 to 129 bytes), so a library call per packet would cost more than the
+// bytes it moves. Both helpers cover [0, count) with fixed-size moves that may overlap each
+// other but never reach past count, so bytes beyond the packet keep what they held.
+void copy_packet(std::uint8_t* to, const std::uint8_t* from, std::size_t count) {
+  if (count >= 16) {
+    for (std::size_t at = 0; at + 16 < count; at += 16) {
+      std::memcpy(to + at, from + at, 16);
+    }
+    std::memcpy(to + count - 16, from + count - 16, 16);
+  } else if (count >= 8) {
+    std::memcpy(to, from, 8);
+    std::memcpy(to + count - 8, from + count - 8, 8);
+  } else if (count >= 4) {
+    std::memcpy(to, from, 4);
+    std::memcpy(to + count - 4, from + count - 4, 4);
+  } else {
+    to[0] = from[0];
+    to[count / 2] = from[count / 2];
+    to[count - 1] = from[count - 1];
+  }
+}
+
+void fill_packet(std::uint8_t* to, std::uint8_t value, std::size_t count) {
+  std::uint8_t pattern[16];
+  std::memset(pattern, value, sizeof pattern);
+  if (count >= 16) {
+    for (std::size_t at = 0; at + 16 < count; at += 16) {
+      std::memcpy(to + at, pattern, 16);
+    }
+    std::memcpy(to + count - 16, pattern, 16);
+  } else if (count >= 8) {
+    std::memcpy(to, pattern, 8);
+    std::memcpy(to + count - 8, pattern, 8);
+  } else if (count >= 4) {
+    std::memcpy(to, pattern, 4);
+    std::memcpy(to + count - 4, pattern, 4);
+  } else {
+    to[0] = value;
+    to[count / 2] = value;
+    to[count - 1] = value;
+  }
+}
+
 } // namespace
 
 void extract_frame_bank(extraction_state& state, const std::string& base_name,
@@ -112,7 +155,7 @@ run_expansion expand_runs(const std::uint8_t* source, std::size_t source_size,
       if (count > source_size - read) {
         return {produced, false};
       }
-      std::memcpy(destination + produced, source + read, std::min(count, room));
+      copy_packet(destination + produced, source + read, std::min(count, room));
       read += count;
       produced += std::min(count, room);
     } else {
@@ -120,7 +163,7 @@ run_expansion expand_runs(const std::uint8_t* source, std::size_t source_size,
       if (read >= source_size) {
         return {produced, false};
       }
-      std::memset(destination + produced, source[read++], std::min(count, room));
+      fill_packet(destination + produced, source[read++], std::min(count, room));
       produced += std::min(count, room);
     }
   }
