@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -16,11 +17,18 @@ inline constexpr std::size_t palette_size = 512;
 // Room for a whole bitmap of the usual sizes, so each goes to its file with one write call.
 inline constexpr std::size_t output_buffer_size = 0x40000;
 
+// Working buffers come from calloc: large blocks arrive as fresh zero pages, so no time goes
+// into clearing them and only the pages actually used become resident.
+struct free_bytes {
+  void operator()(std::uint8_t* bytes) const { std::free(bytes); }
+};
+using byte_buffer = std::unique_ptr<std::uint8_t[], free_bytes>;
+
 struct extraction_state {
   std::string program_folder; // folder of the program file, separator included; bitmaps go here
-  std::unique_ptr<std::uint8_t[]> index_buffer;
-  std::unique_ptr<std::uint8_t[]> record_buffer;
-  std::unique_ptr<std::uint8_t[]> pixel_buffer;
+  byte_buffer index_buffer;
+  byte_buffer record_buffer;
+  byte_buffer pixel_buffer;
   std::array<std::uint8_t, palette_size> palette{};
   std::int32_t image_width = 0;
   std::int32_t image_height = 0;
@@ -30,8 +38,7 @@ struct extraction_state {
   std::size_t record_size = 0; // bytes actually read for the current record
 
   std::FILE* output_stream = nullptr;
-  std::unique_ptr<std::uint8_t[]>
-      output_buffer;           // collects the bitmap being written; may be missing
+  byte_buffer output_buffer;   // collects the bitmap being written; may be missing
   std::size_t output_used = 0; // bytes waiting in output_buffer
   std::FILE* console = stdout;
 
