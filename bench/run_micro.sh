@@ -8,7 +8,7 @@ cmake --preset bench >/dev/null
 cmake --build --preset bench --target ofb2bmp_micro_benchmarks >/dev/null
 json=$(mktemp)
 trap 'rm -f "$json"' EXIT
-"$build/bench/ofb2bmp_micro_benchmarks" --benchmark_repetitions=5 \
+"$build/bench/ofb2bmp_micro_benchmarks" --benchmark_repetitions=3 \
   --benchmark_report_aggregates_only=true --benchmark_out="$json" --benchmark_out_format=json \
   >/dev/null
 python3 - "$json" <<'PY'

@@ -60,10 +60,11 @@ TEST(ColourWords, ExpandInPlaceToBlueGreenRed) {
   EXPECT_EQ(std::memcmp(pixels, expected, 18), 0);
 }
 
-// The expansion works eight words at a time and word by word for the rest; every count must
-// give what the word-by-word rule gives, and nothing past the last pixel may change.
+// The expansion works sixteen or eight words at a time and word by word for the rest; every count
+// must give what the word-by-word rule gives, and nothing past the last pixel may change.
 TEST(ColourWords, EveryPixelCountMatchesTheWordByWordRule) {
-  const std::size_t counts[] = {0, 1, 2, 7, 8, 9, 15, 16, 17, 23, 24, 25, 63, 64, 65, 1001};
+  const std::size_t counts[] = {0,  1,  2,  7,  8,  9,  15, 16, 17,  23,
+                                24, 25, 31, 32, 33, 63, 64, 65, 1001};
   for (const std::size_t count : counts) {
     byte_vector pixels(3 * count + 16);
     for (std::size_t i = 0; i < pixels.size(); ++i) {
