@@ -83,6 +83,53 @@ TEST(ExpandRuns, OutputIsClippedAtTheDestinationEnd) {
   EXPECT_EQ(output[131], 0);
 }
 
+// Every packet length, after a prefix that shifts its alignment, with the destination ending
+// at, inside or after the packet: the bytes up to the end are the packet's, the rest untouched.
+TEST(ExpandRuns, EveryPacketLengthAtEveryClipKeepsTheBytesAround) {
+  for (std::size_t length = 1; length <= 129; ++length) {
+    for (const bool literal : {true, false}) {
+      if ((literal && length > 128) || (!literal && length < 2)) {
+        continue;
+      }
+      byte_vector packet_bytes(length);
+      byte_vector packets;
+      if (literal) {
+        packets.push_back(static_cast<std::uint8_t>(256 - length));
+        for (std::size_t i = 0; i < length; ++i) {
+          packet_bytes[i] = static_cast<std::uint8_t>(i + 1);
+          packets.push_back(packet_bytes[i]);
+        }
+      } else {
+        packet_bytes.assign(length, 0x5A);
+        packets.insert(packets.end(), {static_cast<std::uint8_t>(length - 2), 0x5A});
+      }
+      for (const std::size_t prefix : {0u, 1u, 3u, 129u}) {
+        byte_vector stream = stream_of(static_cast<std::uint32_t>(prefix + length), {});
+        for (std::size_t i = 0; i < prefix; ++i) {
+          stream.insert(stream.end(), {0xFF, 0x11});
+        }
+        stream.insert(stream.end(), packets.begin(), packets.end());
+        for (const std::size_t room : {length, length - 1, length / 2, std::size_t{1}}) {
+          if (room == 0) {
+            continue;
+          }
+          byte_vector output(prefix + length + 32, 0xEE);
+          const run_expansion result =
+              expand_runs(stream.data(), stream.size(), output.data(), prefix + room);
+          byte_vector expected(prefix, 0x11);
+          expected.insert(expected.end(), packet_bytes.begin(),
+                          packet_bytes.begin() + static_cast<std::ptrdiff_t>(room));
+          expected.resize(output.size(), 0xEE);
+          EXPECT_TRUE(result.complete);
+          EXPECT_EQ(result.produced, prefix + room);
+          EXPECT_EQ(output, expected) << (literal ? "literal " : "repeat ") << length << " after "
+                                      << prefix << ", room " << room;
+        }
+      }
+    }
+  }
+}
+
 TEST(ExpandRuns, RoundTripsTheSampleEncoder) {
   const byte_vector screen = sample_screen(42);
   const byte_vector stream = make_run_stream(screen);

@@ -60,6 +60,28 @@ TEST(ColourWords, ExpandInPlaceToBlueGreenRed) {
   EXPECT_EQ(std::memcmp(pixels, expected, 18), 0);
 }
 
+// The expansion works sixteen or eight words at a time and word by word for the rest; every count
+// must give what the word-by-word rule gives, and nothing past the last pixel may change.
+TEST(ColourWords, EveryPixelCountMatchesTheWordByWordRule) {
+  const std::size_t counts[] = {0,  1,  2,  7,  8,  9,  15, 16, 17,  23,
+                                24, 25, 31, 32, 33, 63, 64, 65, 1001};
+  for (const std::size_t count : counts) {
+    byte_vector pixels(3 * count + 16);
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+      pixels[i] = static_cast<std::uint8_t>(i * 151 + (i >> 5));
+    }
+    byte_vector expected = pixels;
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::uint32_t word = static_cast<std::uint32_t>(pixels[2 * i]) << 8 | pixels[2 * i + 1];
+      expected[3 * i] = static_cast<std::uint8_t>((word >> 7) & 0xF8);
+      expected[3 * i + 1] = static_cast<std::uint8_t>((word >> 2) & 0xF8);
+      expected[3 * i + 2] = static_cast<std::uint8_t>((word << 3) & 0xF8);
+    }
+    expand_colour_words(pixels.data(), count);
+    EXPECT_EQ(pixels, expected) << count << " pixels";
+  }
+}
+
 class BitmapWriters : public ::testing::Test {
 protected:
   scratch_folder folder;
@@ -174,6 +196,31 @@ TEST_F(BitmapWriters, IndexedRowsPaddedAndPixelsKeptAsTheyAre) {
     }
     EXPECT_EQ(std::memcmp(t.state.pixel_buffer.get(), pixels.data(), pixels.size()), 0)
         << "pixel_buffer is left unchanged";
+  }
+}
+
+// Bitmaps larger than the output buffer go to the file in several pieces; widths whose rows
+// need padding put the pieces' seams inside rows and padding alike.
+TEST_F(BitmapWriters, BitmapsLargerThanTheOutputBufferKeepEveryByte) {
+  const std::pair<std::int32_t, std::int32_t> sizes[] = {{511, 1024}, {1, 524'288}, {4097, 127}};
+  for (const auto& [width, height] : sizes) {
+    byte_vector pixels(static_cast<std::size_t>(width) * height);
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+      pixels[i] = static_cast<std::uint8_t>(i % 251);
+    }
+    set_frame(width, height, pixels);
+    write_indexed_bitmap(t.state, "BIG", 0);
+    const byte_vector file = written("BIG000.BMP");
+    const std::size_t row = width + (4 - width % 4) % 4;
+    ASSERT_EQ(file.size(), 1078 + row * height) << width;
+    ASSERT_GT(file.size(), output_buffer_size);
+    byte_vector expected;
+    for (std::int32_t y = height - 1; y >= 0; --y) {
+      const auto start = pixels.begin() + static_cast<std::ptrdiff_t>(y) * width;
+      expected.insert(expected.end(), start, start + width);
+      expected.resize(expected.size() + row - width, 0);
+    }
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), file.begin() + 1078)) << width;
   }
 }
 

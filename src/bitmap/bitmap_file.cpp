@@ -2,16 +2,31 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
 [[noreturn]] void fail_write(extraction_state& state, const std::string& path) {
+  state.output_used = 0;
   if (state.output_stream != nullptr) {
     std::fclose(state.output_stream);
     state.output_stream = nullptr;
   }
   std::remove(path.c_str());
   throw fatal_error{format_message("file write error![%s]\n", path)};
+}
+
+void write_through(extraction_state& state, const std::string& path, const void* bytes,
+                   std::size_t size) {
+  if (size != 0 && std::fwrite(bytes, 1, size, state.output_stream) != size) {
+    fail_write(state, path);
+  }
+}
+
+void flush_output(extraction_state& state, const std::string& path) {
+  const std::size_t waiting = state.output_used;
+  state.output_used = 0;
+  write_through(state, path, state.output_buffer.get(), waiting);
 }
 
 } // namespace
@@ -83,13 +98,29 @@ void open_bitmap(extraction_state& state, const std::string& path,
   if (state.output_stream == nullptr) {
     throw fatal_error{format_message(create_error_format, path)};
   }
+  // The bitmap is collected in output_buffer; stdio's own small buffer would only split it
+  // into many write calls.
+  state.output_used = 0;
+  if (state.output_buffer) {
+    std::setvbuf(state.output_stream, nullptr, _IONBF, 0);
+  }
 }
 
 void write_bitmap_bytes(extraction_state& state, const std::string& path, const void* bytes,
                         std::size_t size) {
-  if (size != 0 && std::fwrite(bytes, 1, size, state.output_stream) != size) {
-    fail_write(state, path);
+  if (!state.output_buffer) {
+    write_through(state, path, bytes, size);
+    return;
   }
+  if (size > output_buffer_size - state.output_used) {
+    flush_output(state, path);
+    if (size > output_buffer_size) {
+      write_through(state, path, bytes, size);
+      return;
+    }
+  }
+  std::memcpy(state.output_buffer.get() + state.output_used, bytes, size);
+  state.output_used += size;
 }
 
 void write_bitmap_rows(extraction_state& state, const std::string& path, const std::uint8_t* pixels,
@@ -103,6 +134,9 @@ void write_bitmap_rows(extraction_state& state, const std::string& path, const s
 }
 
 void close_bitmap(extraction_state& state, const std::string& path) {
+  if (state.output_used != 0) {
+    flush_output(state, path);
+  }
   const bool flushed = std::fflush(state.output_stream) == 0 && !std::ferror(state.output_stream);
   const bool closed = std::fclose(state.output_stream) == 0;
   state.output_stream = nullptr;

@@ -1,12 +1,11 @@
 #include "common/state.hpp"
 
-#include <new>
 #include <vector>
 
 namespace {
 
-std::unique_ptr<std::uint8_t[]> zeroed_bytes(std::size_t size) {
-  return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[size]());
+byte_buffer zeroed_bytes(std::size_t size) {
+  return byte_buffer(static_cast<std::uint8_t*>(std::calloc(size, 1)));
 }
 
 } // namespace
@@ -16,6 +15,7 @@ bool allocate_working_buffers(extraction_state& state) {
   state.pixel_buffer = zeroed_bytes(pixel_buffer_size);
   state.record_buffer = zeroed_bytes(record_buffer_size);
   state.index_buffer = zeroed_bytes(index_buffer_size);
+  state.output_buffer.reset(static_cast<std::uint8_t*>(std::malloc(output_buffer_size)));
   return state.pixel_buffer && state.record_buffer && state.index_buffer;
 }
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -13,12 +14,21 @@ inline constexpr std::size_t pixel_buffer_size = 0x80000;
 inline constexpr std::size_t record_buffer_size = 0x80000;
 inline constexpr std::size_t index_buffer_size = 62152;
 inline constexpr std::size_t palette_size = 512;
+// Room for a whole bitmap of the usual sizes, so each goes to its file with one write call.
+inline constexpr std::size_t output_buffer_size = 0x40000;
+
+// Working buffers come from calloc: large blocks arrive as fresh zero pages, so no time goes
+// into clearing them and only the pages actually used become resident.
+struct free_bytes {
+  void operator()(std::uint8_t* bytes) const { std::free(bytes); }
+};
+using byte_buffer = std::unique_ptr<std::uint8_t[], free_bytes>;
 
 struct extraction_state {
   std::string program_folder; // folder of the program file, separator included; bitmaps go here
-  std::unique_ptr<std::uint8_t[]> index_buffer;
-  std::unique_ptr<std::uint8_t[]> record_buffer;
-  std::unique_ptr<std::uint8_t[]> pixel_buffer;
+  byte_buffer index_buffer;
+  byte_buffer record_buffer;
+  byte_buffer pixel_buffer;
   std::array<std::uint8_t, palette_size> palette{};
   std::int32_t image_width = 0;
   std::int32_t image_height = 0;
@@ -28,12 +38,15 @@ struct extraction_state {
   std::size_t record_size = 0; // bytes actually read for the current record
 
   std::FILE* output_stream = nullptr;
+  byte_buffer output_buffer;   // collects the bitmap being written; may be missing
+  std::size_t output_used = 0; // bytes waiting in output_buffer
   std::FILE* console = stdout;
 
   bool incomplete = false; // a frame or record could not be written; the run ends with status 1
 };
 
-// Allocates the three working buffers, zero-filled. False when any of them could not be had.
+// Allocates the three working buffers, zero-filled, and the output buffer. False when any of the
+// three could not be had; without the output buffer, bitmaps are written through stdio's buffer.
 bool allocate_working_buffers(extraction_state& state);
 
 // A failure that ends the run at once: the message is printed and the status is 1.

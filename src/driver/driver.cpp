@@ -71,6 +71,8 @@ void process_index_file(extraction_state& state, const std::string& index_path,
   if (state.archive_stream == nullptr) {
     throw fatal_error{format_message("file open error![%s]\n", archive_path)};
   }
+  // Records are read whole after a seek: a stream buffer would only add a read call and a copy.
+  std::setvbuf(state.archive_stream, nullptr, _IONBF, 0);
   state.archive_path = archive_path;
   extract_pair(state, base_name(file_name, syntax), index_size);
   std::fclose(state.archive_stream);
