@@ -342,8 +342,7 @@ protected:
     }
   }
 
-  // Runs `script` (shell text, in the scratch folder) in a private mount namespace; false when
-  // the system does not allow one.
+  // Whether this system lets us mount in a private namespace of our own (unshare -rm).
   bool mount_namespace_available() { return shell("unshare -rm true >/dev/null 2>&1") == 0; }
 };
 
