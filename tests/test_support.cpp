@@ -4,9 +4,8 @@
 #include <iterator>
 #include <random>
 
-scratch_folder::scratch_folder() {
+scratch_folder::scratch_folder(const std::filesystem::path& base) {
   std::random_device seed;
-  const auto base = std::filesystem::temp_directory_path();
   do {
     path = base / ("ofb2bmp-test-" + std::to_string(seed()));
   } while (!std::filesystem::create_directory(path));

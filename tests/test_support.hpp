@@ -10,10 +10,12 @@
 
 using byte_vector = std::vector<std::uint8_t>;
 
-// A fresh, empty folder under the system's temporary folder, removed by the destructor.
+// A fresh, empty folder under `base` (the system's temporary folder by default), removed by
+// the destructor.
 struct scratch_folder {
   std::filesystem::path path;
-  scratch_folder();
+  explicit scratch_folder(
+      const std::filesystem::path& base = std::filesystem::temp_directory_path());
   ~scratch_folder();
   scratch_folder(const scratch_folder&) = delete;
   scratch_folder& operator=(const scratch_folder&) = delete;

@@ -110,7 +110,14 @@ int run_ofb2bmp(int argc, char** argv) {
   }
 
   extraction_state state;
-  state.program_folder = folder_prefix(program_file_path(), native_path_syntax());
+  const std::string program_path = program_file_path();
+  if (program_path.empty()) {
+    // Without the program's own folder the bitmaps would land in the current one instead.
+    std::fputs(format_message("file create error![%s]\n", argc > 0 ? argv[0] : "ofb2bmp").c_str(),
+               stdout);
+    return 1;
+  }
+  state.program_folder = folder_prefix(program_path, native_path_syntax());
   if (!allocate_working_buffers(state)) {
     std::fputs(out_of_memory_message, stdout);
     return 1;

@@ -14,7 +14,8 @@ struct folder_entry {
 // How this platform's paths are taken apart.
 const path_syntax& native_path_syntax();
 
-// The full path of the running program file (not what was typed to start it).
+// The full path of the running program file (not what was typed to start it); empty when the
+// system cannot tell it (a path longer than the system allows).
 std::string program_file_path();
 
 // The inputs named on the command line.
