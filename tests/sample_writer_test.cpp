@@ -65,22 +65,6 @@ byte_vector cat(byte_vector a, const byte_vector& b) {
   return a;
 }
 
-TEST(SampleWriter, BigEndianAppendsDropHighBits) {
-  byte_vector out;
-  append_u16be(out, 0x12345678);
-  append_u24be(out, 0x12345678);
-  append_u32be(out, 0x12345678);
-  EXPECT_EQ(out, (byte_vector{0x56, 0x78, 0x34, 0x56, 0x78, 0x12, 0x34, 0x56, 0x78}));
-}
-
-TEST(SampleWriter, ColourWordPutsBlueHighAndRedLow) {
-  EXPECT_EQ(colour_word(31, 0, 0), 0x001F);
-  EXPECT_EQ(colour_word(0, 31, 0), 0x03E0);
-  EXPECT_EQ(colour_word(0, 0, 31), 0x7C00);
-  EXPECT_EQ(colour_word(1, 2, 3), (3 << 10) | (2 << 5) | 1);
-  EXPECT_EQ(colour_word(0xFF, 0xFF, 0xFF), 0x7FFF); // never sets bit 15
-}
-
 TEST(SampleWriter, PackRunsExactPacketsAtTheLengthLimits) {
   struct row {
     const char* name;
@@ -232,42 +216,6 @@ TEST(SampleWriter, SampleSetsHaveTheIndexSizesThatSelectTheirKind) {
   }
   EXPECT_THROW(frame_bank_sample(1, 10, 9), std::invalid_argument);
   EXPECT_THROW(direct_sample(0, 4), std::invalid_argument);
-}
-
-TEST(SampleWriter, GradientSetsOnlyTheUnusedBitInTheCheckerboard) {
-  const colour_words frame = gradient_frame(0, 40, 30);
-  EXPECT_EQ(frame[0], colour_word(0, 0, 0));              // top left, not under the digit
-  EXPECT_EQ(frame[39] & 0x7FFF, colour_word(31, 0, 0));   // top right
-  EXPECT_EQ(frame[39] & 0x8000, 0x8000);                  // odd x + y
-  EXPECT_EQ(frame[29 * 40 + 39], colour_word(31, 31, 0)); // bottom right
-  EXPECT_EQ(frame[1 * 40 + 1], colour_word(31, 31, 31));  // the digit 0, white
-}
-
-TEST(SampleWriter, DrawNumberUsesTheFontAndClips) {
-  byte_vector pixels(4 * 5, 0);
-  draw_number(pixels, 4, 5, 0, 0, 7, 1, 1);
-  EXPECT_EQ(pixels, (byte_vector{1, 1, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0}));
-  byte_vector clipped(3 * 3, 0);
-  draw_number(clipped, 3, 3, -1, -2, 88, 9, 1); // hangs over every edge
-  EXPECT_EQ(clipped, (byte_vector{9, 9, 0, 0, 9, 0, 9, 9, 0}));
-  EXPECT_THROW(draw_number(clipped, 4, 3, 0, 0, 1, 9, 1), std::invalid_argument);
-}
-
-TEST(SampleWriter, WritePairWritesBothFilesAndReportsFailure) {
-  const std::filesystem::path folder =
-      std::filesystem::temp_directory_path() / "ofb2bmp_sample_writer_test";
-  std::filesystem::remove_all(folder);
-  std::filesystem::create_directories(folder);
-  const archive_pair pair = lay_out_pair({byte_vector(3, 0xAB)});
-  write_pair(folder, "PICS", pair);
-  for (const auto& [name, bytes] :
-       {std::pair{"PICS.OFB", pair.index}, std::pair{"PICS.BIN", pair.archive}}) {
-    std::ifstream file(folder / name, std::ios::binary);
-    const byte_vector read{std::istreambuf_iterator<char>(file), {}};
-    EXPECT_EQ(read, bytes) << name;
-  }
-  EXPECT_THROW(write_pair(folder / "missing", "PICS", pair), std::runtime_error);
-  std::filesystem::remove_all(folder);
 }
 
 } // namespace
