@@ -3,15 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(libbenchmark-dev)
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
-    missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+bash .ci/install-missing libbenchmark-dev
 
 echo "== benchmarks build (not run)"
 cmake --preset bench

@@ -5,15 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(g++-mingw-w64-x86-64-posix wine wine64 xvfb xdotool imagemagick locales fonts-vlgothic)
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
-    missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+bash .ci/install-missing g++-mingw-w64-x86-64-posix wine wine64 xvfb xdotool imagemagick locales fonts-vlgothic
 # Wine takes the ANSI code page (932 for Japanese) from the locale, which glibc must know.
 if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf-*8'; then
   localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
