@@ -70,15 +70,6 @@ void require(bool holds, const char* what) {
   }
 }
 
-std::size_t count_of(const std::string& text, const std::string& needle) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(needle); at != std::string::npos;
-       at = text.find(needle, at + 1)) {
-    ++count;
-  }
-  return count;
-}
-
 fuzz_state::fuzz_state() {
   require(allocate_working_buffers(state), "out of memory");
   state.program_folder = scratch_folder();

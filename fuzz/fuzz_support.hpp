@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/state.hpp"
+#include "text_count.hpp"
 
 // A state with zero-filled working buffers, bitmaps going into the scratch folder (under
 // /dev/shm, or $OFB2BMP_FUZZ_SCRATCH) and console text into memory.
@@ -29,9 +30,6 @@ struct fuzz_state {
 
 // Stops the fuzzer with a message when `holds` is false.
 void require(bool holds, const char* what);
-
-// How many times `needle` occurs in `text`.
-std::size_t count_of(const std::string& text, const std::string& needle);
 
 // Checks every bitmap in the scratch folder (a well-formed header whose sizes match the file)
 // and removes it; returns how many there were.

@@ -127,15 +127,6 @@ std::string bitmap_name(const fault_pair& fault, std::int32_t counter) {
   return fault.name + (fault.indexed ? indexed_suffix(counter) : direct_suffix(counter)) + ".BMP";
 }
 
-std::size_t count_of(const std::string& text, const std::string& needle) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(needle); at != std::string::npos;
-       at = text.find(needle, at + 1)) {
-    ++count;
-  }
-  return count;
-}
-
 // Every bitmap written is the intact archive's bitmap; every one missing is named by exactly
 // one message, for itself or for its record; no message names anything else; status 1 exactly
 // when something is missing.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/state.hpp"
+#include "text_count.hpp"
 
 using byte_vector = std::vector<std::uint8_t>;
 
