@@ -9,6 +9,7 @@
 
 #include "archive/archive.hpp"
 #include "bitmap/bitmap_writers.hpp"
+#include "bitmap/colour_expansion.hpp"
 #include "sample_writer.hpp"
 
 namespace {
@@ -62,7 +63,7 @@ void expand_streams(benchmark::State& state, const std::vector<byte_vector>& str
   for (auto _ : state) {
     for (const byte_vector& stream : streams) {
       const run_expansion result =
-          expand_runs(stream.data(), stream.size(), screen.data(), screen.size());
+          expand_runs({stream.data(), stream.size()}, screen.data(), screen.size());
       produced += result.produced;
       benchmark::DoNotOptimize(screen.data());
       benchmark::ClobberMemory();
@@ -83,16 +84,20 @@ void expand_runs_repeats_of_two(benchmark::State& state) {
   expand_streams(state, {uniform_stream(0x00, 2)});
 }
 
-// The expansion costs the same whatever the words hold, so the buffer is not refilled.
-void expand_colour_words_frame(benchmark::State& state) {
+byte_vector direct_frame_words() {
   const colour_words frame = gradient_frame(7, direct_width, direct_height);
-  std::vector<std::uint8_t> pixels(pixel_buffer_size);
-  for (std::size_t i = 0; i < frame.size(); ++i) {
-    pixels[2 * i] = static_cast<std::uint8_t>(frame[i] >> 8);
-    pixels[2 * i + 1] = static_cast<std::uint8_t>(frame[i]);
+  byte_vector words;
+  for (const std::uint16_t word : frame) {
+    append_u16be(words, word);
   }
+  return words;
+}
+
+void expand_colour_words_frame(benchmark::State& state) {
+  const byte_vector words = direct_frame_words();
+  std::vector<std::uint8_t> pixels(3 * direct_pixels);
   for (auto _ : state) {
-    expand_colour_words(pixels.data(), direct_pixels);
+    expand_colour_words(words.data(), direct_pixels, pixels.data(), channel_order::blue_green_red);
     benchmark::DoNotOptimize(pixels.data());
     benchmark::ClobberMemory();
   }
@@ -110,7 +115,7 @@ struct writer_state {
                                        : std::filesystem::temp_directory_path()) /
              ("ofb2bmp_bench_" + std::to_string(getpid()));
     std::filesystem::create_directories(folder);
-    state.program_folder = folder.string() + "/";
+    state.output_folder = folder.string() + "/";
     allocate_working_buffers(state);
   }
   ~writer_state() { std::filesystem::remove_all(folder); }
@@ -118,10 +123,11 @@ struct writer_state {
 
 void write_direct(benchmark::State& state) {
   writer_state writer;
+  const byte_vector words = direct_frame_words();
   writer.state.image_width = direct_width;
   writer.state.image_height = direct_height;
   for (auto _ : state) {
-    write_direct_bitmap(writer.state, "PICS", 0);
+    write_direct_bitmap(writer.state, "PICS", 0, words.data());
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(54 + 3 * direct_pixels));
 }
@@ -129,11 +135,10 @@ void write_direct(benchmark::State& state) {
 void write_indexed(benchmark::State& state) {
   writer_state writer;
   const byte_vector screen = sample_screen(1);
-  std::memcpy(writer.state.pixel_buffer.get(), screen.data(), screen.size());
   writer.state.image_width = screen_width;
   writer.state.image_height = screen_height;
   for (auto _ : state) {
-    write_indexed_bitmap(writer.state, "GFIL", 0);
+    write_indexed_bitmap(writer.state, "GFIL", 0, screen.data());
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(54 + 1024 + screen_bytes));
 }

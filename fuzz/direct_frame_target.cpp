@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     extract_direct_frame(fuzz.state, "D", counter, 0);
   } catch (const fatal_error& failure) {
-    require(false, failure.message.c_str());
+    require(false, text_of(failure.message, failure.name).c_str());
   }
   const record_outcome outcome = outcome_of(fuzz, 0, counter);
   require(outcome.frames_counted == 1, "a direct-colour record is one frame, written or not");

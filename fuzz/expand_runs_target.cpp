@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::fill(destination.get(), destination.get() + destination_size, untouched);
 
   const run_expansion result =
-      expand_runs(source.get(), source_size, destination.get(), destination_size);
+      expand_runs({source.get(), source_size}, destination.get(), destination_size);
 
   require(result.produced <= destination_size, "produced more than the destination holds");
   require(std::all_of(destination.get() + result.produced, destination.get() + destination_size,

@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     extract_pair(fuzz.state, "P", index_size);
   } catch (const fatal_error& failure) {
-    require(false, failure.message.c_str());
+    require(false, text_of(failure.message, failure.name).c_str());
   }
   std::fclose(fuzz.state.archive_stream);
   fuzz.state.archive_stream = nullptr;

@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     extract_frame_bank(fuzz.state, "B", counter, 0);
   } catch (const fatal_error& failure) {
-    require(false, failure.message.c_str());
+    require(false, text_of(failure.message, failure.name).c_str());
   }
   const record_outcome outcome = outcome_of(fuzz, 0, counter);
   if (size < palette_head_size) {

@@ -73,6 +73,7 @@ void require(bool holds, const char* what) {
 fuzz_state::fuzz_state() {
   require(allocate_working_buffers(state), "out of memory");
   state.program_folder = scratch_folder();
+  state.output_folder = state.program_folder;
   state.console = open_memstream(&console_bytes, &console_size);
   require(state.console != nullptr, "no console stream");
 }

@@ -9,7 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 4 || size - 4 > record_buffer_size) {
     return -1;
   }
-  const auto record_length = static_cast<std::int32_t>(u32be(data));
+  const std::uint32_t record_length = u32be(data);
   const std::uint8_t* record = data + 4;
   const std::size_t record_size = size - 4;
   fuzz.start_input();
@@ -18,12 +18,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     extract_screen_bank(fuzz.state, "G", record_length, counter, 0);
   } catch (const fatal_error& failure) {
-    require(false, failure.message.c_str());
+    require(false, text_of(failure.message, failure.name).c_str());
   }
   const record_outcome outcome = outcome_of(fuzz, 0, counter);
   if (record_length <= 576) {
     require(counter == 0 && outcome.bitmaps == 0 && !fuzz.state.incomplete,
             "a short screen bank is skipped without a word");
+    return 0;
+  }
+  if (record_length > static_cast<std::uint32_t>(INT32_MAX)) {
+    require_broken_record(outcome);
+    require(counter == 0, "a length beyond 2 GiB counts no frames");
     return 0;
   }
   if (record_size < palette_head_size) {

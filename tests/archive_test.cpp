@@ -4,6 +4,7 @@
 
 #include "archive/archive.hpp"
 #include "bitmap/bitmap_file.hpp"
+#include "driver/driver.hpp"
 #include "sample_writer.hpp"
 #include "test_support.hpp"
 
@@ -55,7 +56,7 @@ TEST(ExpandRuns, PacketsOfEveryLengthClass) {
     const byte_vector stream = stream_of(c.wanted, c.packets);
     byte_vector output(200, 0xEE);
     const run_expansion result =
-        expand_runs(stream.data(), stream.size(), output.data(), output.size());
+        expand_runs({stream.data(), stream.size()}, output.data(), output.size());
     EXPECT_EQ(result.complete, c.complete) << c.what;
     EXPECT_EQ(result.produced, c.output.size()) << c.what;
     EXPECT_TRUE(std::equal(c.output.begin(), c.output.end(), output.begin())) << c.what;
@@ -67,14 +68,14 @@ TEST(ExpandRuns, ShortHeadIsIncomplete) {
   const byte_vector stream = stream_of(4, {});
   byte_vector output(8);
   for (std::size_t size = 0; size < 8; ++size) {
-    EXPECT_FALSE(expand_runs(stream.data(), size, output.data(), output.size()).complete);
+    EXPECT_FALSE(expand_runs({stream.data(), size}, output.data(), output.size()).complete);
   }
 }
 
 TEST(ExpandRuns, OutputIsClippedAtTheDestinationEnd) {
   const byte_vector stream = stream_of(0xFFFFFF, {0x7F, 0x01, 0xFD, 1, 2, 3, 0x7F, 0x09});
   byte_vector output(140, 0);
-  const run_expansion result = expand_runs(stream.data(), stream.size(), output.data(), 131);
+  const run_expansion result = expand_runs({stream.data(), stream.size()}, output.data(), 131);
   EXPECT_TRUE(result.complete);
   EXPECT_EQ(result.produced, 131u);
   EXPECT_EQ(output[128], 1);
@@ -115,7 +116,7 @@ TEST(ExpandRuns, EveryPacketLengthAtEveryClipKeepsTheBytesAround) {
           }
           byte_vector output(prefix + length + 32, 0xEE);
           const run_expansion result =
-              expand_runs(stream.data(), stream.size(), output.data(), prefix + room);
+              expand_runs({stream.data(), stream.size()}, output.data(), prefix + room);
           byte_vector expected(prefix, 0x11);
           expected.insert(expected.end(), packet_bytes.begin(),
                           packet_bytes.begin() + static_cast<std::ptrdiff_t>(room));
@@ -135,9 +136,54 @@ TEST(ExpandRuns, RoundTripsTheSampleEncoder) {
   const byte_vector stream = make_run_stream(screen);
   byte_vector output(screen.size());
   const run_expansion result =
-      expand_runs(stream.data(), stream.size(), output.data(), output.size());
+      expand_runs({stream.data(), stream.size()}, output.data(), output.size());
   EXPECT_TRUE(result.complete);
   EXPECT_EQ(output, screen);
+}
+
+// ---- reading the index ----------------------------------------------------------------------
+
+// A stream that says it is `size` bytes long but gives only `given` of them (0xAB each), then
+// fails or ends.
+struct short_stream {
+  std::int64_t size;
+  std::int64_t given;
+  bool fails;
+  std::int64_t at = 0;
+};
+
+ssize_t read_short(void* cookie, char* into, std::size_t wanted) {
+  auto& stream = *static_cast<short_stream*>(cookie);
+  const std::int64_t count =
+      std::min<std::int64_t>(static_cast<std::int64_t>(wanted), stream.given - stream.at);
+  if (count <= 0) {
+    return stream.fails ? -1 : 0;
+  }
+  std::memset(into, 0xAB, static_cast<std::size_t>(count));
+  stream.at += count;
+  return count;
+}
+
+int seek_short(void* cookie, off64_t* offset, int whence) {
+  auto& stream = *static_cast<short_stream*>(cookie);
+  stream.at = (whence == SEEK_END ? stream.size : whence == SEEK_CUR ? stream.at : 0) + *offset;
+  *offset = stream.at;
+  return 0;
+}
+
+TEST(IndexFiles, AnIndexThatCannotBeReadWholeIsRefused) {
+  const short_stream cases[] = {{136, 136, false},       {136, 135, false},     {136, 0, true},
+                                {3048, 2048, true},      {0, 0, true},          {1, 0, false},
+                                {100000, 100000, false}, {100000, 62151, false}};
+  scratch_folder folder;
+  for (short_stream stream : cases) {
+    test_state t(folder.path);
+    std::FILE* index = fopencookie(&stream, "rb", {read_short, nullptr, seek_short, nullptr});
+    const bool whole = stream.given >= std::min<std::int64_t>(stream.size, index_buffer_size);
+    EXPECT_EQ(read_index_stream(t.state, index), whole ? stream.size : -1)
+        << stream.size << " bytes, " << stream.given << " given";
+    std::fclose(index);
+  }
 }
 
 // ---- index walk ----------------------------------------------------------------------------
@@ -349,7 +395,15 @@ TEST_F(IndexWalk, DamagedScreenBanks) {
   records[3][516 + 1] = 0x7F; // stream offset past the record
   records[4] = screen_bank_with({stream_of(0xFFFFFF, {0x7F, 0x05})});
   records[4].resize(9000, 0x7F); // runs far past the pixel buffer: clipped, not broken
-  const std::string text = extract(lay_out_pair(records));
+  archive_pair pair = lay_out_pair(records);
+  // Lengths of 2 GiB and more are broken and take no number; one byte less is decoded.
+  const byte_vector length_2g{0x80, 0x00, 0x00, 0x00};
+  const byte_vector length_below_2g{0x7F, 0xFF, 0xFF, 0xFF};
+  std::copy(length_2g.begin(), length_2g.end(), pair.index.begin() + 8 * 5 + 4);
+  std::copy(length_below_2g.begin(), length_below_2g.end(), pair.index.begin() + 8 * 6 + 4);
+  const std::string text = extract(pair);
+  EXPECT_NE(text.find(broken_record(5)), std::string::npos);
+  EXPECT_TRUE(exists("036")) << "the record after it decoded";
   EXPECT_NE(text.find(broken_frame("001")), std::string::npos);
   EXPECT_NE(text.find(broken_record(2)), std::string::npos);
   EXPECT_NE(text.find(broken_frame("034")), std::string::npos);
@@ -357,7 +411,8 @@ TEST_F(IndexWalk, DamagedScreenBanks) {
   const byte_vector clipped = read_whole_file(bitmap("035"));
   EXPECT_EQ(clipped[1078 + 352 * 239], 5);
   EXPECT_EQ(clipped[1078], 0x7F);
-  EXPECT_TRUE(exists("0C3")) << "the last screen keeps its number";
+  EXPECT_TRUE(exists("0C2")) << "the last screen keeps its number";
+  EXPECT_FALSE(exists("0C3"));
   EXPECT_TRUE(t.state.incomplete);
 }
 

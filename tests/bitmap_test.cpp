@@ -5,6 +5,7 @@
 
 #include "bitmap/bitmap_file.hpp"
 #include "bitmap/bitmap_writers.hpp"
+#include "bitmap/colour_expansion.hpp"
 #include "test_support.hpp"
 
 namespace {
@@ -35,50 +36,61 @@ TEST(BitmapNames, SuffixesFollowTheDigitRuleAndGrowPastZ) {
   }
 }
 
-TEST(BitmapNames, PathJoinsFolderBaseSuffixAndUpperCaseExtension) {
-  extraction_state state;
-  state.program_folder = "C:\\TOOLS\\";
-  EXPECT_EQ(bitmap_path(state, "PICS", direct_suffix(26)), "C:\\TOOLS\\PICS1A.BMP");
-  EXPECT_EQ(bitmap_path(state, "PICS", indexed_suffix(26)), "C:\\TOOLS\\PICS01A.BMP");
-}
-
-TEST(BitmapFields, LittleEndianWriters) {
-  std::uint8_t bytes[6] = {};
-  put_u16le(bytes, 0xBEEF);
-  put_u32le(bytes + 2, 0x12345678);
-  const std::uint8_t expected[6] = {0xEF, 0xBE, 0x78, 0x56, 0x34, 0x12};
-  EXPECT_EQ(std::memcmp(bytes, expected, 6), 0);
-}
-
-TEST(ColourWords, ExpandInPlaceToBlueGreenRed) {
-  // Words as stored: 7FFF, 001F, 7C00, 03E0, 8000 (bit 15 alone), FFFF.
-  std::uint8_t pixels[18] = {0x7F, 0xFF, 0x00, 0x1F, 0x7C, 0x00,
-                             0x03, 0xE0, 0x80, 0x00, 0xFF, 0xFF};
-  expand_colour_words(pixels, 6);
-  const std::uint8_t expected[18] = {0xF8, 0xF8, 0xF8, 0x00, 0x00, 0xF8, 0xF8, 0x00, 0x00,
-                                     0x00, 0xF8, 0x00, 0x00, 0x00, 0x00, 0xF8, 0xF8, 0xF8};
-  EXPECT_EQ(std::memcmp(pixels, expected, 18), 0);
-}
-
-// The expansion works sixteen or eight words at a time and word by word for the rest; every count
-// must give what the word-by-word rule gives, and nothing past the last pixel may change.
-TEST(ColourWords, EveryPixelCountMatchesTheWordByWordRule) {
-  const std::size_t counts[] = {0,  1,  2,  7,  8,  9,  15, 16, 17,  23,
-                                24, 25, 31, 32, 33, 63, 64, 65, 1001};
-  for (const std::size_t count : counts) {
-    byte_vector pixels(3 * count + 16);
-    for (std::size_t i = 0; i < pixels.size(); ++i) {
-      pixels[i] = static_cast<std::uint8_t>(i * 151 + (i >> 5));
+// Words as stored: 7FFF, 001F, 7C00, 03E0, 8000 (bit 15 alone), FFFF, 0421 (1 in each channel),
+// 2A85 (blue 10, green 20, red 5), after enough filler words that every vector path
+// takes them in a whole step.
+TEST(ColourWords, EveryPathGivesTheKnownBytesInBothOrders) {
+  const std::uint8_t known[] = {0x7F, 0xFF, 0x00, 0x1F, 0x7C, 0x00, 0x03, 0xE0,
+                                0x80, 0x00, 0xFF, 0xFF, 0x04, 0x21, 0x2A, 0x85};
+  const std::uint8_t blue_green_red[] = {0xF8, 0xF8, 0xF8, 0x00, 0x00, 0xF8, 0xF8, 0x00,
+                                         0x00, 0x00, 0xF8, 0x00, 0x00, 0x00, 0x00, 0xF8,
+                                         0xF8, 0xF8, 0x08, 0x08, 0x08, 0x50, 0xA0, 0x28};
+  for (const expansion_path path :
+       {expansion_path::scalar, expansion_path::sse2, expansion_path::avx2}) {
+    if (!expansion_path_available(path)) {
+      continue;
     }
-    byte_vector expected = pixels;
-    for (std::size_t i = 0; i < count; ++i) {
-      const std::uint32_t word = static_cast<std::uint32_t>(pixels[2 * i]) << 8 | pixels[2 * i + 1];
-      expected[3 * i] = static_cast<std::uint8_t>((word >> 7) & 0xF8);
-      expected[3 * i + 1] = static_cast<std::uint8_t>((word >> 2) & 0xF8);
-      expected[3 * i + 2] = static_cast<std::uint8_t>((word << 3) & 0xF8);
+    for (const std::size_t lead : {0u, 8u, 16u, 24u}) {
+      byte_vector words(2 * lead, 0);
+      words.insert(words.end(), std::begin(known), std::end(known));
+      for (const channel_order order :
+           {channel_order::blue_green_red, channel_order::red_green_blue}) {
+        byte_vector pixels(3 * words.size() / 2, 0xEE);
+        expand_colour_words(words.data(), words.size() / 2, pixels.data(), order, path);
+        for (std::size_t i = 0; i < 8; ++i) {
+          const std::uint8_t* want = blue_green_red + 3 * i;
+          const std::uint8_t* got = pixels.data() + 3 * (lead + i);
+          const bool bgr = order == channel_order::blue_green_red;
+          EXPECT_EQ(got[0], want[bgr ? 0 : 2]) << static_cast<int>(path) << " word " << i;
+          EXPECT_EQ(got[1], want[1]) << static_cast<int>(path) << " word " << i;
+          EXPECT_EQ(got[2], want[bgr ? 2 : 0]) << static_cast<int>(path) << " word " << i;
+        }
+      }
     }
-    expand_colour_words(pixels.data(), count);
-    EXPECT_EQ(pixels, expected) << count << " pixels";
+  }
+}
+
+// Every path must give what the word-by-word path gives for every count around the vector
+// widths, and write nothing past the last pixel.
+TEST(ColourWords, EveryPathMatchesTheWordByWordPathAtEveryCount) {
+  for (std::size_t count = 0; count <= 70; ++count) {
+    byte_vector words(2 * count);
+    for (std::size_t i = 0; i < words.size(); ++i) {
+      words[i] = static_cast<std::uint8_t>(i * 151 + (i >> 5) + count);
+    }
+    for (const channel_order order :
+         {channel_order::blue_green_red, channel_order::red_green_blue}) {
+      byte_vector expected(3 * count + 16, 0xEE);
+      expand_colour_words(words.data(), count, expected.data(), order, expansion_path::scalar);
+      for (const expansion_path path : {expansion_path::sse2, expansion_path::avx2}) {
+        if (!expansion_path_available(path)) {
+          continue;
+        }
+        byte_vector pixels(3 * count + 16, 0xEE);
+        expand_colour_words(words.data(), count, pixels.data(), order, path);
+        EXPECT_EQ(pixels, expected) << count << " pixels, path " << static_cast<int>(path);
+      }
+    }
   }
 }
 
@@ -89,17 +101,20 @@ protected:
 
   byte_vector written(const char* name) { return read_whole_file(folder.path / name); }
 
+  byte_vector frame; // the pixels the writers are given
+
   void set_frame(std::int32_t width, std::int32_t height, const byte_vector& pixels) {
     t.state.image_width = width;
     t.state.image_height = height;
-    std::copy(pixels.begin(), pixels.end(), t.state.pixel_buffer.get());
+    frame = pixels;
+    frame.resize(std::max<std::size_t>(frame.size(), 1));
   }
 };
 
 TEST_F(BitmapWriters, DirectHeaderMatchesTheFixedLayout) {
   byte_vector words(5 * 2 * 2);
   set_frame(5, 2, words);
-  write_direct_bitmap(t.state, "PICS", 0);
+  write_direct_bitmap(t.state, "PICS", 0, frame.data());
   const byte_vector file = written("PICS00.BMP");
   ASSERT_EQ(file.size(), 86u);
   const std::uint8_t header[54] = {'B', 'M', 86, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,  40,
@@ -118,7 +133,7 @@ TEST_F(BitmapWriters, DirectRowsAreBottomUpAndPaddedToFourBytes) {
       words.insert(words.end(), {0x7C, 0x00});
     }
     set_frame(width, 2, words);
-    write_direct_bitmap(t.state, "W", width);
+    write_direct_bitmap(t.state, "W", width, frame.data());
     const byte_vector file = written(("W0" + std::to_string(width) + ".BMP").c_str());
     const std::size_t row = 3 * width + (4 - 3 * width % 4) % 4;
     ASSERT_EQ(file.size(), 54 + 2 * row) << width;
@@ -138,9 +153,9 @@ TEST_F(BitmapWriters, EmptyFramesGiveHeadersAlone) {
   const std::pair<std::int32_t, std::int32_t> sizes[] = {{0, 7}, {7, 0}, {0, 0}};
   for (const auto& [width, height] : sizes) {
     set_frame(width, height, {});
-    write_direct_bitmap(t.state, "E", 0);
+    write_direct_bitmap(t.state, "E", 0, frame.data());
     EXPECT_EQ(written("E00.BMP").size(), 54u);
-    write_indexed_bitmap(t.state, "E", 0);
+    write_indexed_bitmap(t.state, "E", 0, frame.data());
     const byte_vector indexed = written("E000.BMP");
     EXPECT_EQ(indexed.size(), 1078u);
     EXPECT_EQ(le32(indexed, 2), 1078u);
@@ -156,7 +171,7 @@ TEST_F(BitmapWriters, IndexedHeaderAndColourTable) {
     t.state.palette[2 * i + 1] = words[i][1];
   }
   set_frame(352, 240, byte_vector(352 * 240, 3));
-  write_indexed_bitmap(t.state, "SCR", 10);
+  write_indexed_bitmap(t.state, "SCR", 10, frame.data());
   const byte_vector file = written("SCR00A.BMP");
   ASSERT_EQ(file.size(), 1024u + 352 * 240 + 54);
   EXPECT_EQ(le32(file, 2), file.size());
@@ -182,7 +197,7 @@ TEST_F(BitmapWriters, IndexedRowsPaddedAndPixelsKeptAsTheyAre) {
       pixels.push_back(static_cast<std::uint8_t>(i < width ? 0xFF : i));
     }
     set_frame(width, 2, pixels);
-    write_indexed_bitmap(t.state, "I", width);
+    write_indexed_bitmap(t.state, "I", width, frame.data());
     const byte_vector file = written(("I00" + std::to_string(width) + ".BMP").c_str());
     const std::size_t row = width + (4 - width % 4) % 4;
     ASSERT_EQ(file.size(), 1078 + 2 * row);
@@ -194,8 +209,6 @@ TEST_F(BitmapWriters, IndexedRowsPaddedAndPixelsKeptAsTheyAre) {
     for (std::size_t pad = width; pad < row; ++pad) {
       EXPECT_EQ(file[1078 + pad] | file[1078 + row + pad], 0);
     }
-    EXPECT_EQ(std::memcmp(t.state.pixel_buffer.get(), pixels.data(), pixels.size()), 0)
-        << "pixel_buffer is left unchanged";
   }
 }
 
@@ -209,7 +222,7 @@ TEST_F(BitmapWriters, BitmapsLargerThanTheOutputBufferKeepEveryByte) {
       pixels[i] = static_cast<std::uint8_t>(i % 251);
     }
     set_frame(width, height, pixels);
-    write_indexed_bitmap(t.state, "BIG", 0);
+    write_indexed_bitmap(t.state, "BIG", 0, frame.data());
     const byte_vector file = written("BIG000.BMP");
     const std::size_t row = width + (4 - width % 4) % 4;
     ASSERT_EQ(file.size(), 1078 + row * height) << width;
@@ -227,41 +240,42 @@ TEST_F(BitmapWriters, BitmapsLargerThanTheOutputBufferKeepEveryByte) {
 TEST_F(BitmapWriters, ExistingBitmapIsReplaced) {
   std::ofstream(folder.path / "OLD00.BMP") << std::string(5000, 'x');
   set_frame(1, 1, {0x00, 0x00});
-  write_direct_bitmap(t.state, "OLD", 0);
+  write_direct_bitmap(t.state, "OLD", 0, frame.data());
   EXPECT_EQ(written("OLD00.BMP").size(), 58u);
 }
 
 TEST_F(BitmapWriters, UncreatableFileEndsTheRunWithEachWritersMessage) {
-  t.state.program_folder = (folder.path / "missing/").string();
+  t.state.output_folder = (folder.path / "missing/").string();
   set_frame(1, 1, {0, 0});
-  const std::string base = t.state.program_folder + "X";
+  const std::string base = t.state.output_folder + "X";
   try {
-    write_direct_bitmap(t.state, "X", 0);
+    write_direct_bitmap(t.state, "X", 0, frame.data());
     FAIL() << "no failure";
   } catch (const fatal_error& failure) {
-    EXPECT_EQ(failure.message, "file create error![" + base + "00.BMP]\n");
+    EXPECT_EQ(text_of(failure.message, failure.name), "file create error![" + base + "00.BMP]\n");
   }
   try {
-    write_indexed_bitmap(t.state, "X", 0);
+    write_indexed_bitmap(t.state, "X", 0, frame.data());
     FAIL() << "no failure";
   } catch (const fatal_error& failure) {
-    EXPECT_EQ(failure.message, "file create errror.[" + base + "000.BMP]\n");
+    EXPECT_EQ(text_of(failure.message, failure.name), "file create errror.[" + base + "000.BMP]\n");
   }
 }
 
 TEST_F(BitmapWriters, WriteFailureRemovesTheFileAndEndsTheRun) {
-  // /dev/full takes the bytes into its buffer and refuses them when they are flushed.
+  // /dev/full refuses every byte.
   const auto path = folder.path / "PART.BMP";
   std::ofstream(path) << "partial";
   t.state.output_stream = std::fopen("/dev/full", "wb");
   ASSERT_NE(t.state.output_stream, nullptr);
+  std::setvbuf(t.state.output_stream, nullptr, _IONBF, 0);
   const std::uint8_t bytes[100] = {};
-  write_bitmap_bytes(t.state, path.string(), bytes, sizeof bytes);
+  const byte_piece piece{bytes, sizeof bytes};
   try {
-    close_bitmap(t.state, path.string());
+    write_output(t.state, path.string(), &piece, 1);
     FAIL() << "no failure";
   } catch (const fatal_error& failure) {
-    EXPECT_EQ(failure.message, "file write error![" + path.string() + "]\n");
+    EXPECT_EQ(text_of(failure.message, failure.name), "file write error![" + path.string() + "]\n");
   }
   EXPECT_FALSE(std::filesystem::exists(path));
   EXPECT_EQ(t.state.output_stream, nullptr);

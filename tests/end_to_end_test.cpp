@@ -90,6 +90,22 @@ TEST_F(EndToEnd, FailuresEndTheRunWithTheirMessage) {
             "data/BFIL.OFB\n 16\rfile create errror.[" + bitmap("BFIL000.BMP") + "]\n");
 }
 
+TEST_F(EndToEnd, AConsoleThatCannotBeWrittenEndsWithStatusOne) {
+  write_pair(data, "PICS", direct_sample(4, 4));
+  write_pair(data, "BFIL", frame_bank_sample(1, 2, 2));
+  ASSERT_EQ(run("data/PICS data/BFIL").status, 0);
+  const fs::path intact = folder.path / "intact";
+  fs::rename(bin / "PICS00.BMP", intact);
+  for (const std::string console : {">/dev/full", ">&-"}) {
+    shell("cd '" + folder.path.string() + "' && bin/ofb2bmp data/PICS data/BFIL " + console +
+          " 2>stderr; echo $? >status");
+    EXPECT_EQ(read_text(folder.path / "status"), "1\n") << console;
+    EXPECT_EQ(bitmap_count(), 381u + 17) << console;
+    EXPECT_EQ(read_whole_file(bin / "PICS00.BMP"), read_whole_file(intact)) << console;
+    EXPECT_EQ(run("--version", console + std::string(" ")).status, 1) << console;
+  }
+}
+
 TEST_F(EndToEnd, FileSizeLimitRemovesTheCutBitmap) {
   write_pair(data, "A", direct_sample(4, 4));
   write_pair(data, "B", screen_bank_sample(1));

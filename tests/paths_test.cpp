@@ -63,6 +63,19 @@ TEST(PathRules, DoubleByteCharactersHideTheirSecondByte) {
   EXPECT_EQ(base_name("\x95\x5C.OFB", shift_jis_path_syntax), "\x95\x5C");
 }
 
+// Lead bytes are 0x81-0x9F and 0xE0-0xFC; the byte after one is never a separator.
+TEST(PathRules, ShiftJisLeadBytesEndExactlyAtTheirBounds) {
+  const std::pair<unsigned char, bool> bytes[] = {{0x80, false}, {0x81, true},  {0x9F, true},
+                                                  {0xA0, false}, {0xDF, false}, {0xE0, true},
+                                                  {0xFC, true},  {0xFD, false}};
+  for (const auto& [byte, lead] : bytes) {
+    EXPECT_EQ(shift_jis_lead_byte(byte), lead) << std::hex << int{byte};
+    const std::string path = std::string("D:\\A") + static_cast<char>(byte) + "\\B.OFB";
+    EXPECT_EQ(folder_prefix(path, shift_jis_path_syntax), lead ? "D:\\" : path.substr(0, 6))
+        << std::hex << int{byte};
+  }
+}
+
 TEST(PathRules, BaseNameStopsAtTheLastDot) {
   EXPECT_EQ(base_name("PICS.OFB", posix_path_syntax), "PICS");
   EXPECT_EQ(base_name("A.X.OFB", posix_path_syntax), "A.X");

@@ -35,6 +35,7 @@ std::uint16_t le16(const byte_vector& bytes, std::size_t at) {
 test_state::test_state(const std::filesystem::path& folder) {
   allocate_working_buffers(state);
   state.program_folder = folder.string() + "/";
+  state.output_folder = state.program_folder;
   state.console = std::tmpfile();
 }
 

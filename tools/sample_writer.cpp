@@ -7,18 +7,15 @@
 #include <stdexcept>
 #include <string>
 
+#include "archive/archive.hpp"
+
 namespace {
 
-constexpr std::size_t sector_size = 2048;
-constexpr std::size_t max_literal = 128;
-constexpr std::size_t max_repeat = 129;
 constexpr std::uint32_t max_u24 = 0xFFFFFF;
-constexpr int screen_width = 352;
-constexpr int screen_height = 240;
 
-constexpr int direct_count = 381;
-constexpr int frame_bank_count = 17;
-constexpr int screen_bank_count = 147;
+constexpr int direct_count = direct_index_size / index_entry_size;
+constexpr int frame_bank_count = frame_bank_index_size / index_entry_size;
+constexpr int screen_bank_count = screen_bank_index_size / index_entry_size;
 
 void require(bool ok, const char* what) {
   if (!ok) {
@@ -50,7 +47,7 @@ void append_offsets(byte_vector& out, const std::vector<std::size_t>& sizes) {
   std::size_t offset = 0;
   for (std::size_t size : sizes) {
     require(offset <= max_u24, "bank too large for 24-bit offsets");
-    out.push_back(0);
+    out.resize(out.size() + frame_offset_at, 0);
     append_u24be(out, static_cast<std::uint32_t>(offset));
     offset += size;
   }
@@ -145,19 +142,19 @@ byte_vector pack_runs(const byte_vector& pixels) {
   byte_vector out;
   std::size_t at = 0;
   while (at < pixels.size()) {
-    const std::size_t run = equal_run(pixels, at, max_repeat);
+    const std::size_t run = equal_run(pixels, at, longest_repeat);
     if (run >= 2) {
-      out.push_back(static_cast<std::uint8_t>(run - 2));
+      out.push_back(static_cast<std::uint8_t>(run - repeat_base));
       out.push_back(pixels[at]);
       at += run;
       continue;
     }
     // A literal stops where the next repeat run begins.
     const std::size_t start = at;
-    while (at < pixels.size() && at - start < max_literal && equal_run(pixels, at, 2) < 2) {
+    while (at < pixels.size() && at - start < longest_literal && equal_run(pixels, at, 2) < 2) {
       ++at;
     }
-    out.push_back(static_cast<std::uint8_t>(256 - (at - start)));
+    out.push_back(static_cast<std::uint8_t>(literal_base - (at - start)));
     out.insert(out.end(), pixels.begin() + static_cast<std::ptrdiff_t>(start),
                pixels.begin() + static_cast<std::ptrdiff_t>(at));
   }
@@ -166,7 +163,7 @@ byte_vector pack_runs(const byte_vector& pixels) {
 
 byte_vector make_run_stream(const byte_vector& pixels) {
   require(pixels.size() <= max_u24, "too many pixels for one run-length stream");
-  byte_vector out(5, 0);
+  byte_vector out(run_length_at, 0);
   append_u24be(out, static_cast<std::uint32_t>(pixels.size()));
   const byte_vector packets = pack_runs(pixels);
   out.insert(out.end(), packets.begin(), packets.end());
@@ -176,7 +173,7 @@ byte_vector make_run_stream(const byte_vector& pixels) {
 byte_vector make_direct_record(std::uint16_t width, std::uint16_t height,
                                const colour_words& pixels) {
   require(pixels.size() == std::size_t{width} * height, "pixel count does not match the size");
-  byte_vector out(2, 0);
+  byte_vector out(direct_width_at, 0);
   append_u16be(out, width);
   append_u16be(out, height);
   for (std::uint16_t word : pixels) {
@@ -186,12 +183,12 @@ byte_vector make_direct_record(std::uint16_t width, std::uint16_t height,
 }
 
 byte_vector make_palette_head(const colour_words& palette, std::uint16_t frame_count) {
-  require(palette.size() == 256, "a palette has 256 entries");
+  require(palette.size() * colour_word_size == palette_size, "a palette has 256 entries");
   byte_vector out;
   for (std::uint16_t word : palette) {
     append_u16be(out, word);
   }
-  append_u16be(out, 0);
+  out.resize(frame_count_at, 0);
   append_u16be(out, frame_count);
   return out;
 }
@@ -235,7 +232,7 @@ archive_pair lay_out_pair(const std::vector<byte_vector>& records) {
     const std::size_t sector = pair.archive.size() / sector_size;
     require(sector <= max_u24, "archive too large for 24-bit sectors");
     require(std::uint64_t{record.size()} <= 0xFFFFFFFF, "record too large for a 32-bit length");
-    pair.index.push_back(0);
+    pair.index.resize(pair.index.size() + entry_sector_at, 0);
     append_u24be(pair.index, static_cast<std::uint32_t>(sector));
     append_u32be(pair.index, static_cast<std::uint32_t>(record.size()));
     pair.archive.insert(pair.archive.end(), record.begin(), record.end());

@@ -1,5 +1,6 @@
 // Writers for synthetic index/archive pairs. Tests, benchmarks and fuzz seeds build their
-// inputs with these, so every layout here must match what the extractor reads.
+// inputs with these. The layouts, and the constants used here, are those described at the top
+// of src/archive/archive.hpp.
 #pragma once
 
 #include <cstdint>
@@ -20,7 +21,7 @@ std::uint16_t colour_word(unsigned red5, unsigned green5, unsigned blue5);
 // Run-length packing: greedy, a repeat run for 2+ equal bytes (max 129), literal runs (max 128)
 // otherwise.
 byte_vector pack_runs(const byte_vector& pixels);       // packets only
-byte_vector make_run_stream(const byte_vector& pixels); // 5 zero bytes, u24be L, packets
+byte_vector make_run_stream(const byte_vector& pixels); // stream head, then packets
 
 // The make_* functions throw std::invalid_argument when the parts do not fit the layout.
 byte_vector make_direct_record(std::uint16_t width, std::uint16_t height,
@@ -34,15 +35,15 @@ struct indexed_frame {
 byte_vector make_frame_bank(const colour_words& palette, const std::vector<indexed_frame>& frames);
 // streams: complete run-length streams (as from make_run_stream), laid out back to back
 byte_vector make_screen_bank(const colour_words& palette, const std::vector<byte_vector>& streams);
-// 516 bytes: palette, 2 zero bytes, N
+// The palette head with an empty offset table: palette, zero bytes, N
 byte_vector make_palette_head(const colour_words& palette, std::uint16_t frame_count);
 
 struct archive_pair {
   byte_vector index;
   byte_vector archive;
 };
-// One index entry per record, each record starting at the next free 2048-byte sector (zero
-// padding between records; the last record ends the archive).
+// One index entry per record, each record starting at the next free sector (zero padding
+// between records; the last record ends the archive).
 archive_pair lay_out_pair(const std::vector<byte_vector>& records);
 // Writes folder/<name>.OFB and folder/<name>.BIN (name without extension). Throws
 // std::runtime_error on failure.

@@ -1,22 +1,86 @@
-// Turning one index file and its archive into frames, and the frames into bitmaps.
+// Turning one index file and its archive into pictures.
+//
+// Every number in index and archive files is unsigned and big-endian.
+//
+// Index file: a bare table of 8-byte entries; its size alone tells the kind of archive
+// (136 bytes: 17 frame banks; 1,176: 147 screen banks; 3,048: 381 direct-colour frames).
+//   entry +0  1 byte  not read
+//         +1  u24be   start sector of the record; the archive is addressed in 2,048-byte sectors
+//         +4  u32be   length of the record in bytes
+//
+// Direct-colour record:
+//   +0  2 bytes  not read
+//   +2  u16be    width W
+//   +4  u16be    height H
+//   +6  W x H colour words (u16be: bit 15 unused, then 5 bits each of blue, green, red),
+//       row by row, top row first
+//
+// Palette head, shared by frame banks and screen banks:
+//   +0    256 colour words, 512 bytes
+//   +512  2 bytes not read
+//   +514  u16be N, the number of frames
+//   +516  offset table: N entries of 4 bytes, each 1 byte not read and a u24be offset
+//
+// Frame bank, after the palette head:
+//   +516 + 4N  size table: N entries of 4 bytes, a u16be width then a u16be height
+//   +516 + 8N  pixel area: frame k starts at its offset into it, width x height palette
+//              indices, top row first
+//
+// Screen bank, after the palette head (a record whose entry gives a length of 576 bytes or
+// less is skipped without a word; every screen is 352 x 240):
+//   +516 + 4N  packed area: screen k's run-length stream starts at its offset into it
+//
+// Run-length stream:
+//   +0  5 bytes  not read
+//   +5  u24be    L, the number of bytes to produce
+//   +8  packets, read while fewer than L bytes have been produced; the packet that crosses L
+//       is written whole. Each opens with a control byte c:
+//         c >= 0x80  literal run: the next 256 - c bytes (1 to 128) as they are
+//         c <  0x80  repeat run: the next byte, c + 2 times (2 to 129)
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "common/byte_view.hpp"
+#include "common/colour.hpp"
 #include "common/state.hpp"
+
+inline constexpr std::size_t index_entry_size = 8;
+inline constexpr std::size_t entry_sector_at = 1;
+inline constexpr std::size_t entry_length_at = 4;
+inline constexpr std::uint64_t sector_size = 2048;
 
 inline constexpr std::int64_t frame_bank_index_size = 136;
 inline constexpr std::int64_t screen_bank_index_size = 1176;
 inline constexpr std::int64_t direct_index_size = 3048;
-inline constexpr std::uint64_t sector_size = 2048;
-inline constexpr std::size_t palette_head_size = 516; // palette, 2 unused bytes, frame count
+
+inline constexpr std::size_t direct_width_at = 2;
+inline constexpr std::size_t direct_height_at = 4;
+inline constexpr std::size_t direct_pixels_at = 6;
+
+inline constexpr std::size_t frame_count_at = palette_size + 2;
+inline constexpr std::size_t palette_head_size = frame_count_at + 2;
+inline constexpr std::size_t table_entry_size = 4;
+inline constexpr std::size_t frame_offset_at = 1; // within an offset-table entry
+inline constexpr std::size_t frame_width_at = 0;  // within a size-table entry
+inline constexpr std::size_t frame_height_at = 2;
+
 inline constexpr std::int32_t screen_width = 352;
 inline constexpr std::int32_t screen_height = 240;
+inline constexpr std::uint32_t longest_skipped_screen_bank = 576;
+
+inline constexpr std::size_t run_length_at = 5;
+inline constexpr std::size_t run_head_size = 8;
+inline constexpr std::uint8_t first_literal_control = 0x80;
+inline constexpr std::size_t literal_base = 256; // a literal run copies 256 - c bytes
+inline constexpr std::size_t repeat_base = 2;    // a repeat run writes its byte c + 2 times
+inline constexpr std::size_t longest_literal = literal_base - first_literal_control;
+inline constexpr std::size_t longest_repeat = first_literal_control - 1 + repeat_base;
 
 // Walks the index in index_buffer (index_size bytes) entry by entry, reading each record from
-// archive_stream and writing its frames as bitmaps named after base_name. Index files of any
+// archive_stream and saving its pictures under names made from base_name. Index files of any
 // size but the three known ones yield nothing.
 void extract_pair(extraction_state& state, const std::string& base_name, std::int64_t index_size);
 
@@ -24,25 +88,24 @@ void extract_pair(extraction_state& state, const std::string& base_name, std::in
 // returns how many bytes were actually read, also kept in record_size.
 std::size_t read_record(extraction_state& state, std::uint64_t offset, std::uint32_t length);
 
+// The bytes actually read for the current record.
+byte_view current_record(const extraction_state& state);
+
 // The record kinds, already in record_buffer. Each advances frame_counter by one per frame,
-// written or not, so every bitmap keeps its name. entry_number names the record in messages.
+// saved or not, so every picture keeps its name. entry_number names the record in messages.
 void extract_direct_frame(extraction_state& state, const std::string& base_name,
                           std::int32_t& frame_counter, std::int32_t entry_number);
 void extract_frame_bank(extraction_state& state, const std::string& base_name,
                         std::int32_t& frame_counter, std::int32_t entry_number);
 void extract_screen_bank(extraction_state& state, const std::string& base_name,
-                         std::int32_t record_length, std::int32_t& frame_counter,
+                         std::uint32_t record_length, std::int32_t& frame_counter,
                          std::int32_t entry_number);
 
 struct run_expansion {
   std::size_t produced; // bytes written to the destination
   bool complete;        // false when the stream runs past the end of its source
 };
-// Expands one run-length stream (8-byte head, then packets) into the destination. Output that
-// would run past the destination's end is dropped.
-run_expansion expand_runs(const std::uint8_t* source, std::size_t source_size,
-                          std::uint8_t* destination, std::size_t destination_size);
-
-// Messages for damaged input; both mark the run as incomplete.
-void report_broken_frame(extraction_state& state, const std::string& bitmap_name);
-void report_broken_record(extraction_state& state, std::int32_t entry_number);
+// Expands one run-length stream into the destination. Output that would run past the
+// destination's end is dropped.
+run_expansion expand_runs(const byte_view& source, std::uint8_t* destination,
+                          std::size_t destination_size);

@@ -1,35 +1,39 @@
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "archive/archive.hpp"
-#include "bitmap/bitmap_file.hpp"
 #include "bitmap/bitmap_writers.hpp"
-#include "common/big_endian.hpp"
+#include "bitmap/pictures.hpp"
 
 namespace {
 
-constexpr std::size_t run_head_size = 8;
-constexpr std::int32_t shortest_screen_bank = 577;
-
-// Reads the palette head; false (after the message) when the record is too short for the head
-// or for `tables_per_frame` 4-byte tables of N entries, in which case the N declared frames are
-// still counted.
-bool read_palette_head(extraction_state& state, std::size_t tables_per_frame,
+// Reads the palette head and checks that `tables` tables of N entries follow it. False (after
+// the message) when the record is too short for them; then the N declared frames are still
+// counted, unless N itself could not be read.
+bool read_palette_head(extraction_state& state, picture_kind kind, std::size_t tables,
                        std::int32_t& frame_counter, std::int32_t entry_number,
                        std::uint32_t& frame_count) {
-  if (state.record_size < palette_head_size) {
-    report_broken_record(state, entry_number);
+  const byte_view record = current_record(state);
+  if (!holds(record, 0, palette_head_size)) {
+    report_broken_record(state, kind, entry_number);
     return false;
   }
-  const std::uint8_t* record = state.record_buffer.get();
-  frame_count = u16be(record + 514);
-  if (palette_head_size + tables_per_frame * 4 * frame_count > state.record_size) {
-    report_broken_record(state, entry_number);
+  read_u16be(record, frame_count_at, frame_count);
+  if (!holds(record, palette_head_size, tables * table_entry_size * frame_count)) {
+    report_broken_record(state, kind, entry_number);
     frame_counter += static_cast<std::int32_t>(frame_count);
     return false;
   }
-  std::memcpy(state.palette.data(), record, palette_size);
+  std::memcpy(state.palette.data(), record.bytes, palette_size);
   return true;
+}
+
+// Where frame k of a record with N frames starts in its area, from the offset table.
+std::size_t frame_offset(const byte_view& record, std::uint32_t k) {
+  std::uint32_t offset = 0;
+  read_u24be(record, palette_head_size + table_entry_size * k + frame_offset_at, offset);
+  return offset;
 }
 
 // Packets are short (1 to 129 bytes), so a library call per packet would cost more than the
@@ -86,64 +90,74 @@ void fill_packet(std::uint8_t* to, std::uint8_t value, std::size_t count) {
 void extract_frame_bank(extraction_state& state, const std::string& base_name,
                         std::int32_t& frame_counter, std::int32_t entry_number) {
   std::uint32_t frame_count = 0;
-  if (!read_palette_head(state, 2, frame_counter, entry_number, frame_count)) {
+  if (!read_palette_head(state, picture_kind::frame, 2, frame_counter, entry_number, frame_count)) {
     return;
   }
-  const std::uint8_t* record = state.record_buffer.get();
-  const std::size_t pixel_area = palette_head_size + 8 * std::size_t{frame_count};
+  const byte_view record = current_record(state);
+  const std::size_t size_table = palette_head_size + table_entry_size * frame_count;
+  const byte_view pixel_area = rest_from(record, size_table + table_entry_size * frame_count);
   for (std::uint32_t k = 0; k < frame_count; ++k) {
-    const std::int32_t counter = frame_counter++;
-    const std::uint8_t* size = record + palette_head_size + 4 * (frame_count + k);
-    const std::int64_t width = u16be(size);
-    const std::int64_t height = u16be(size + 2);
-    const std::size_t start = pixel_area + u24be(record + palette_head_size + 4 * k + 1);
-    if (!indexed_frame_fits(width, height) || start > state.record_size ||
-        width * height > static_cast<std::int64_t>(state.record_size - start)) {
-      report_broken_frame(state, bitmap_path(state, base_name, indexed_suffix(counter)));
-      continue;
-    }
+    const picture shown{picture_kind::frame, frame_counter++, entry_number,
+                        static_cast<std::int32_t>(k)};
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    read_u16be(record, size_table + table_entry_size * k + frame_width_at, width);
+    read_u16be(record, size_table + table_entry_size * k + frame_height_at, height);
     state.image_width = static_cast<std::int32_t>(width);
     state.image_height = static_cast<std::int32_t>(height);
-    std::memcpy(state.pixel_buffer.get(), record + start, static_cast<std::size_t>(width * height));
-    write_indexed_bitmap(state, base_name, counter);
+    const std::uint8_t* pixels =
+        bytes_at(pixel_area, frame_offset(record, k), std::size_t{width} * height);
+    if (!indexed_frame_fits(width, height) || pixels == nullptr) {
+      report_broken_frame(state, base_name, shown);
+      continue;
+    }
+    save_picture(state, base_name, shown, pixels);
   }
 }
 
 void extract_screen_bank(extraction_state& state, const std::string& base_name,
-                         std::int32_t record_length, std::int32_t& frame_counter,
+                         std::uint32_t record_length, std::int32_t& frame_counter,
                          std::int32_t entry_number) {
-  if (record_length < shortest_screen_bank) {
+  if (record_length <= longest_skipped_screen_bank) {
+    return;
+  }
+  // A length the archive's 32-bit signed offsets cannot reach: the record is not decoded, and
+  // like a record too short for its head it takes no numbers.
+  if (record_length > static_cast<std::uint32_t>(INT32_MAX)) {
+    report_broken_record(state, picture_kind::screen, entry_number);
+    return;
+  }
+  std::uint32_t frame_count = 0;
+  if (!read_palette_head(state, picture_kind::screen, 1, frame_counter, entry_number,
+                         frame_count)) {
     return;
   }
   state.image_width = screen_width;
   state.image_height = screen_height;
-  std::uint32_t frame_count = 0;
-  if (!read_palette_head(state, 1, frame_counter, entry_number, frame_count)) {
-    return;
-  }
-  const std::uint8_t* record = state.record_buffer.get();
-  const std::size_t packed_area = palette_head_size + 4 * std::size_t{frame_count};
+  const byte_view record = current_record(state);
+  const byte_view packed_area =
+      rest_from(record, palette_head_size + table_entry_size * frame_count);
   for (std::uint32_t k = 0; k < frame_count; ++k) {
-    const std::int32_t counter = frame_counter++;
-    const std::size_t start = packed_area + u24be(record + palette_head_size + 4 * k + 1);
-    const std::size_t available = start < state.record_size ? state.record_size - start : 0;
-    const run_expansion expansion =
-        expand_runs(record + std::min(start, state.record_size), available,
-                    state.pixel_buffer.get(), pixel_buffer_size);
+    const picture shown{picture_kind::screen, frame_counter++, entry_number,
+                        static_cast<std::int32_t>(k)};
+    const run_expansion expansion = expand_runs(rest_from(packed_area, frame_offset(record, k)),
+                                                state.pixel_buffer.get(), pixel_buffer_size);
     if (!expansion.complete) {
-      report_broken_frame(state, bitmap_path(state, base_name, indexed_suffix(counter)));
+      report_broken_frame(state, base_name, shown);
       continue;
     }
-    write_indexed_bitmap(state, base_name, counter);
+    save_picture(state, base_name, shown, state.pixel_buffer.get());
   }
 }
 
-run_expansion expand_runs(const std::uint8_t* source, std::size_t source_size,
-                          std::uint8_t* destination, std::size_t destination_size) {
-  if (source_size < run_head_size) {
+run_expansion expand_runs(const byte_view& source, std::uint8_t* destination,
+                          std::size_t destination_size) {
+  std::uint32_t wanted = 0;
+  if (!holds(source, 0, run_head_size)) {
     return {0, false};
   }
-  const std::size_t wanted = u24be(source + 5);
+  read_u24be(source, run_length_at, wanted);
+  const std::uint8_t* bytes = source.bytes;
   std::size_t read = run_head_size;
   std::size_t produced = 0;
   // L is tested only before each packet: the packet that crosses it is written whole.
@@ -151,25 +165,25 @@ run_expansion expand_runs(const std::uint8_t* source, std::size_t source_size,
     if (produced >= destination_size) {
       break; // the rest would land outside the destination
     }
-    if (read >= source_size) {
+    if (read >= source.size) {
       return {produced, false};
     }
-    const std::uint8_t control = source[read++];
+    const std::uint8_t control = bytes[read++];
     const std::size_t room = destination_size - produced;
-    if (control & 0x80) {
-      const std::size_t count = 256 - control;
-      if (count > source_size - read) {
+    if (control >= first_literal_control) {
+      const std::size_t count = literal_base - control;
+      if (count > source.size - read) {
         return {produced, false};
       }
-      copy_packet(destination + produced, source + read, std::min(count, room));
+      copy_packet(destination + produced, bytes + read, std::min(count, room));
       read += count;
       produced += std::min(count, room);
     } else {
-      const std::size_t count = control + 2u;
-      if (read >= source_size) {
+      const std::size_t count = control + repeat_base;
+      if (read >= source.size) {
         return {produced, false};
       }
-      fill_packet(destination + produced, source[read++], std::min(count, room));
+      fill_packet(destination + produced, bytes[read++], std::min(count, room));
       produced += std::min(count, room);
     }
   }

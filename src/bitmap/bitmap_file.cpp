@@ -2,31 +2,46 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
+
+#ifndef _WIN32
+#include <sys/uio.h>
+#endif
 
 namespace {
 
+// Pieces handed to the system in one call at most; POSIX allows at least this many.
+constexpr std::size_t pieces_per_call = 1024;
+
 [[noreturn]] void fail_write(extraction_state& state, const std::string& path) {
-  state.output_used = 0;
   if (state.output_stream != nullptr) {
     std::fclose(state.output_stream);
     state.output_stream = nullptr;
   }
   std::remove(path.c_str());
-  throw fatal_error{format_message("file write error![%s]\n", path)};
+  throw fatal_error{text::file_write_error, path};
 }
 
-void write_through(extraction_state& state, const std::string& path, const void* bytes,
-                   std::size_t size) {
-  if (size != 0 && std::fwrite(bytes, 1, size, state.output_stream) != size) {
-    fail_write(state, path);
+// At most pieces_per_call pieces. Where the system gathers, one call takes them all; a short
+// write of a file on disk means the disk is full or the file too large, so it is a failure.
+bool write_pieces(std::FILE* stream, const byte_piece* pieces, std::size_t count) {
+#ifdef _WIN32
+  for (std::size_t i = 0; i < count; ++i) {
+    if (pieces[i].size != 0 &&
+        std::fwrite(pieces[i].bytes, 1, pieces[i].size, stream) != pieces[i].size) {
+      return false;
+    }
   }
-}
-
-void flush_output(extraction_state& state, const std::string& path) {
-  const std::size_t waiting = state.output_used;
-  state.output_used = 0;
-  write_through(state, path, state.output_buffer.get(), waiting);
+  return true;
+#else
+  iovec vectors[pieces_per_call];
+  std::size_t total = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    vectors[i] = {const_cast<void*>(pieces[i].bytes), pieces[i].size};
+    total += pieces[i].size;
+  }
+  return total == 0 ||
+         writev(fileno(stream), vectors, static_cast<int>(count)) == static_cast<ssize_t>(total);
+#endif
 }
 
 } // namespace
@@ -59,9 +74,9 @@ std::string indexed_suffix(std::int32_t frame_counter) {
          counter_digit(counter & 15);
 }
 
-std::string bitmap_path(const extraction_state& state, const std::string& base_name,
-                        const std::string& suffix) {
-  return state.program_folder + base_name + suffix + ".BMP";
+std::string output_path(const extraction_state& state, const std::string& base_name,
+                        const std::string& suffix, const char* extension) {
+  return state.output_folder + base_name + suffix + extension;
 }
 
 void put_u16le(std::uint8_t* at, std::uint32_t value) {
@@ -92,51 +107,48 @@ void put_bitmap_header(std::uint8_t* at, const bitmap_header& header) {
   // 50: no "important colours" count
 }
 
-void open_bitmap(extraction_state& state, const std::string& path,
-                 const char* create_error_format) {
+void open_output(extraction_state& state, const std::string& path, text create_error) {
   state.output_stream = std::fopen(path.c_str(), "wb");
   if (state.output_stream == nullptr) {
-    throw fatal_error{format_message(create_error_format, path)};
+    throw fatal_error{create_error, path};
   }
-  // The bitmap is collected in output_buffer; stdio's own small buffer would only split it
-  // into many write calls.
-  state.output_used = 0;
-  if (state.output_buffer) {
-    std::setvbuf(state.output_stream, nullptr, _IONBF, 0);
-  }
+#ifndef _WIN32
+  // Pieces go to the file straight from where they lie; a stream buffer would only copy them.
+  std::setvbuf(state.output_stream, nullptr, _IONBF, 0);
+#endif
 }
 
-void write_bitmap_bytes(extraction_state& state, const std::string& path, const void* bytes,
-                        std::size_t size) {
-  if (!state.output_buffer) {
-    write_through(state, path, bytes, size);
-    return;
-  }
-  if (size > output_buffer_size - state.output_used) {
-    flush_output(state, path);
-    if (size > output_buffer_size) {
-      write_through(state, path, bytes, size);
-      return;
+void write_output(extraction_state& state, const std::string& path, const byte_piece* pieces,
+                  std::size_t count) {
+  for (std::size_t done = 0; done < count; done += pieces_per_call) {
+    if (!write_pieces(state.output_stream, pieces + done,
+                      std::min(pieces_per_call, count - done))) {
+      fail_write(state, path);
     }
   }
-  std::memcpy(state.output_buffer.get() + state.output_used, bytes, size);
-  state.output_used += size;
 }
 
-void write_bitmap_rows(extraction_state& state, const std::string& path, const std::uint8_t* pixels,
-                       std::size_t row_bytes, std::int32_t height) {
+void write_rows_bottom_up(extraction_state& state, const std::string& path, byte_piece head,
+                          const std::uint8_t* rows, std::size_t row_bytes, std::int32_t height) {
   static const std::uint8_t zeros[4] = {};
   const std::size_t padding = row_padding(row_bytes);
+  byte_piece pieces[pieces_per_call];
+  std::size_t count = 0;
+  pieces[count++] = head;
   for (std::int32_t row = height - 1; row >= 0; --row) {
-    write_bitmap_bytes(state, path, pixels + static_cast<std::size_t>(row) * row_bytes, row_bytes);
-    write_bitmap_bytes(state, path, zeros, padding);
+    if (count + 2 > pieces_per_call) {
+      write_output(state, path, pieces, count);
+      count = 0;
+    }
+    pieces[count++] = {rows + static_cast<std::size_t>(row) * row_bytes, row_bytes};
+    if (padding != 0) {
+      pieces[count++] = {zeros, padding};
+    }
   }
+  write_output(state, path, pieces, count);
 }
 
-void close_bitmap(extraction_state& state, const std::string& path) {
-  if (state.output_used != 0) {
-    flush_output(state, path);
-  }
+void close_output(extraction_state& state, const std::string& path) {
   const bool flushed = std::fflush(state.output_stream) == 0 && !std::ferror(state.output_stream);
   const bool closed = std::fclose(state.output_stream) == 0;
   state.output_stream = nullptr;

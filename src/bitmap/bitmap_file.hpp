@@ -1,4 +1,4 @@
-// What both bitmap writers share: file names, header fields and the output file itself.
+// What every picture writer shares: file names, bitmap header fields and the output file.
 #pragma once
 
 #include <cstddef>
@@ -15,8 +15,9 @@ char counter_digit(std::uint32_t value);
 std::string base36_text(std::uint32_t value);
 std::string direct_suffix(std::int32_t frame_counter);  // "00" ... "NC" ...
 std::string indexed_suffix(std::int32_t frame_counter); // "000" ... "0A9" ...
-std::string bitmap_path(const extraction_state& state, const std::string& base_name,
-                        const std::string& suffix);
+// output_folder + base name + suffix + extension (".BMP").
+std::string output_path(const extraction_state& state, const std::string& base_name,
+                        const std::string& suffix, const char* extension);
 
 void put_u16le(std::uint8_t* at, std::uint32_t value);
 void put_u32le(std::uint8_t* at, std::uint32_t value);
@@ -37,13 +38,21 @@ struct bitmap_header {
 // The 14-byte file header and the 40-byte info header, little-endian.
 void put_bitmap_header(std::uint8_t* at, const bitmap_header& header);
 
-// Opens `path` as the output stream; prints `create_error_format` and ends the run if it can't.
-void open_bitmap(extraction_state& state, const std::string& path, const char* create_error_format);
-void write_bitmap_bytes(extraction_state& state, const std::string& path, const void* bytes,
-                        std::size_t size);
-// Writes `height` rows of `row_bytes` from `pixels`, bottom row first, each padded to 4 bytes.
-void write_bitmap_rows(extraction_state& state, const std::string& path, const std::uint8_t* pixels,
-                       std::size_t row_bytes, std::int32_t height);
-// Closes the output stream. A bitmap that could not be written completely is removed,
-// and the run ends with "file write error!".
-void close_bitmap(extraction_state& state, const std::string& path);
+// Bytes that lie somewhere in memory, to be written where they are.
+struct byte_piece {
+  const void* bytes;
+  std::size_t size;
+};
+
+// Opens `path` as the output stream; ends the run with `create_error` naming it if it can't.
+void open_output(extraction_state& state, const std::string& path, text create_error);
+// Writes the pieces in order, straight from where they lie.
+void write_output(extraction_state& state, const std::string& path, const byte_piece* pieces,
+                  std::size_t count);
+// Writes `head`, then `height` rows of `row_bytes` each from `rows`, bottom row first, each
+// padded with zero bytes to a multiple of 4.
+void write_rows_bottom_up(extraction_state& state, const std::string& path, byte_piece head,
+                          const std::uint8_t* rows, std::size_t row_bytes, std::int32_t height);
+// Closes the output stream. A picture that could not be written completely is removed, and
+// the run ends with "file write error!".
+void close_output(extraction_state& state, const std::string& path);

@@ -26,8 +26,8 @@ bool indexed_frame_fits(std::int64_t width, std::int64_t height) {
 }
 
 void write_indexed_bitmap(extraction_state& state, const std::string& base_name,
-                          std::int32_t frame_counter) {
-  const std::string path = bitmap_path(state, base_name, indexed_suffix(frame_counter));
+                          std::int32_t frame_counter, const std::uint8_t* indices) {
+  const std::string path = output_path(state, base_name, indexed_suffix(frame_counter), ".BMP");
   const auto row_bytes = static_cast<std::size_t>(state.image_width);
   const auto height = static_cast<std::size_t>(state.image_height);
 
@@ -39,8 +39,7 @@ void write_indexed_bitmap(extraction_state& state, const std::string& base_name,
        colour_table_size + bitmap_header_size, state.image_width, state.image_height, 8, 256});
   put_colour_table(head + bitmap_header_size, state.palette.data());
 
-  open_bitmap(state, path, "file create errror.[%s]\n");
-  write_bitmap_bytes(state, path, head, sizeof head);
-  write_bitmap_rows(state, path, state.pixel_buffer.get(), row_bytes, state.image_height);
-  close_bitmap(state, path);
+  open_output(state, path, text::file_create_errror);
+  write_rows_bottom_up(state, path, {head, sizeof head}, indices, row_bytes, state.image_height);
+  close_output(state, path);
 }

@@ -2,7 +2,10 @@
 // Each channel becomes 8 bits by a shift left of 3, so its low three bits are zero.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+
+inline constexpr std::size_t colour_word_size = 2;
 
 inline std::uint8_t colour_blue(std::uint32_t word) {
   return static_cast<std::uint8_t>((word & 0x7C00) >> 7);

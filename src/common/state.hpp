@@ -10,6 +10,8 @@
 #include <memory>
 #include <string>
 
+#include "common/texts.hpp"
+
 inline constexpr std::size_t pixel_buffer_size = 0x80000;
 inline constexpr std::size_t record_buffer_size = 0x80000;
 inline constexpr std::size_t index_buffer_size = 62152;
@@ -25,7 +27,8 @@ struct free_bytes {
 using byte_buffer = std::unique_ptr<std::uint8_t[], free_bytes>;
 
 struct extraction_state {
-  std::string program_folder; // folder of the program file, separator included; bitmaps go here
+  std::string program_folder; // folder of the program file, separator included
+  std::string output_folder;  // where pictures go, separator included: the program's folder
   byte_buffer index_buffer;
   byte_buffer record_buffer;
   byte_buffer pixel_buffer;
@@ -38,24 +41,20 @@ struct extraction_state {
   std::size_t record_size = 0; // bytes actually read for the current record
 
   std::FILE* output_stream = nullptr;
-  byte_buffer output_buffer;   // collects the bitmap being written; may be missing
+  byte_buffer output_buffer;   // collects the picture being written
   std::size_t output_used = 0; // bytes waiting in output_buffer
   std::FILE* console = stdout;
 
-  bool incomplete = false; // a frame or record could not be written; the run ends with status 1
+  bool incomplete = false;     // a frame or record could not be written; the run ends with status 1
+  bool console_failed = false; // some console text was lost; the run ends with status 1
 };
 
-// Allocates the three working buffers, zero-filled, and the output buffer. False when any of the
-// three could not be had; without the output buffer, bitmaps are written through stdio's buffer.
+// Allocates the three working buffers, zero-filled, and the output buffer. False when any of
+// them could not be had.
 bool allocate_working_buffers(extraction_state& state);
 
-// A failure that ends the run at once: the message is printed and the status is 1.
+// A failure that ends the run at once: the text is printed and the status is 1.
 struct fatal_error {
-  std::string message;
+  text message;
+  std::string name;
 };
-
-// printf-style text with one file name, as used by every message of the tool.
-std::string format_message(const char* format, const std::string& name);
-
-// Writes text to the console and flushes it, so progress shows at once.
-void say(extraction_state& state, const std::string& text);

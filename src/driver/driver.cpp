@@ -1,20 +1,15 @@
 #include "driver/driver.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "archive/archive.hpp"
 #include "driver/platform.hpp"
-#include "driver/texts.hpp"
 
 namespace {
-
-constexpr char usage_text[] =
-    "usage: ofb2bmp [INDEX.OFB | PATTERN]...\n"
-    "Writes every picture of an index file (.OFB) and its archive (.BIN) as a bitmap (.BMP)\n"
-    "into the folder that holds ofb2bmp itself. Wildcards (* and ?) in the last part of a\n"
-    "name select several index files; any extension of the name is replaced by .OFB.\n"
-    "Without a name, asks for one. Exit status: 0 when every bitmap was written, 1 otherwise.\n";
 
 bool is_help_option(const std::string& argument) {
 #ifdef _WIN32
@@ -36,40 +31,59 @@ std::string identity_of(const std::string& path) {
   }
 }
 
-std::int64_t read_index_file(extraction_state& state, const std::string& index_path) {
-  std::FILE* index = std::fopen(index_path.c_str(), "rb");
-  if (index == nullptr) {
-    throw fatal_error{format_message("file open error![%s]\n", index_path)};
-  }
+bool seek_stream(std::FILE* stream, std::int64_t offset, int origin) {
 #ifdef _WIN32
-  _fseeki64(index, 0, SEEK_END);
-  const std::int64_t size = _ftelli64(index);
+  return _fseeki64(stream, offset, origin) == 0;
 #else
-  fseeko(index, 0, SEEK_END);
-  const std::int64_t size = ftello(index);
+  return fseeko(stream, static_cast<off_t>(offset), origin) == 0;
 #endif
-  std::rewind(index);
-  if (size > 0) {
-    std::fread(state.index_buffer.get(), 1,
-               std::min<std::uint64_t>(static_cast<std::uint64_t>(size), index_buffer_size), index);
-  }
-  std::fclose(index);
-  return size;
+}
+
+std::int64_t stream_position(std::FILE* stream) {
+#ifdef _WIN32
+  return _ftelli64(stream);
+#else
+  return ftello(stream);
+#endif
 }
 
 } // namespace
 
+std::int64_t read_index_stream(extraction_state& state, std::FILE* index) {
+  if (!seek_stream(index, 0, SEEK_END)) {
+    return -1;
+  }
+  const std::int64_t size = stream_position(index);
+  if (size < 0 || !seek_stream(index, 0, SEEK_SET)) {
+    return -1;
+  }
+  // Only the three known sizes are ever walked, all far below the buffer's size.
+  const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(size, index_buffer_size));
+  if (std::fread(state.index_buffer.get(), 1, wanted, index) != wanted) {
+    return -1;
+  }
+  return size;
+}
+
 void process_index_file(extraction_state& state, const std::string& index_path,
                         const std::string& file_name) {
   const path_syntax& syntax = native_path_syntax();
-  say(state, index_path + "\n");
-  const std::int64_t index_size = read_index_file(state, index_path);
+  say(state, text::index_path, index_path);
+  std::FILE* index = std::fopen(index_path.c_str(), "rb");
+  if (index == nullptr) {
+    throw fatal_error{text::file_open_error, index_path};
+  }
+  const std::int64_t index_size = read_index_stream(state, index);
+  std::fclose(index);
+  if (index_size < 0) {
+    throw fatal_error{text::file_open_error, index_path};
+  }
 
   // The archive is needed even when the index is of no known size.
   const std::string archive_path = paired_file_name(archive_name(index_path, syntax));
   state.archive_stream = std::fopen(archive_path.c_str(), "rb");
   if (state.archive_stream == nullptr) {
-    throw fatal_error{format_message("file open error![%s]\n", archive_path)};
+    throw fatal_error{text::file_open_error, archive_path};
   }
   // Records are read whole after a seek: a stream buffer would only add a read call and a copy.
   std::setvbuf(state.archive_stream, nullptr, _IONBF, 0);
@@ -91,15 +105,21 @@ void process_input(extraction_state& state, const std::string& input, std::set<s
   }
 }
 
+int exit_status(const extraction_state& state) {
+  return state.incomplete || state.console_failed ? 1 : 0;
+}
+
 int run_ofb2bmp(int argc, char** argv) {
+  reserve_standard_streams();
+  extraction_state state;
   std::vector<std::string> inputs = input_arguments(argc, argv);
   if (!inputs.empty() && is_help_option(inputs.front())) {
-    std::fputs(usage_text, stdout);
-    return 0;
+    say(state, text::usage);
+    return exit_status(state);
   }
   if (!inputs.empty() && inputs.front() == "--version") {
-    std::fputs("ofb2bmp " OFB2BMP_VERSION "\n", stdout);
-    return 0;
+    say(state, text::version, OFB2BMP_VERSION);
+    return exit_status(state);
   }
   if (inputs.empty()) {
     std::string chosen;
@@ -109,17 +129,16 @@ int run_ofb2bmp(int argc, char** argv) {
     inputs.push_back(chosen);
   }
 
-  extraction_state state;
   const std::string program_path = program_file_path();
   if (program_path.empty()) {
-    // Without the program's own folder the bitmaps would land in the current one instead.
-    std::fputs(format_message("file create error![%s]\n", argc > 0 ? argv[0] : "ofb2bmp").c_str(),
-               stdout);
+    // Without the program's own folder the pictures would land in the current one instead.
+    say(state, text::file_create_error, argc > 0 ? argv[0] : "ofb2bmp");
     return 1;
   }
   state.program_folder = folder_prefix(program_path, native_path_syntax());
+  state.output_folder = state.program_folder;
   if (!allocate_working_buffers(state)) {
-    std::fputs(out_of_memory_message, stdout);
+    say(state, text::out_of_memory);
     return 1;
   }
   std::set<std::string> done;
@@ -131,8 +150,8 @@ int run_ofb2bmp(int argc, char** argv) {
     if (state.archive_stream != nullptr) {
       std::fclose(state.archive_stream);
     }
-    say(state, failure.message);
+    say(state, failure.message, failure.name);
     return 1;
   }
-  return state.incomplete ? 1 : 0;
+  return exit_status(state);
 }

@@ -2,6 +2,8 @@
 // and extracts it. Returns the exit status: 0 after a complete run, 1 otherwise.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
 #include <set>
 #include <string>
 
@@ -16,3 +18,7 @@ void process_input(extraction_state& state, const std::string& input, std::set<s
 // Reads one index file, opens its archive and extracts the pair.
 void process_index_file(extraction_state& state, const std::string& index_path,
                         const std::string& file_name);
+
+// Reads the open index file whole into index_buffer (as much of it as the buffer holds) and
+// returns its size; -1 when its size cannot be told or its bytes cannot all be read.
+std::int64_t read_index_stream(extraction_state& state, std::FILE* index);

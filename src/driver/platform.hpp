@@ -11,6 +11,10 @@ struct folder_entry {
   bool is_folder;
 };
 
+// Makes sure the standard streams are open, so that no file the run opens takes their place.
+// A closed console stays unwritable: its text is lost, and the run says so by its status.
+void reserve_standard_streams();
+
 // How this platform's paths are taken apart.
 const path_syntax& native_path_syntax();
 

@@ -1,6 +1,7 @@
 // POSIX: '/' separates folders, names are matched ignoring ASCII letter case as the Windows
 // search does, and the open-file dialog becomes a prompt on the terminal.
 #include <dirent.h>
+#include <fcntl.h>
 #include <fnmatch.h>
 #include <iconv.h>
 #include <sys/stat.h>
@@ -12,8 +13,8 @@
 #include <iostream>
 #include <strings.h>
 
+#include "common/texts.hpp"
 #include "driver/platform.hpp"
-#include "driver/texts.hpp"
 
 namespace {
 
@@ -100,6 +101,15 @@ std::string terminal_text(const char* shift_jis) {
 }
 
 } // namespace
+
+void reserve_standard_streams() {
+  for (int stream = STDIN_FILENO; stream <= STDERR_FILENO; ++stream) {
+    if (fcntl(stream, F_GETFD) == -1) {
+      // Opened for reading only, so writing to a closed console still fails.
+      open("/dev/null", O_RDONLY);
+    }
+  }
+}
 
 const path_syntax& native_path_syntax() {
   return posix_path_syntax;

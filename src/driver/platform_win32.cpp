@@ -6,8 +6,8 @@
 
 #include <string>
 
+#include "common/texts.hpp"
 #include "driver/platform.hpp"
-#include "driver/texts.hpp"
 
 namespace {
 
@@ -20,6 +20,10 @@ const path_syntax windows_path_syntax{"\\/:", ansi_lead_byte};
 constexpr DWORD dialog_buffer_size = 256;
 
 } // namespace
+
+void reserve_standard_streams() {
+  // The C run-time gives every program its three standard streams.
+}
 
 const path_syntax& native_path_syntax() {
   return windows_path_syntax;

@@ -1,0 +1,57 @@
+// The bytes actually read for one record (or index), and checked reads of its big-endian
+// fields. Every decoder reads untrusted bytes through these, so a field that lies outside
+// the bytes there is reported instead of read.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "common/big_endian.hpp"
+
+struct byte_view {
+  const std::uint8_t* bytes = nullptr;
+  std::size_t size = 0;
+};
+
+// Whether `count` bytes at `offset` are there (no overflow for any values).
+inline bool holds(const byte_view& view, std::size_t offset, std::size_t count) {
+  return offset <= view.size && count <= view.size - offset;
+}
+
+// The `count` bytes at `offset`, or null when they are not all there.
+inline const std::uint8_t* bytes_at(const byte_view& view, std::size_t offset, std::size_t count) {
+  return holds(view, offset, count) ? view.bytes + offset : nullptr;
+}
+
+// The bytes from `offset` to the end; empty when `offset` lies past it.
+inline byte_view rest_from(const byte_view& view, std::size_t offset) {
+  return offset < view.size ? byte_view{view.bytes + offset, view.size - offset}
+                            : byte_view{view.bytes + view.size, 0};
+}
+
+inline bool read_u16be(const byte_view& view, std::size_t offset, std::uint32_t& value) {
+  const std::uint8_t* at = bytes_at(view, offset, 2);
+  if (at == nullptr) {
+    return false;
+  }
+  value = u16be(at);
+  return true;
+}
+
+inline bool read_u24be(const byte_view& view, std::size_t offset, std::uint32_t& value) {
+  const std::uint8_t* at = bytes_at(view, offset, 3);
+  if (at == nullptr) {
+    return false;
+  }
+  value = u24be(at);
+  return true;
+}
+
+inline bool read_u32be(const byte_view& view, std::size_t offset, std::uint32_t& value) {
+  const std::uint8_t* at = bytes_at(view, offset, 4);
+  if (at == nullptr) {
+    return false;
+  }
+  value = u32be(at);
+  return true;
+}

@@ -1,0 +1,83 @@
+#include "common/texts.hpp"
+
+#include <iterator>
+#include <vector>
+
+#include "common/state.hpp"
+
+namespace {
+
+using enum text_arguments;
+
+// In the order of `text`.
+constexpr text_format formats[] = {
+    {"%s\n", name},
+    {"%3d\r", number},
+    {"\ncompleted.\n", none},
+    {"file open error![%s]\n", name},
+    {"file create error![%s]\n", name},
+    {"file create errror.[%s]\n", name},
+    {"file write error![%s]\n", name},
+    {"broken frame![%s]\n", name},
+    {"broken record![%s:%d]\n", name_and_number},
+    // "メモリが足りません。" and a newline.
+    {"\x83\x81\x83\x82\x83\x8A\x82\xAA\x91\xAB\x82\xE8\x82\xDC\x82\xB9\x82\xF1\x81\x42\n", none},
+    {"usage: ofb2bmp [INDEX.OFB | PATTERN]...\n"
+     "Writes every picture of an index file (.OFB) and its archive (.BIN) as a bitmap (.BMP)\n"
+     "into the folder that holds ofb2bmp itself. Wildcards (* and ?) in the last part of a\n"
+     "name select several index files; any extension of the name is replaced by .OFB.\n"
+     "Without a name, asks for one. Exit status: 0 when every bitmap was written, 1 otherwise.\n",
+     none},
+    {"ofb2bmp %s\n", name},
+    {"index\tname\tentry\tframe\twidth\theight\tkind\tstatus\n", none},
+    {"%s\n", name},
+    {"ofb2bmp: unrecognized option '%s'\nTry 'ofb2bmp --help' for more information.\n", name},
+    {"ofb2bmp: option '%s' requires a value\nTry 'ofb2bmp --help' for more information.\n", name},
+    {"ofb2bmp: unknown format '%s' (bmp or png)\nTry 'ofb2bmp --help' for more information.\n",
+     name},
+};
+static_assert(std::size(formats) == static_cast<std::size_t>(text::unknown_format) + 1,
+              "one format for every text");
+
+} // namespace
+
+const text_format& format_of(text id) {
+  return formats[static_cast<std::size_t>(id)];
+}
+
+std::string text_of(text id, const std::string& name, std::int64_t number) {
+  const text_format& format = format_of(id);
+  const auto value = static_cast<int>(number);
+  const auto fill = [&](char* into, std::size_t size) {
+    switch (format.arguments) {
+    case none:
+      return std::snprintf(into, size, "%s", format.format);
+    case text_arguments::name:
+      return std::snprintf(into, size, format.format, name.c_str());
+    case text_arguments::number:
+      return std::snprintf(into, size, format.format, value);
+    case name_and_number:
+      return std::snprintf(into, size, format.format, name.c_str(), value);
+    }
+    return -1;
+  };
+  const int length = fill(nullptr, 0);
+  if (length <= 0) {
+    return {};
+  }
+  std::vector<char> bytes(static_cast<std::size_t>(length) + 1);
+  fill(bytes.data(), bytes.size());
+  return std::string(bytes.data(), static_cast<std::size_t>(length));
+}
+
+bool print_text(std::FILE* stream, text id, const std::string& name, std::int64_t number) {
+  const std::string bytes = text_of(id, name, number);
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
+  return std::fflush(stream) == 0 && written;
+}
+
+void say(extraction_state& state, text id, const std::string& name, std::int64_t number) {
+  if (!print_text(state.console, id, name, number)) {
+    state.console_failed = true;
+  }
+}

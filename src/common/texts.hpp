@@ -1,0 +1,57 @@
+// Every text the tool prints, in one table, and the one function that prints them. The bytes
+// are the tool's own and never change: scripts read them. Two are Japanese, stored as
+// Shift-JIS bytes.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+struct extraction_state;
+
+enum class text {
+  index_path,         // an index file's path before its walk
+  countdown,          // entries still to come after this one; overwrites itself
+  completed,          // after the last entry
+  file_open_error,    // an index file or archive cannot be opened or read
+  file_create_error,  // a direct-colour picture (or the program's folder) cannot be created
+  file_create_errror, // a palette picture cannot be created (spelled so)
+  file_write_error,   // a picture could not be written completely; it is removed
+  broken_frame,       // a frame outside its record's bytes, or too large
+  broken_record,      // a record too short for its own head or tables
+  out_of_memory,
+  usage,
+  version,
+  list_header,
+  list_row,
+  unknown_option, // standard error, as the options are read
+  missing_value,
+  unknown_format,
+};
+
+// What a text's format takes: nothing, a name (%s), a number (%d), or both in that order.
+enum class text_arguments { none, name, number, name_and_number };
+
+struct text_format {
+  const char* format;
+  text_arguments arguments;
+};
+
+const text_format& format_of(text id);
+
+// The text with its arguments filled in.
+std::string text_of(text id, const std::string& name = {}, std::int64_t number = 0);
+
+// Writes the text to `stream` and flushes it, so progress shows at once. False when the
+// stream did not take it all.
+bool print_text(std::FILE* stream, text id, const std::string& name = {}, std::int64_t number = 0);
+
+// Prints on the run's console. A console that fails is remembered: the run goes on with its
+// files but ends with status 1.
+void say(extraction_state& state, text id, const std::string& name = {}, std::int64_t number = 0);
+
+// "ＯＲＶＡより…の画像ファイル", the description of the open-file filter, and its pattern.
+inline constexpr char filter_description[] =
+    "\x82\x6E\x82\x71\x82\x75\x82\x60\x82\xE6\x82\xE8\x81\x63\x82\xCC\x89\xE6\x91\x9C\x83\x74"
+    "\x83\x40\x83\x43\x83\x8B";
+inline constexpr char filter_pattern[] = "BFIL.OFB;GFIL.OFB";
