@@ -1,15 +1,16 @@
-// What the fuzz targets share: a state whose bitmaps go into a scratch folder in memory-backed
+// What the fuzz targets share: a state whose pictures go into a scratch folder in memory-backed
 // storage and whose console text is kept, and the checks made after every input.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <set>
 #include <string>
 
 #include "common/state.hpp"
-#include "text_count.hpp"
+#include "damage_oracle.hpp"
 
-// A state with zero-filled working buffers, bitmaps going into the scratch folder (under
+// A state with zero-filled working buffers, pictures going into the scratch folder (under
 // /dev/shm, or $OFB2BMP_FUZZ_SCRATCH) and console text into memory.
 struct fuzz_state {
   extraction_state state;
@@ -20,17 +21,23 @@ struct fuzz_state {
   fuzz_state(const fuzz_state&) = delete;
   fuzz_state& operator=(const fuzz_state&) = delete;
 
-  // Forgets the console text and the damage of the previous input.
-  void start_input();
+  // Forgets the console text and the damage of the previous input; `format_choice` (one input
+  // byte) picks the output format.
+  void start_input(std::uint8_t format_choice);
   // Replaces record_buffer with an allocation of exactly `size` bytes holding `bytes`, so that
   // AddressSanitizer reports any read past the bytes actually read for the record.
   void hold_record(const std::uint8_t* bytes, std::size_t size);
+  // Gives record_buffer its full size again, for the index walk.
+  void restore_record_buffer();
+  bool record_held = false;
   std::string console_text();
+  // Checks that every picture in the scratch folder is well formed, removes them and returns
+  // their names.
+  std::set<std::string> take_pictures();
 };
 
-// Stops the fuzzer with a message when `holds` is false.
-void require(bool holds, const char* what);
+// Stops with a message (and the input's name, when replaying) when `holds` is false.
+void require(bool holds, const std::string& what);
 
-// Checks every bitmap in the scratch folder (a well-formed header whose sizes match the file)
-// and removes it; returns how many there were.
-std::size_t check_and_clear_bitmaps(const extraction_state& state);
+// The input being replayed, named in failures.
+extern std::string replayed_input;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # fuzz/run.sh SECONDS [TARGET...]: runs each fuzz target (all by default) for SECONDS, one
 # after another, on a corpus kept in build/fuzz/corpus/TARGET and started from the seeds.
-# Fails on the first finding; the input that caused it is left in build/fuzz/findings/.
+# Fails on the first finding; the input that caused it is left in build/fuzz/findings/ (add
+# it to fuzz/regressions/TARGET/ once fixed, so ctest replays it).
 # Build first with `cmake --workflow --preset fuzz`.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -27,7 +28,11 @@ for target in "${targets[@]}"; do
     dictionary=(-dict=fuzz/ofb2bmp.dict)
   fi
   echo "== fuzz_$target for ${seconds}s"
-  if ! "$build/fuzz/fuzz_$target" "$corpus" "$build/fuzz/seeds/$target" "${dictionary[@]}" \
+  seeds=("$build/fuzz/seeds/$target")
+  if [ -d "fuzz/regressions/$target" ]; then
+    seeds+=("fuzz/regressions/$target")
+  fi
+  if ! "$build/fuzz/fuzz_$target" "$corpus" "${seeds[@]}" "${dictionary[@]}" \
     -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 \
     -artifact_prefix="$build/findings/$target-" >"$log" 2>&1; then
     tail -n 60 "$log"

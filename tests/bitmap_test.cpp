@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
 
 #include "bitmap/bitmap_file.hpp"
 #include "bitmap/bitmap_writers.hpp"
 #include "bitmap/colour_expansion.hpp"
+#include "bitmap/png_file.hpp"
+#include "damage_oracle.hpp"
+#include "sample_writer.hpp"
 #include "test_support.hpp"
+
+#include <zlib.h>
 
 namespace {
 
@@ -94,191 +98,141 @@ TEST(ColourWords, EveryPathMatchesTheWordByWordPathAtEveryCount) {
   }
 }
 
-class BitmapWriters : public ::testing::Test {
+class Writers : public ::testing::Test {
 protected:
   scratch_folder folder;
   test_state t{folder.path};
-
-  byte_vector written(const char* name) { return read_whole_file(folder.path / name); }
-
   byte_vector frame; // the pixels the writers are given
 
-  void set_frame(std::int32_t width, std::int32_t height, const byte_vector& pixels) {
+  byte_vector write(bool direct, output_format format, std::int32_t width, std::int32_t height,
+                    const byte_vector& pixels) {
     t.state.image_width = width;
     t.state.image_height = height;
     frame = pixels;
     frame.resize(std::max<std::size_t>(frame.size(), 1));
+    const char* extension = format == output_format::png ? ".PNG" : ".BMP";
+    const fs::path path = folder.path / ((direct ? "D00" : "I000") + std::string(extension));
+    fs::remove(path);
+    if (format == output_format::png) {
+      (direct ? write_direct_png : write_indexed_png)(t.state, direct ? "D" : "I", 0, frame.data());
+    } else {
+      (direct ? write_direct_bitmap : write_indexed_bitmap)(t.state, direct ? "D" : "I", 0,
+                                                            frame.data());
+    }
+    return fs::exists(path) ? read_whole_file(path) : byte_vector{};
   }
 };
 
-TEST_F(BitmapWriters, DirectHeaderMatchesTheFixedLayout) {
-  byte_vector words(5 * 2 * 2);
-  set_frame(5, 2, words);
-  write_direct_bitmap(t.state, "PICS", 0, frame.data());
-  const byte_vector file = written("PICS00.BMP");
-  ASSERT_EQ(file.size(), 86u);
-  const std::uint8_t header[54] = {'B', 'M', 86, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,  40,
+TEST_F(Writers, HeadersMatchTheFixedLayouts) {
+  const std::uint8_t direct[54] = {'B', 'M', 86, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,  40,
                                    0,   0,   0,  5, 0, 0, 0, 2, 0, 0, 0,  1, 0, 24, 0};
-  EXPECT_EQ(std::memcmp(file.data(), header, 54), 0);
-}
-
-TEST_F(BitmapWriters, DirectRowsAreBottomUpAndPaddedToFourBytes) {
-  for (std::int32_t width = 1; width <= 5; ++width) {
-    // Two rows: the top row all red (001F), the bottom row all blue (7C00).
-    byte_vector words;
-    for (int i = 0; i < width; ++i) {
-      words.insert(words.end(), {0x00, 0x1F});
-    }
-    for (int i = 0; i < width; ++i) {
-      words.insert(words.end(), {0x7C, 0x00});
-    }
-    set_frame(width, 2, words);
-    write_direct_bitmap(t.state, "W", width, frame.data());
-    const byte_vector file = written(("W0" + std::to_string(width) + ".BMP").c_str());
-    const std::size_t row = 3 * width + (4 - 3 * width % 4) % 4;
-    ASSERT_EQ(file.size(), 54 + 2 * row) << width;
-    EXPECT_EQ(le32(file, 2), file.size());
-    for (int x = 0; x < width; ++x) {
-      EXPECT_EQ(file[54 + 3 * x], 0xF8) << "bottom row first: blue";
-      EXPECT_EQ(file[54 + row + 3 * x + 2], 0xF8) << "then the top row: red";
-    }
-    for (std::size_t pad = 3 * width; pad < row; ++pad) {
-      EXPECT_EQ(file[54 + pad], 0) << width;
-      EXPECT_EQ(file[54 + row + pad], 0) << width;
-    }
-  }
-}
-
-TEST_F(BitmapWriters, EmptyFramesGiveHeadersAlone) {
-  const std::pair<std::int32_t, std::int32_t> sizes[] = {{0, 7}, {7, 0}, {0, 0}};
-  for (const auto& [width, height] : sizes) {
-    set_frame(width, height, {});
-    write_direct_bitmap(t.state, "E", 0, frame.data());
-    EXPECT_EQ(written("E00.BMP").size(), 54u);
-    write_indexed_bitmap(t.state, "E", 0, frame.data());
-    const byte_vector indexed = written("E000.BMP");
-    EXPECT_EQ(indexed.size(), 1078u);
-    EXPECT_EQ(le32(indexed, 2), 1078u);
-  }
-}
-
-TEST_F(BitmapWriters, IndexedHeaderAndColourTable) {
+  const byte_vector file = write(true, output_format::bmp, 5, 2, byte_vector(20));
+  ASSERT_EQ(file.size(), 86u);
+  EXPECT_EQ(byte_vector(file.begin(), file.begin() + 54),
+            byte_vector(std::begin(direct), std::end(direct)));
+  // Palette entries 0-4 as stored: 7C00, 001F, 03E0, FFFF, 8000; the rest 0.
+  const std::uint8_t words[] = {0x7C, 0x00, 0x00, 0x1F, 0x03, 0xE0, 0xFF, 0xFF, 0x80, 0x00};
   t.state.palette.fill(0);
-  const std::uint8_t words[][2] = {
-      {0x7C, 0x00}, {0x00, 0x1F}, {0x03, 0xE0}, {0xFF, 0xFF}, {0x80, 0x00}};
-  for (std::size_t i = 0; i < 5; ++i) {
-    t.state.palette[2 * i] = words[i][0];
-    t.state.palette[2 * i + 1] = words[i][1];
-  }
-  set_frame(352, 240, byte_vector(352 * 240, 3));
-  write_indexed_bitmap(t.state, "SCR", 10, frame.data());
-  const byte_vector file = written("SCR00A.BMP");
-  ASSERT_EQ(file.size(), 1024u + 352 * 240 + 54);
-  EXPECT_EQ(le32(file, 2), file.size());
-  EXPECT_EQ(le32(file, 10), 1078u);
-  EXPECT_EQ(le32(file, 14), 40u);
-  EXPECT_EQ(le32(file, 18), 352u);
-  EXPECT_EQ(le32(file, 22), 240u);
-  EXPECT_EQ(le16(file, 26), 1);
-  EXPECT_EQ(le16(file, 28), 8);
-  EXPECT_EQ(le32(file, 30), 0u);
-  EXPECT_EQ(le32(file, 46), 256u);
-  EXPECT_EQ(le32(file, 50), 0u);
-  const std::uint8_t table[5][4] = {
-      {0xF8, 0, 0, 0}, {0, 0, 0xF8, 0}, {0, 0xF8, 0, 0}, {0xF8, 0xF8, 0xF8, 0}, {0, 0, 0, 0}};
-  EXPECT_EQ(std::memcmp(file.data() + 54, table, sizeof table), 0);
-  EXPECT_EQ(file.back(), 3);
+  std::copy(std::begin(words), std::end(words), t.state.palette.begin());
+  const byte_vector indexed = write(false, output_format::bmp, 352, 240, byte_vector(352 * 240, 3));
+  ASSERT_EQ(indexed.size(), 1024u + 352 * 240 + 54);
+  const std::uint8_t head[] = {
+      'B', 'M', 0x36, 0x4E, 0x01, 0, 0,    0, 0, 0,    0x36, 4,    0, 0, 40, 0, 0,    0, 0x60,
+      1,   0,   0,    0xF0, 0,    0, 0,    1, 0, 8,    0,    0,    0, 0, 0,  0, 0,    0, 0,
+      0,   0,   0,    0,    0,    0, 0,    0, 0, 1,    0,    0,    0, 0, 0,  0, 0xF8, 0, 0,
+      0,   0,   0,    0xF8, 0,    0, 0xF8, 0, 0, 0xF8, 0xF8, 0xF8, 0, 0, 0,  0, 0};
+  EXPECT_EQ(byte_vector(indexed.begin(), indexed.begin() + sizeof head),
+            byte_vector(std::begin(head), std::end(head)));
+  EXPECT_EQ(indexed.back(), 3);
 }
 
-TEST_F(BitmapWriters, IndexedRowsPaddedAndPixelsKeptAsTheyAre) {
-  for (std::int32_t width = 1; width <= 5; ++width) {
-    byte_vector pixels;
-    for (int i = 0; i < 2 * width; ++i) {
-      pixels.push_back(static_cast<std::uint8_t>(i < width ? 0xFF : i));
+// Rows go bottom row first, each padded with zero bytes to a multiple of 4; frames larger than
+// the output buffer, or with more rows than one gathered write takes, keep every byte; a frame
+// without pixels is the headers alone.
+TEST_F(Writers, RowsAreBottomUpAndPaddedAtEverySize) {
+  const std::pair<std::int32_t, std::int32_t> sizes[] = {
+      {1, 2}, {2, 2}, {3, 2},     {4, 2},       {5, 2},
+      {0, 7}, {7, 0}, {300, 500}, {1, 524'288}, {4097, 127}};
+  for (const bool direct : {true, false}) {
+    for (const auto& [width, height] : sizes) {
+      const std::size_t pixel_bytes = direct ? 3 : 1;
+      if (direct && !direct_frame_fits(width, height)) {
+        continue;
+      }
+      byte_vector pixels(static_cast<std::size_t>(width) * height * (direct ? 2 : 1));
+      for (std::size_t i = 0; i < pixels.size(); ++i) {
+        pixels[i] = static_cast<std::uint8_t>(i % 251);
+      }
+      const byte_vector file = write(direct, output_format::bmp, width, height, pixels);
+      const std::size_t row = width * pixel_bytes;
+      const std::size_t padded = (row + 3) / 4 * 4;
+      const std::size_t head = direct ? 54 : 1078;
+      ASSERT_EQ(file.size(), head + padded * height) << width << " x " << height;
+      EXPECT_EQ(le32(file, 2), file.size());
+      byte_vector expected;
+      for (std::int32_t y = height - 1; y >= 0; --y) {
+        const std::size_t first = static_cast<std::size_t>(y) * width;
+        for (std::size_t x = 0; x < static_cast<std::size_t>(width); ++x) {
+          if (direct) {
+            const std::uint32_t word = pixels[2 * (first + x)] << 8 | pixels[2 * (first + x) + 1];
+            expected.insert(expected.end(), {static_cast<std::uint8_t>((word >> 7) & 0xF8),
+                                             static_cast<std::uint8_t>((word >> 2) & 0xF8),
+                                             static_cast<std::uint8_t>((word << 3) & 0xF8)});
+          } else {
+            expected.push_back(pixels[first + x]);
+          }
+        }
+        expected.resize(expected.size() + padded - row, 0);
+      }
+      EXPECT_TRUE(std::equal(expected.begin(), expected.end(), file.begin() + head))
+          << (direct ? "direct " : "indexed ") << width << " x " << height;
     }
-    set_frame(width, 2, pixels);
-    write_indexed_bitmap(t.state, "I", width, frame.data());
-    const byte_vector file = written(("I00" + std::to_string(width) + ".BMP").c_str());
-    const std::size_t row = width + (4 - width % 4) % 4;
-    ASSERT_EQ(file.size(), 1078 + 2 * row);
-    EXPECT_EQ(le32(file, 2), file.size());
-    for (int x = 0; x < width; ++x) {
-      EXPECT_EQ(file[1078 + x], width + x) << "bottom row first";
-      EXPECT_EQ(file[1078 + row + x], 0xFF);
-    }
-    for (std::size_t pad = width; pad < row; ++pad) {
-      EXPECT_EQ(file[1078 + pad] | file[1078 + row + pad], 0);
-    }
-  }
-}
-
-// Bitmaps larger than the output buffer go to the file in several pieces; widths whose rows
-// need padding put the pieces' seams inside rows and padding alike.
-TEST_F(BitmapWriters, BitmapsLargerThanTheOutputBufferKeepEveryByte) {
-  const std::pair<std::int32_t, std::int32_t> sizes[] = {{511, 1024}, {1, 524'288}, {4097, 127}};
-  for (const auto& [width, height] : sizes) {
-    byte_vector pixels(static_cast<std::size_t>(width) * height);
-    for (std::size_t i = 0; i < pixels.size(); ++i) {
-      pixels[i] = static_cast<std::uint8_t>(i % 251);
-    }
-    set_frame(width, height, pixels);
-    write_indexed_bitmap(t.state, "BIG", 0, frame.data());
-    const byte_vector file = written("BIG000.BMP");
-    const std::size_t row = width + (4 - width % 4) % 4;
-    ASSERT_EQ(file.size(), 1078 + row * height) << width;
-    ASSERT_GT(file.size(), output_buffer_size);
-    byte_vector expected;
-    for (std::int32_t y = height - 1; y >= 0; --y) {
-      const auto start = pixels.begin() + static_cast<std::ptrdiff_t>(y) * width;
-      expected.insert(expected.end(), start, start + width);
-      expected.resize(expected.size() + row - width, 0);
-    }
-    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), file.begin() + 1078)) << width;
   }
 }
 
-TEST_F(BitmapWriters, ExistingBitmapIsReplaced) {
-  std::ofstream(folder.path / "OLD00.BMP") << std::string(5000, 'x');
-  set_frame(1, 1, {0x00, 0x00});
-  write_direct_bitmap(t.state, "OLD", 0, frame.data());
-  EXPECT_EQ(written("OLD00.BMP").size(), 58u);
+// Noise of 512 KiB deflates to more than one IDAT chunk; the rows come back exactly, each
+// behind its filter byte. A frame without pixels gives no PNG.
+TEST_F(Writers, PngChunksCarryEveryRow) {
+  byte_vector noise(1024 * 512);
+  std::uint32_t seed = 1;
+  for (std::uint8_t& byte : noise) {
+    seed = seed * 1103515245u + 12345u;
+    byte = static_cast<std::uint8_t>(seed >> 16);
+  }
+  const byte_vector png = write(false, output_format::png, 1024, 512, noise);
+  ASSERT_TRUE(well_formed_picture(png));
+  byte_vector data;
+  std::size_t chunks = 0;
+  for (std::size_t at = 8; at + 12 <= png.size();) {
+    const std::size_t size =
+        std::size_t{png[at]} << 24 | png[at + 1] << 16 | png[at + 2] << 8 | png[at + 3];
+    if (std::string(png.begin() + static_cast<std::ptrdiff_t>(at + 4),
+                    png.begin() + static_cast<std::ptrdiff_t>(at + 8)) == "IDAT") {
+      data.insert(data.end(), png.begin() + static_cast<std::ptrdiff_t>(at + 8),
+                  png.begin() + static_cast<std::ptrdiff_t>(at + 8 + size));
+      ++chunks;
+    }
+    at += 12 + size;
+  }
+  EXPECT_GE(chunks, 2u);
+  byte_vector rows(512 * 1025);
+  uLongf size = rows.size();
+  ASSERT_EQ(uncompress(rows.data(), &size, data.data(), data.size()), Z_OK);
+  ASSERT_EQ(size, rows.size());
+  for (std::size_t y = 0; y < 512; ++y) {
+    ASSERT_EQ(rows[y * 1025], 0) << "no filter on palette rows";
+    ASSERT_TRUE(std::equal(noise.begin() + static_cast<std::ptrdiff_t>(y * 1024),
+                           noise.begin() + static_cast<std::ptrdiff_t>(y * 1024 + 1024),
+                           rows.begin() + static_cast<std::ptrdiff_t>(y * 1025 + 1)))
+        << "row " << y;
+  }
+  EXPECT_TRUE(write(true, output_format::png, 0, 5, {}).empty());
+  EXPECT_TRUE(write(false, output_format::png, 5, 0, {}).empty());
 }
 
-TEST_F(BitmapWriters, UncreatableFileEndsTheRunWithEachWritersMessage) {
-  t.state.output_folder = (folder.path / "missing/").string();
-  set_frame(1, 1, {0, 0});
-  const std::string base = t.state.output_folder + "X";
-  try {
-    write_direct_bitmap(t.state, "X", 0, frame.data());
-    FAIL() << "no failure";
-  } catch (const fatal_error& failure) {
-    EXPECT_EQ(text_of(failure.message, failure.name), "file create error![" + base + "00.BMP]\n");
-  }
-  try {
-    write_indexed_bitmap(t.state, "X", 0, frame.data());
-    FAIL() << "no failure";
-  } catch (const fatal_error& failure) {
-    EXPECT_EQ(text_of(failure.message, failure.name), "file create errror.[" + base + "000.BMP]\n");
-  }
-}
-
-TEST_F(BitmapWriters, WriteFailureRemovesTheFileAndEndsTheRun) {
-  // /dev/full refuses every byte.
-  const auto path = folder.path / "PART.BMP";
-  std::ofstream(path) << "partial";
-  t.state.output_stream = std::fopen("/dev/full", "wb");
-  ASSERT_NE(t.state.output_stream, nullptr);
-  std::setvbuf(t.state.output_stream, nullptr, _IONBF, 0);
-  const std::uint8_t bytes[100] = {};
-  const byte_piece piece{bytes, sizeof bytes};
-  try {
-    write_output(t.state, path.string(), &piece, 1);
-    FAIL() << "no failure";
-  } catch (const fatal_error& failure) {
-    EXPECT_EQ(text_of(failure.message, failure.name), "file write error![" + path.string() + "]\n");
-  }
-  EXPECT_FALSE(std::filesystem::exists(path));
-  EXPECT_EQ(t.state.output_stream, nullptr);
+TEST_F(Writers, AnExistingFileIsReplaced) {
+  write_file(folder.path / "D00.BMP", byte_vector(5000, 'x'));
+  EXPECT_EQ(write(true, output_format::bmp, 1, 1, {0, 0}).size(), 58u);
 }
 
 } // namespace

@@ -1,26 +1,37 @@
 #include "test_support.hpp"
 
+#include <sys/wait.h>
+
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <random>
 
-scratch_folder::scratch_folder(const std::filesystem::path& base) {
+scratch_folder::scratch_folder(const fs::path& base) {
   std::random_device seed;
   do {
     path = base / ("ofb2bmp-test-" + std::to_string(seed()));
-  } while (!std::filesystem::create_directory(path));
+  } while (!fs::create_directory(path));
 }
 
 scratch_folder::~scratch_folder() {
   std::error_code ignored;
-  std::filesystem::permissions(path, std::filesystem::perms::owner_all,
-                               std::filesystem::perm_options::add, ignored);
-  std::filesystem::remove_all(path, ignored);
+  fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ignored);
+  fs::remove_all(path, ignored);
 }
 
-byte_vector read_whole_file(const std::filesystem::path& path) {
+fs::path fast_storage() {
+  return fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+}
+
+byte_vector read_whole_file(const fs::path& path) {
   std::ifstream file(path, std::ios::binary);
   return byte_vector(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+std::string read_text(const fs::path& path) {
+  const byte_vector bytes = read_whole_file(path);
+  return std::string(bytes.begin(), bytes.end());
 }
 
 std::uint32_t le32(const byte_vector& bytes, std::size_t at) {
@@ -32,10 +43,37 @@ std::uint16_t le16(const byte_vector& bytes, std::size_t at) {
   return static_cast<std::uint16_t>(bytes.at(at) | bytes.at(at + 1) << 8);
 }
 
-test_state::test_state(const std::filesystem::path& folder) {
+int shell(const std::string& command) {
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::size_t count_of(const std::string& text, const std::string& needle) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(needle); at != std::string::npos;
+       at = text.find(needle, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+std::string countdown(int from) {
+  std::string text;
+  for (int n = from; n >= 0; --n) {
+    char step[16];
+    std::snprintf(step, sizeof step, "%3d\r", n);
+    text += step;
+  }
+  return text;
+}
+
+std::string walk_text(int from) {
+  return countdown(from) + "\ncompleted.\n";
+}
+
+test_state::test_state(const fs::path& folder) {
   allocate_working_buffers(state);
-  state.program_folder = folder.string() + "/";
-  state.output_folder = state.program_folder;
+  state.output_folder = folder.string() + "/";
   state.console = std::tmpfile();
 }
 
@@ -57,18 +95,4 @@ std::string test_state::console_text() {
   }
   std::fseek(state.console, 0, SEEK_END); // more text may follow
   return text;
-}
-
-std::string countdown(int from) {
-  std::string text;
-  for (int n = from; n >= 0; --n) {
-    char step[16];
-    std::snprintf(step, sizeof step, "%3d\r", n);
-    text += step;
-  }
-  return text;
-}
-
-std::string walk_text(int from) {
-  return countdown(from) + "\ncompleted.\n";
 }

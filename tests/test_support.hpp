@@ -1,4 +1,5 @@
-// Helpers shared by the tests: scratch folders, whole-file reads, little-endian fields.
+// Helpers shared by the tests and the fuzz targets: scratch folders, whole files, little-endian
+// fields, the walk's console text, and a state that writes into a folder of the test's own.
 #pragma once
 
 #include <cstdint>
@@ -7,35 +8,43 @@
 #include <vector>
 
 #include "common/state.hpp"
-#include "text_count.hpp"
 
+namespace fs = std::filesystem;
 using byte_vector = std::vector<std::uint8_t>;
 
 // A fresh, empty folder under `base` (the system's temporary folder by default), removed by
 // the destructor.
 struct scratch_folder {
-  std::filesystem::path path;
-  explicit scratch_folder(
-      const std::filesystem::path& base = std::filesystem::temp_directory_path());
+  fs::path path;
+  explicit scratch_folder(const fs::path& base = fs::temp_directory_path());
   ~scratch_folder();
   scratch_folder(const scratch_folder&) = delete;
   scratch_folder& operator=(const scratch_folder&) = delete;
 };
 
-byte_vector read_whole_file(const std::filesystem::path& path);
+// Thousands of small pictures: memory-backed storage where there is some.
+fs::path fast_storage();
+
+byte_vector read_whole_file(const fs::path& path);
+std::string read_text(const fs::path& path);
 std::uint32_t le32(const byte_vector& bytes, std::size_t at);
 std::uint16_t le16(const byte_vector& bytes, std::size_t at);
+// The exit status of a shell command.
+int shell(const std::string& command);
+
+// How many times `needle` occurs in `text`, overlapping occurrences included.
+std::size_t count_of(const std::string& text, const std::string& needle);
 
 // The countdown of an index walk from `from` down to 0, as printed.
 std::string countdown(int from);
 // The countdown followed by the completion line.
 std::string walk_text(int from);
 
-// A state with its buffers allocated, writing bitmaps into `folder` and console text into a
+// A state with its buffers allocated, writing pictures into `folder` and console text into a
 // temporary file that console_text() reads back.
 struct test_state {
   extraction_state state;
-  explicit test_state(const std::filesystem::path& folder);
+  explicit test_state(const fs::path& folder);
   ~test_state();
   std::string console_text();
 };

@@ -322,12 +322,26 @@ byte_vector sample_screen(unsigned number) {
   return pixels;
 }
 
-archive_pair direct_sample(int width, int height) {
+colour_words noise_frame(unsigned number, int width, int height) {
+  colour_words pixels;
+  std::uint32_t state = number * 2654435761u + 1;
+  for (int i = 0; i < width * height; ++i) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    pixels.push_back(static_cast<std::uint16_t>(state));
+  }
+  return pixels;
+}
+
+archive_pair direct_sample(int width, int height, bool noise) {
   const std::uint16_t w = checked_side(width);
   const std::uint16_t h = checked_side(height);
   std::vector<byte_vector> records;
   for (int n = 0; n < direct_count; ++n) {
-    records.push_back(make_direct_record(w, h, gradient_frame(static_cast<unsigned>(n), w, h)));
+    const auto number = static_cast<unsigned>(n);
+    records.push_back(
+        make_direct_record(w, h, noise ? noise_frame(number, w, h) : gradient_frame(number, w, h)));
   }
   return lay_out_pair(records);
 }

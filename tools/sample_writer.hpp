@@ -60,6 +60,8 @@ void draw_number(colour_words& pixels, int width, int height, int x, int y, unsi
 // Red grows left to right, green top to bottom, number in white at the top left. Bit 15 is set
 // in a checkerboard; it must not show in the output.
 colour_words gradient_frame(unsigned number, int width, int height);
+// Pseudo-random words, as in dithered or photographic frames; a different pattern per number.
+colour_words noise_frame(unsigned number, int width, int height);
 // 256 words: 0 black, 1-254 a hue ramp turned by seed, 255 white.
 colour_words sample_palette(unsigned seed);
 // Eight vertical bars (indices 1-254) with the number in index 255 at the top left.
@@ -68,8 +70,8 @@ indexed_frame colour_bar_frame(unsigned number, int width, int height);
 byte_vector sample_screen(unsigned number);
 
 // Whole sample sets with the exact entry counts.
-// 381 records, record n = gradient_frame(n, ...).
-archive_pair direct_sample(int width, int height);
+// 381 records, record n = gradient_frame(n, ...), or noise_frame(n, ...).
+archive_pair direct_sample(int width, int height, bool noise = false);
 // 17 banks; frame k of bank b is colour_bar_frame(b * 100 + k, ...) with sides in
 // [min_side, max_side] that vary by bank and frame.
 archive_pair frame_bank_sample(int frames_per_bank, int min_side, int max_side);

@@ -1,4 +1,6 @@
-// sample_writer <folder> [--large]: writes one index/archive pair of each kind into folder.
+// sample_writer <folder> [--large] [--noise]: writes one index/archive pair of each kind into
+// folder; --large at full entry counts and benchmark sizes, --noise with noise-like
+// direct-colour frames instead of gradients.
 #include "sample_writer.hpp"
 
 #include <exception>
@@ -19,15 +21,21 @@ void write_and_report(const std::filesystem::path& folder, const std::string& na
 } // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2 || argc > 3 || (argc == 3 && std::string_view(argv[2]) != "--large")) {
-    std::cerr << "usage: sample_writer <folder> [--large]\n";
+  bool large = false;
+  bool noise = false;
+  for (int i = 2; i < argc; ++i) {
+    large = large || std::string_view(argv[i]) == "--large";
+    noise = noise || std::string_view(argv[i]) == "--noise";
+  }
+  if (argc < 2 || argc > 2 + large + noise) {
+    std::cerr << "usage: sample_writer <folder> [--large] [--noise]\n";
     return 1;
   }
   const std::filesystem::path folder = argv[1];
-  const bool large = argc == 3;
   try {
     std::filesystem::create_directories(folder);
-    write_and_report(folder, "PICS", large ? direct_sample(256, 224) : direct_sample(64, 48));
+    write_and_report(folder, "PICS",
+                     large ? direct_sample(256, 224, noise) : direct_sample(64, 48, noise));
     write_and_report(folder, "BFIL",
                      large ? frame_bank_sample(40, 64, 128) : frame_bank_sample(3, 16, 48));
     write_and_report(folder, "GFIL", large ? screen_bank_sample(12) : screen_bank_sample(1));

@@ -68,7 +68,9 @@ void extract_pair(extraction_state& state, const std::string& base_name, std::in
   const auto entries = static_cast<std::int32_t>(index_size / index_entry_size);
   std::int32_t frame_counter = 0;
   for (std::int32_t entry = 0; entry < entries; ++entry) {
-    say(state, text::countdown, {}, entries - entry - 1);
+    if (!state.quiet && !state.list_only) {
+      say(state, text::countdown, {}, entries - entry - 1);
+    }
     const std::size_t at = entry * index_entry_size;
     std::uint32_t sector = 0;
     std::uint32_t length = 0;
@@ -84,5 +86,7 @@ void extract_pair(extraction_state& state, const std::string& base_name, std::in
       extract_direct_frame(state, base_name, frame_counter, entry);
     }
   }
-  say(state, text::completed);
+  if (!state.quiet && !state.list_only) {
+    say(state, text::completed);
+  }
 }

@@ -2,17 +2,67 @@
 
 #include "bitmap/bitmap_file.hpp"
 #include "bitmap/bitmap_writers.hpp"
+#include "bitmap/png_file.hpp"
 
-std::string picture_path(const extraction_state& state, const std::string& base_name,
+namespace {
+
+const char* kind_name(picture_kind kind) {
+  switch (kind) {
+  case picture_kind::direct:
+    return "direct";
+  case picture_kind::frame:
+    return "frame";
+  case picture_kind::screen:
+    return "screen";
+  }
+  return "";
+}
+
+// A picture without pixels cannot be a PNG: such a picture gives no file and no word.
+bool gives_file(const extraction_state& state) {
+  return state.format == output_format::bmp || (state.image_width != 0 && state.image_height != 0);
+}
+
+// One row of the listing: index, name, entry, frame, width, height, kind, status.
+void list_row(extraction_state& state, const std::string& name, picture_kind kind,
+              std::int32_t entry, const std::string& frame_and_size, const char* status) {
+  say(state, text::list_row,
+      state.index_path + '\t' + name + '\t' + std::to_string(entry) + '\t' + frame_and_size + '\t' +
+          kind_name(kind) + '\t' + status);
+}
+
+void list_picture(extraction_state& state, const std::string& base_name, const picture& shown,
+                  const char* status) {
+  list_row(state, picture_name(state, base_name, shown), shown.kind, shown.entry,
+           std::to_string(shown.frame) + '\t' + std::to_string(state.image_width) + '\t' +
+               std::to_string(state.image_height),
+           status);
+}
+
+} // namespace
+
+std::string picture_name(const extraction_state& state, const std::string& base_name,
                          const picture& shown) {
-  const std::string suffix = shown.kind == picture_kind::direct ? direct_suffix(shown.counter)
-                                                                : indexed_suffix(shown.counter);
-  return output_path(state, base_name, suffix, ".BMP");
+  return base_name +
+         (shown.kind == picture_kind::direct ? direct_suffix(shown.counter)
+                                             : indexed_suffix(shown.counter)) +
+         (state.format == output_format::png ? ".PNG" : ".BMP");
 }
 
 void save_picture(extraction_state& state, const std::string& base_name, const picture& shown,
                   const std::uint8_t* pixels) {
-  if (shown.kind == picture_kind::direct) {
+  if (!gives_file(state)) {
+    return;
+  }
+  if (state.list_only) {
+    list_picture(state, base_name, shown, "ok");
+  } else if (state.format == output_format::png) {
+    if (shown.kind == picture_kind::direct) {
+      write_direct_png(state, base_name, shown.counter, pixels);
+    } else {
+      write_indexed_png(state, base_name, shown.counter, pixels);
+    }
+  } else if (shown.kind == picture_kind::direct) {
     write_direct_bitmap(state, base_name, shown.counter, pixels);
   } else {
     write_indexed_bitmap(state, base_name, shown.counter, pixels);
@@ -22,10 +72,18 @@ void save_picture(extraction_state& state, const std::string& base_name, const p
 void report_broken_frame(extraction_state& state, const std::string& base_name,
                          const picture& shown) {
   state.incomplete = true;
-  say(state, text::broken_frame, picture_path(state, base_name, shown));
+  if (state.list_only) {
+    list_picture(state, base_name, shown, "broken");
+  } else {
+    say(state, text::broken_frame, state.output_folder + picture_name(state, base_name, shown));
+  }
 }
 
-void report_broken_record(extraction_state& state, picture_kind, std::int32_t entry) {
+void report_broken_record(extraction_state& state, picture_kind kind, std::int32_t entry) {
   state.incomplete = true;
-  say(state, text::broken_record, state.archive_path, entry);
+  if (state.list_only) {
+    list_row(state, "-", kind, entry, "-\t-\t-", "broken");
+  } else {
+    say(state, text::broken_record, state.archive_path, entry);
+  }
 }

@@ -18,8 +18,8 @@ struct picture {
   std::int32_t frame;
 };
 
-// The file the picture is saved as.
-std::string picture_path(const extraction_state& state, const std::string& base_name,
+// The name of the file the picture is saved as, without its folder.
+std::string picture_name(const extraction_state& state, const std::string& base_name,
                          const picture& shown);
 
 // Saves the picture from `pixels`: colour words for direct colour, else palette indices into

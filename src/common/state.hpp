@@ -26,9 +26,22 @@ struct free_bytes {
 };
 using byte_buffer = std::unique_ptr<std::uint8_t[], free_bytes>;
 
+enum class output_format { bmp, png };
+
+// The PNG writer's deflate stream, kept for the whole run.
+struct png_deflater;
+struct png_deflater_deleter {
+  void operator()(png_deflater* deflater) const;
+};
+
 struct extraction_state {
   std::string program_folder; // folder of the program file, separator included
   std::string output_folder;  // where pictures go, separator included: the program's folder
+                              // unless another was asked for
+  output_format format = output_format::bmp;
+  bool list_only = false; // pictures are listed as table rows instead of saved
+  bool quiet = false;     // no path, countdown or completion lines
+  std::string index_path; // the current index file, as printed
   byte_buffer index_buffer;
   byte_buffer record_buffer;
   byte_buffer pixel_buffer;
@@ -43,6 +56,7 @@ struct extraction_state {
   std::FILE* output_stream = nullptr;
   byte_buffer output_buffer;   // collects the picture being written
   std::size_t output_used = 0; // bytes waiting in output_buffer
+  std::unique_ptr<png_deflater, png_deflater_deleter> deflater; // made for the first PNG
   std::FILE* console = stdout;
 
   bool incomplete = false;     // a frame or record could not be written; the run ends with status 1

@@ -22,17 +22,27 @@ constexpr text_format formats[] = {
     {"broken record![%s:%d]\n", name_and_number},
     // "メモリが足りません。" and a newline.
     {"\x83\x81\x83\x82\x83\x8A\x82\xAA\x91\xAB\x82\xE8\x82\xDC\x82\xB9\x82\xF1\x81\x42\n", none},
-    {"usage: ofb2bmp [INDEX.OFB | PATTERN]...\n"
-     "Writes every picture of an index file (.OFB) and its archive (.BIN) as a bitmap (.BMP)\n"
-     "into the folder that holds ofb2bmp itself. Wildcards (* and ?) in the last part of a\n"
-     "name select several index files; any extension of the name is replaced by .OFB.\n"
-     "Without a name, asks for one. Exit status: 0 when every bitmap was written, 1 otherwise.\n",
+    {"usage: ofb2bmp [OPTION]... [INDEX.OFB | PATTERN]...\n"
+     "Saves every picture of an index file (.OFB) and its archive (.BIN) as a bitmap (.BMP),\n"
+     "by default into the folder that holds ofb2bmp itself. Wildcards (* and ?) in the last\n"
+     "part of a name select several index files; any extension of a name is replaced by .OFB.\n"
+     "Without a name, asks for one.\n"
+     "\n"
+     "  -o, --output-dir=DIR  save the pictures in DIR, created when missing\n"
+     "  -f, --format=FORMAT   bmp (the default) or png\n"
+     "  -l, --list            list the pictures as a table instead of saving them\n"
+     "  -q, --quiet           print no progress, only messages\n"
+     "  -h, --help            show this help and end\n"
+     "      --version         show the version and end\n"
+     "\n"
+     "Exit status: 0 when every picture was saved, 1 otherwise, 2 for a wrong option.\n",
      none},
     {"ofb2bmp %s\n", name},
     {"index\tname\tentry\tframe\twidth\theight\tkind\tstatus\n", none},
     {"%s\n", name},
     {"ofb2bmp: unrecognized option '%s'\nTry 'ofb2bmp --help' for more information.\n", name},
     {"ofb2bmp: option '%s' requires a value\nTry 'ofb2bmp --help' for more information.\n", name},
+    {"ofb2bmp: option '%s' takes no value\nTry 'ofb2bmp --help' for more information.\n", name},
     {"ofb2bmp: unknown format '%s' (bmp or png)\nTry 'ofb2bmp --help' for more information.\n",
      name},
 };

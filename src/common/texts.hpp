@@ -26,6 +26,7 @@ enum class text {
   list_row,
   unknown_option, // standard error, as the options are read
   missing_value,
+  unexpected_value,
   unknown_format,
 };
 

@@ -3,21 +3,24 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "archive/archive.hpp"
+#include "driver/options.hpp"
 #include "driver/platform.hpp"
 
 namespace {
 
-bool is_help_option(const std::string& argument) {
+// "/?" asks for the usage on Windows, as its own programs do.
+bool is_windows_help(const std::vector<std::string>& inputs) {
 #ifdef _WIN32
-  if (argument == "/?") {
-    return true;
-  }
+  return !inputs.empty() && inputs.front() == "/?";
+#else
+  (void)inputs;
+  return false;
 #endif
-  return argument == "-h" || argument == "--help";
 }
 
 // Names the same index file the same way however it was spelled.
@@ -47,6 +50,36 @@ std::int64_t stream_position(std::FILE* stream) {
 #endif
 }
 
+int exit_status(const extraction_state& state) {
+  return state.incomplete || state.console_failed ? 1 : 0;
+}
+
+// Sets output_folder: the folder asked for (created when missing), or the program's own.
+bool settle_output_folder(extraction_state& state, const run_options& options,
+                          const char* program_name) {
+  const path_syntax& syntax = native_path_syntax();
+  if (options.output_dir.empty()) {
+    const std::string program_path = program_file_path();
+    if (program_path.empty()) {
+      // Without the program's own folder the pictures would land in the current one instead.
+      say(state, text::file_create_error, program_name);
+      return false;
+    }
+    state.program_folder = folder_prefix(program_path, syntax);
+    state.output_folder = state.program_folder;
+    return true;
+  }
+  if (!create_output_folder(options.output_dir)) {
+    say(state, text::file_create_error, options.output_dir);
+    return false;
+  }
+  state.output_folder = options.output_dir;
+  if (folder_prefix(state.output_folder, syntax).size() != state.output_folder.size()) {
+    state.output_folder += syntax.separators[0];
+  }
+  return true;
+}
+
 } // namespace
 
 std::int64_t read_index_stream(extraction_state& state, std::FILE* index) {
@@ -68,7 +101,10 @@ std::int64_t read_index_stream(extraction_state& state, std::FILE* index) {
 void process_index_file(extraction_state& state, const std::string& index_path,
                         const std::string& file_name) {
   const path_syntax& syntax = native_path_syntax();
-  say(state, text::index_path, index_path);
+  state.index_path = index_path;
+  if (!state.quiet && !state.list_only) {
+    say(state, text::index_path, index_path);
+  }
   std::FILE* index = std::fopen(index_path.c_str(), "rb");
   if (index == nullptr) {
     throw fatal_error{text::file_open_error, index_path};
@@ -105,21 +141,28 @@ void process_input(extraction_state& state, const std::string& input, std::set<s
   }
 }
 
-int exit_status(const extraction_state& state) {
-  return state.incomplete || state.console_failed ? 1 : 0;
-}
-
 int run_ofb2bmp(int argc, char** argv) {
   reserve_standard_streams();
   extraction_state state;
-  std::vector<std::string> inputs = input_arguments(argc, argv);
-  if (!inputs.empty() && is_help_option(inputs.front())) {
+  run_options options;
+  if (!parse_options(argc, argv, options, stderr)) {
+    return 2;
+  }
+  std::vector<std::string> inputs = input_names(options.names);
+  if (options.help || is_windows_help(inputs)) {
     say(state, text::usage);
     return exit_status(state);
   }
-  if (!inputs.empty() && inputs.front() == "--version") {
+  if (options.version) {
     say(state, text::version, OFB2BMP_VERSION);
     return exit_status(state);
+  }
+  state.format = options.format;
+  state.list_only = options.list;
+  state.quiet = options.quiet;
+  // Listing needs no folder: nothing is written, and names are listed without one.
+  if (!state.list_only && !settle_output_folder(state, options, argc > 0 ? argv[0] : "ofb2bmp")) {
+    return 1;
   }
   if (inputs.empty()) {
     std::string chosen;
@@ -128,18 +171,12 @@ int run_ofb2bmp(int argc, char** argv) {
     }
     inputs.push_back(chosen);
   }
-
-  const std::string program_path = program_file_path();
-  if (program_path.empty()) {
-    // Without the program's own folder the pictures would land in the current one instead.
-    say(state, text::file_create_error, argc > 0 ? argv[0] : "ofb2bmp");
-    return 1;
-  }
-  state.program_folder = folder_prefix(program_path, native_path_syntax());
-  state.output_folder = state.program_folder;
   if (!allocate_working_buffers(state)) {
     say(state, text::out_of_memory);
     return 1;
+  }
+  if (state.list_only) {
+    say(state, text::list_header);
   }
   std::set<std::string> done;
   try {
@@ -151,6 +188,9 @@ int run_ofb2bmp(int argc, char** argv) {
       std::fclose(state.archive_stream);
     }
     say(state, failure.message, failure.name);
+    return 1;
+  } catch (const std::bad_alloc&) {
+    say(state, text::out_of_memory);
     return 1;
   }
   return exit_status(state);

@@ -22,8 +22,11 @@ const path_syntax& native_path_syntax();
 // system cannot tell it (a path longer than the system allows).
 std::string program_file_path();
 
-// The inputs named on the command line.
-std::vector<std::string> input_arguments(int argc, char** argv);
+// The inputs among the names on the command line.
+std::vector<std::string> input_names(const std::vector<std::string>& names);
+
+// Creates the folder with its parents where missing. False when it is not a folder after all.
+bool create_output_folder(const std::string& folder);
 
 // Asks the user for one index file. False when the user cancelled (or could not be asked).
 bool ask_for_input_path(std::string& chosen);

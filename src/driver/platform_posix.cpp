@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <strings.h>
 
@@ -130,9 +131,15 @@ std::string program_file_path() {
   }
 }
 
-std::vector<std::string> input_arguments(int argc, char** argv) {
-  // The shell has expanded wildcards already, so every argument is an input.
-  return std::vector<std::string>(argv + std::min(argc, 1), argv + argc);
+std::vector<std::string> input_names(const std::vector<std::string>& names) {
+  // The shell has expanded wildcards already, so every name is an input.
+  return names;
+}
+
+bool create_output_folder(const std::string& folder) {
+  std::error_code ignored;
+  std::filesystem::create_directories(folder, ignored);
+  return std::filesystem::is_directory(folder, ignored);
 }
 
 bool ask_for_input_path(std::string& chosen) {

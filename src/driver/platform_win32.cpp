@@ -19,6 +19,11 @@ const path_syntax windows_path_syntax{"\\/:", ansi_lead_byte};
 
 constexpr DWORD dialog_buffer_size = 256;
 
+bool is_folder(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 } // namespace
 
 void reserve_standard_streams() {
@@ -45,12 +50,27 @@ std::string program_file_path() {
   }
 }
 
-std::vector<std::string> input_arguments(int argc, char** argv) {
-  // Only the first argument names the input; wildcards in it reach the file search unexpanded.
-  if (argc < 2) {
+std::vector<std::string> input_names(const std::vector<std::string>& names) {
+  // Only the first name is the input; wildcards in it reach the file search unexpanded.
+  if (names.empty()) {
     return {};
   }
-  return {argv[1]};
+  return {names.front()};
+}
+
+bool create_output_folder(const std::string& folder) {
+  // Each parent in turn, then the folder itself; the second byte of a double-byte character is
+  // never taken for a separator. Parents that exist or cannot be made (a drive) are passed by.
+  for (std::size_t i = 0; i < folder.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(folder[i]);
+    if (ansi_lead_byte(byte)) {
+      ++i;
+    } else if ((byte == '\\' || byte == '/') && i > 0) {
+      CreateDirectoryA(folder.substr(0, i).c_str(), nullptr);
+    }
+  }
+  CreateDirectoryA(folder.c_str(), nullptr);
+  return is_folder(folder);
 }
 
 bool ask_for_input_path(std::string& chosen) {

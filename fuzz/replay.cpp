@@ -1,0 +1,34 @@
+// fuzz_replay FOLDER...: runs every file in FOLDER/<target>/ through that fuzz target, with
+// its checks, without libFuzzer. ctest replays the seeds and the committed regressions.
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "fuzz_support.hpp"
+#include "targets.hpp"
+#include "test_support.hpp"
+
+int main(int argc, char** argv) {
+  const std::map<std::string, fuzz_target> targets = {
+      {"direct_frame", fuzz_direct_frame}, {"frame_bank", fuzz_frame_bank},
+      {"screen_bank", fuzz_screen_bank},   {"extract_pair", fuzz_extract_pair},
+      {"expand_runs", fuzz_expand_runs},   {"paths", fuzz_paths}};
+  std::size_t inputs = 0;
+  for (int i = 1; i < argc; ++i) {
+    for (const auto& [name, target] : targets) {
+      const fs::path folder = fs::path(argv[i]) / name;
+      if (!fs::is_directory(folder)) {
+        continue;
+      }
+      for (const auto& entry : fs::directory_iterator(folder)) {
+        replayed_input = entry.path().string();
+        const byte_vector bytes = read_whole_file(entry.path());
+        target(bytes.data(), bytes.size());
+        ++inputs;
+      }
+    }
+  }
+  std::printf("%zu inputs replayed\n", inputs);
+  return inputs == 0 ? 1 : 0;
+}

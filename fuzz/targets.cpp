@@ -1,0 +1,314 @@
+#include "targets.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "archive/archive.hpp"
+#include "bitmap/bitmap_file.hpp"
+#include "driver/paths.hpp"
+#include "fuzz_support.hpp"
+
+namespace {
+
+fuzz_state& shared_state() {
+  static fuzz_state fuzz;
+  return fuzz;
+}
+
+// Runs one decoder; a failure that would end the run cannot come from damaged input.
+template <typename Decode> void decode(Decode decoder) {
+  try {
+    decoder();
+  } catch (const fatal_error& failure) {
+    require(false, text_of(failure.message, failure.name));
+  }
+}
+
+struct record_outcome {
+  std::set<std::string> written;
+  damage_report damage;
+};
+
+record_outcome finish_record(fuzz_state& fuzz) {
+  const std::string console = fuzz.console_text();
+  record_outcome outcome{fuzz.take_pictures(),
+                         read_damage(console, fuzz.state.output_folder, fuzz.state.archive_path)};
+  require(outcome.damage.other_lines == 0, "a line that is neither a broken frame nor record");
+  return outcome;
+}
+
+// A record whose head or tables cannot be read: its own message, and no picture.
+void require_broken_record(fuzz_state& fuzz, const record_outcome& outcome) {
+  require(outcome.damage.broken_records.size() == 1 && outcome.damage.messages == 1 &&
+              outcome.written.empty() && fuzz.state.incomplete,
+          "a broken record must give exactly its own message and no picture");
+}
+
+// Every frame counted is a picture or named by one message. As a PNG, a frame without pixels
+// (counted in `empty`) is neither, unless it is broken.
+void require_every_frame(fuzz_state& fuzz, const record_outcome& outcome, const char* base,
+                         bool direct, std::int32_t counted, const std::set<std::int32_t>& empty) {
+  const bool png = fuzz.state.format == output_format::png;
+  std::vector<std::string> expected;
+  for (std::int32_t k = 0; k < counted; ++k) {
+    const std::string name = std::string(base) + (direct ? direct_suffix(k) : indexed_suffix(k)) +
+                             (png ? ".PNG" : ".BMP");
+    if (!png || empty.count(k) == 0 || outcome.damage.broken_frames.count(name) != 0) {
+      expected.push_back(name);
+    }
+  }
+  const std::string wrong =
+      account_for_damage({expected}, outcome.written, outcome.damage, fuzz.state.incomplete);
+  require(wrong.empty(), wrong);
+}
+
+bool empty_frame(const std::uint8_t* size) {
+  return u16be(size) == 0 || u16be(size + 2) == 0;
+}
+
+struct record_input {
+  const std::uint8_t* bytes;
+  std::size_t size;
+};
+
+// The input's first byte picks the format; the record starts `head` bytes into the input.
+bool start_record(fuzz_state& fuzz, const std::uint8_t* data, std::size_t size, std::size_t head,
+                  record_input& record) {
+  if (size < head || size - head > record_buffer_size) {
+    return false; // a record is never read beyond record_buffer
+  }
+  fuzz.start_input(data[0]);
+  record = {data + head, size - head};
+  fuzz.hold_record(record.bytes, record.size);
+  return true;
+}
+
+} // namespace
+
+int fuzz_direct_frame(const std::uint8_t* data, std::size_t size) {
+  fuzz_state& fuzz = shared_state();
+  record_input record{};
+  if (!start_record(fuzz, data, size, 1, record)) {
+    return -1;
+  }
+  std::int32_t counter = 0;
+  decode([&] { extract_direct_frame(fuzz.state, "D", counter, 0); });
+  const record_outcome outcome = finish_record(fuzz);
+  require(counter == 1, "a direct-colour record is one frame, saved or not");
+  if (record.size < direct_pixels_at) {
+    require_broken_record(fuzz, outcome);
+  } else {
+    require_every_frame(fuzz, outcome, "D", true, counter,
+                        empty_frame(record.bytes + direct_width_at) ? std::set<std::int32_t>{0}
+                                                                    : std::set<std::int32_t>{});
+  }
+  return 0;
+}
+
+int fuzz_frame_bank(const std::uint8_t* data, std::size_t size) {
+  fuzz_state& fuzz = shared_state();
+  record_input record{};
+  if (!start_record(fuzz, data, size, 1, record)) {
+    return -1;
+  }
+  std::int32_t counter = 0;
+  decode([&] { extract_frame_bank(fuzz.state, "B", counter, 0); });
+  const record_outcome outcome = finish_record(fuzz);
+  if (record.size < palette_head_size) {
+    require_broken_record(fuzz, outcome);
+    require(counter == 0, "a record without its head counts no frames");
+    return 0;
+  }
+  const std::uint32_t declared = u16be(record.bytes + frame_count_at);
+  require(counter == static_cast<std::int32_t>(declared), "the declared frames are counted");
+  const std::size_t sizes = palette_head_size + table_entry_size * declared;
+  if (sizes + table_entry_size * declared > record.size) {
+    require_broken_record(fuzz, outcome);
+    return 0;
+  }
+  std::set<std::int32_t> empty;
+  for (std::uint32_t k = 0; k < declared; ++k) {
+    if (empty_frame(record.bytes + sizes + table_entry_size * k)) {
+      empty.insert(static_cast<std::int32_t>(k));
+    }
+  }
+  require_every_frame(fuzz, outcome, "B", false, counter, empty);
+  return 0;
+}
+
+// The first byte picks the format, the next 4 are the length field of the record's index
+// entry, the rest is the record. (Record targets: the first byte picks the format.)
+int fuzz_screen_bank(const std::uint8_t* data, std::size_t size) {
+  fuzz_state& fuzz = shared_state();
+  record_input record{};
+  if (!start_record(fuzz, data, size, 5, record)) {
+    return -1;
+  }
+  const std::uint32_t length = u32be(data + 1);
+  std::int32_t counter = 0;
+  decode([&] { extract_screen_bank(fuzz.state, "G", length, counter, 0); });
+  const record_outcome outcome = finish_record(fuzz);
+  if (length <= longest_skipped_screen_bank) {
+    require(counter == 0 && outcome.written.empty() && outcome.damage.messages == 0 &&
+                !fuzz.state.incomplete,
+            "a short screen bank is skipped without a word");
+    return 0;
+  }
+  if (length > INT32_MAX || record.size < palette_head_size) {
+    require_broken_record(fuzz, outcome);
+    require(counter == 0, "a record without its head counts no frames");
+    return 0;
+  }
+  const std::uint32_t declared = u16be(record.bytes + frame_count_at);
+  require(counter == static_cast<std::int32_t>(declared), "the declared screens are counted");
+  if (palette_head_size + table_entry_size * declared > record.size) {
+    require_broken_record(fuzz, outcome);
+  } else {
+    require_every_frame(fuzz, outcome, "G", false, counter, {});
+  }
+  return 0;
+}
+
+// A whole index walk. The first byte picks the index size (frame banks, screen banks, direct
+// colour, or an unknown size) and the format; the next bytes are the index (zero entries where
+// the input ends early); the rest is the archive.
+int fuzz_extract_pair(const std::uint8_t* data, std::size_t size) {
+  static const std::int64_t index_sizes[] = {frame_bank_index_size, screen_bank_index_size,
+                                             direct_index_size, index_entry_size};
+  fuzz_state& fuzz = shared_state();
+  if (size < 1) {
+    return -1;
+  }
+  const std::int64_t index_size = index_sizes[data[0] % 4];
+  const std::size_t index_bytes = std::min<std::size_t>(size - 1, index_size);
+  fuzz.start_input(data[0] / 4);
+  fuzz.restore_record_buffer();
+  fuzz.state.quiet = false;
+  std::memset(fuzz.state.index_buffer.get(), 0, index_size);
+  std::memcpy(fuzz.state.index_buffer.get(), data + 1, index_bytes);
+  const std::size_t archive_size = size - 1 - index_bytes;
+  fuzz.state.archive_stream =
+      archive_size == 0
+          ? std::fopen("/dev/null", "rb")
+          : fmemopen(const_cast<std::uint8_t*>(data + 1 + index_bytes), archive_size, "rb");
+  require(fuzz.state.archive_stream != nullptr, "no archive stream");
+  fuzz.state.archive_path = "A.BIN";
+  decode([&] { extract_pair(fuzz.state, "P", index_size); });
+  std::fclose(fuzz.state.archive_stream);
+  fuzz.state.archive_stream = nullptr;
+  fuzz.state.quiet = true;
+
+  const std::string console = fuzz.console_text();
+  fuzz.take_pictures();
+  const damage_report damage = read_damage(console, fuzz.state.output_folder, "A.BIN");
+  require(damage.other_lines == 0, "a line that is neither progress nor a message");
+  require(fuzz.state.incomplete == (damage.messages != 0),
+          "incomplete does not match the messages");
+  if (index_size == index_entry_size) {
+    require(console.empty(), "an index of unknown size yields nothing");
+  } else {
+    require(console.size() >= 12 && console.compare(console.size() - 12, 12, "\ncompleted.\n") == 0,
+            "the walk ends with its completion line");
+    require(std::count(console.begin(), console.end(), '\r') == index_size / 8,
+            "one countdown step per entry");
+  }
+  return 0;
+}
+
+// expand_runs alone. The first 3 bytes choose the destination size (up to pixel_buffer's),
+// the rest is the stream. Source and destination are allocations of exactly their sizes, so
+// AddressSanitizer reports any byte read or written outside them; the bytes of the
+// destination past what was produced must be left as they were.
+int fuzz_expand_runs(const std::uint8_t* data, std::size_t size) {
+  constexpr std::uint8_t untouched = 0xA5;
+  if (size < 3) {
+    return -1;
+  }
+  const std::size_t destination_size = u24be(data) % (pixel_buffer_size + 1);
+  const std::vector<std::uint8_t> source(data + 3, data + size);
+  std::vector<std::uint8_t> destination(destination_size, untouched);
+  const run_expansion result =
+      expand_runs({source.data(), source.size()}, destination.data(), destination.size());
+  require(result.produced <= destination_size, "produced more than the destination holds");
+  require(std::all_of(destination.begin() + static_cast<std::ptrdiff_t>(result.produced),
+                      destination.end(), [](std::uint8_t byte) { return byte == untouched; }),
+          "wrote past what it reports as produced");
+  if (source.size() < run_head_size) {
+    require(!result.complete && result.produced == 0, "a stream without its head is incomplete");
+    return 0;
+  }
+  const std::size_t wanted = u24be(source.data() + run_length_at);
+  if (result.complete) {
+    // Stops at L, at the end of the destination, or after the packet that crosses L.
+    require(result.produced >= std::min(wanted, destination_size), "stopped short of L");
+    require(result.produced < wanted + longest_repeat, "ran on past the packet crossing L");
+  } else {
+    require(result.produced < wanted && result.produced < destination_size,
+            "ran out of source where nothing more was needed");
+  }
+  return 0;
+}
+
+namespace {
+
+bool starts_with(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+// True when the last byte of `text` starts a double-byte character, whose second byte would
+// then be the next byte appended: such an input is cut in the middle of a character.
+bool ends_in_lead_byte(std::string_view text, const path_syntax& syntax) {
+  bool lead = false;
+  for (const char c : text) {
+    lead = !lead && syntax.is_lead_byte != nullptr &&
+           syntax.is_lead_byte(static_cast<unsigned char>(c));
+  }
+  return lead;
+}
+
+void check_path_rules(std::string_view input, const path_syntax& syntax) {
+  const path_marks marks = scan_path(input, syntax);
+  require(marks.name_start == 0 ||
+              std::strchr(syntax.separators, input.at(marks.name_start - 1)) != nullptr,
+          "name start not after a separator");
+  require(marks.last_dot == std::string_view::npos ||
+              (marks.last_dot >= marks.name_start && input.at(marks.last_dot) == '.'),
+          "last dot not a dot of the last component");
+  const std::string prefix = folder_prefix(input, syntax);
+  require(prefix == input.substr(0, marks.name_start), "folder prefix is not the input's start");
+  const std::string pattern = search_pattern(input, syntax);
+  require(starts_with(pattern, prefix) && pattern.size() >= 4 &&
+              pattern.compare(pattern.size() - 4, 4, ".OFB") == 0 &&
+              starts_with(input, std::string_view(pattern).substr(0, pattern.size() - 4)),
+          "search pattern is not the input's start and .OFB");
+  const std::string base = base_name(input, syntax);
+  require(starts_with(input, base) && base.size() >= prefix.size(),
+          "base name is not the input's start");
+  const std::string archive = archive_name(input, syntax);
+  require(archive.size() >= 3 && archive.compare(archive.size() - 3, 3, "BIN") == 0,
+          "archive name without BIN");
+  if (ends_in_lead_byte(input, syntax)) {
+    return; // appending ".OFB" would complete the cut character; nothing more holds
+  }
+  // What the driver relies on: the files found by the pattern are in the input's folder, the
+  // archive beside its index and under the same name, and the pattern finds itself again.
+  require(folder_prefix(pattern, syntax) == prefix, "pattern and input in different folders");
+  require(folder_prefix(archive, syntax) == prefix, "archive and index in different folders");
+  require(base_name(archive, syntax) == base, "archive and index under different names");
+  require(search_pattern(pattern, syntax) == pattern, "search pattern is not stable");
+  require(search_pattern(archive, syntax) == pattern, "the archive name leads to another index");
+}
+
+} // namespace
+
+// The path rules on arbitrary bytes, with both path syntaxes: every result is made of the
+// input's own bytes, and the rules agree with each other the way the driver relies on.
+int fuzz_paths(const std::uint8_t* data, std::size_t size) {
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  check_path_rules(input, posix_path_syntax);
+  check_path_rules(input, shift_jis_path_syntax);
+  return 0;
+}

@@ -1,0 +1,117 @@
+#include "driver/options.hpp"
+
+#include <getopt.h>
+
+#include <string_view>
+
+namespace {
+
+// Long options report errors under values of their own, so the message names the form used.
+enum long_form : int {
+  output_dir_long = 256,
+  format_long,
+  list_long,
+  quiet_long,
+  help_long,
+  version_long,
+};
+
+constexpr option long_options[] = {
+    {"output-dir", required_argument, nullptr, output_dir_long},
+    {"format", required_argument, nullptr, format_long},
+    {"list", no_argument, nullptr, list_long},
+    {"quiet", no_argument, nullptr, quiet_long},
+    {"help", no_argument, nullptr, help_long},
+    {"version", no_argument, nullptr, version_long},
+    {nullptr, 0, nullptr, 0},
+};
+
+// A leading ':' makes a missing value come back as ':', apart from an unknown option.
+constexpr char short_options[] = ":o:f:lqh";
+
+const option* long_option_of(int value) {
+  for (const option& known : long_options) {
+    if (known.name != nullptr && known.val == value) {
+      return &known;
+    }
+  }
+  return nullptr;
+}
+
+// The option as it was written: "-o", or "--output-dir" for its long form.
+std::string option_name(int value) {
+  const option* long_form = long_option_of(value);
+  return long_form != nullptr ? std::string("--") + long_form->name
+                              : std::string("-") + static_cast<char>(value);
+}
+
+// A value given to a long option that takes none: glibc reports it as an unknown option,
+// MinGW-w64 as a missing value; both name the option.
+bool value_given_to_option_without(int value) {
+  const option* long_form = long_option_of(value);
+  return long_form != nullptr && long_form->has_arg == no_argument;
+}
+
+bool refuse(std::FILE* errors, text message, const std::string& name) {
+  print_text(errors, message, name);
+  return false;
+}
+
+// The parser keeps its place in globals; 0 starts it afresh (glibc and MinGW-w64 alike).
+void restart_parser() {
+  optind = 0;
+  opterr = 0;
+}
+
+} // namespace
+
+bool parse_options(int argc, char** argv, run_options& options, std::FILE* errors) {
+  restart_parser();
+  for (;;) {
+    const int found = getopt_long(argc, argv, short_options, long_options, nullptr);
+    switch (found) {
+    case -1:
+      options.names.assign(argv + optind, argv + argc);
+      return true;
+    case 'o':
+    case output_dir_long:
+      options.output_dir = optarg;
+      break;
+    case 'f':
+    case format_long:
+      if (std::string_view(optarg) == "bmp") {
+        options.format = output_format::bmp;
+      } else if (std::string_view(optarg) == "png") {
+        options.format = output_format::png;
+      } else {
+        return refuse(errors, text::unknown_format, optarg);
+      }
+      break;
+    case 'l':
+    case list_long:
+      options.list = true;
+      break;
+    case 'q':
+    case quiet_long:
+      options.quiet = true;
+      break;
+    case 'h':
+    case help_long:
+      options.help = true;
+      break;
+    case version_long:
+      options.version = true;
+      break;
+    default:
+      if (value_given_to_option_without(optopt)) {
+        return refuse(errors, text::unexpected_value, option_name(optopt));
+      }
+      if (found == ':') {
+        return refuse(errors, text::missing_value, option_name(optopt));
+      }
+      // An unknown short option, or an unknown long one, named as written.
+      return refuse(errors, text::unknown_option,
+                    optopt != 0 ? option_name(optopt) : argv[optind - 1]);
+    }
+  }
+}

@@ -1,0 +1,23 @@
+// The command line: options in the usual form (before or between names, "--" ends them,
+// short ones grouped, "--name=value" or "--name value"), then the names.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "common/state.hpp"
+
+struct run_options {
+  std::vector<std::string> names; // the arguments that are not options, in order
+  std::string output_dir;         // -o: where pictures go instead of the program's folder
+  output_format format = output_format::bmp;
+  bool list = false;
+  bool quiet = false;
+  bool help = false;
+  bool version = false;
+};
+
+// Reads the options. On an unknown option, a missing value or an unknown format, prints what
+// is wrong and a pointer to --help on `errors` and returns false.
+bool parse_options(int argc, char** argv, run_options& options, std::FILE* errors);
