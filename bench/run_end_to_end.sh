@@ -4,32 +4,47 @@
 # floor is lowest and steadiest. Prints the median ratio overall and per kind, and the peak
 # resident memory of ofb2bmp beyond what the program itself takes. A second floor, which also
 # reads the archives through once, shows how much of the gap reading alone explains.
+# Then PNG: ofb2bmp -f png beside the bitmap run and beside extracting bitmaps then converting
+# them with Pillow, on the same pairs and on pairs whose direct-colour frames are noise-like,
+# with the bytes each writes, and the peak memory of both formats.
 # Usage: bench/run_end_to_end.sh [rounds, default 3] [runs per round, default 5]
+# With BEFORE=path/to/an/older/ofb2bmp, that program runs beside this one in every bitmap round,
+# so both are measured under the same load.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source_dir=$PWD
 rounds=${1:-3}
 runs=${2:-5}
 for tool in hyperfine /usr/bin/time python3; do
   command -v "$tool" >/dev/null || { echo "needs $tool (apt-get install hyperfine time python3)"; exit 1; }
 done
+/usr/bin/python3 -c 'import PIL' || { echo "needs Pillow (apt-get install python3-pil)"; exit 1; }
 
 cmake --preset bench >/dev/null
 cmake --build --preset bench >/dev/null
 build=$PWD/build/bench
 work=/dev/shm/ofb2bmp_end_to_end.$$
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$work"/{samples,data,tool,baseline,timings}
+mkdir -p "$work"/{samples,noise_samples,data,noise,tool,baseline,before,timings}
 cd "$work"
 
-# Two pairs of each kind at their full entry counts.
+# Two pairs of each kind at their full entry counts; the same with noise-like direct colour.
 "$build/tools/sample_writer" samples --large >/dev/null
+"$build/tools/sample_writer" noise_samples --large --noise >/dev/null
 for kind in PICS BFIL GFIL; do
   for copy in A B; do
     cp "samples/$kind.OFB" "data/$kind$copy.OFB"
     cp "samples/$kind.BIN" "data/$kind$copy.BIN"
+    cp "noise_samples/$kind.OFB" "noise/$kind$copy.OFB"
+    cp "noise_samples/$kind.BIN" "noise/$kind$copy.BIN"
   done
 done
 cp "$build/ofb2bmp" tool/
+before=()
+if [ -n "${BEFORE:-}" ]; then
+  cp "$BEFORE" before/ofb2bmp
+  before=("before/ofb2bmp")
+fi
 
 # A first run tells which files, and how large, the baseline is to write.
 tool/ofb2bmp 'data/*.OFB' >/dev/null
@@ -40,10 +55,10 @@ echo "bitmaps: $(wc -l <list_all), bytes: $(awk '{s += $1} END {print s}' list_a
 time_kind() { # name, index pattern, list, archives
   for round in $(seq "$rounds"); do
     hyperfine -N --style none --warmup 1 --runs "$runs" \
-      --prepare 'find tool baseline -name *.BMP -delete' \
+      --prepare 'find tool baseline before -name *.BMP -delete' \
       --export-json "timings/$1.$round.json" \
       "tool/ofb2bmp $2" "$build/bench/write_baseline $3 baseline" \
-      "$build/bench/write_baseline $3 baseline $4" >/dev/null
+      "$build/bench/write_baseline $3 baseline $4" "${before[@]/%/ $2}" >/dev/null
   done
 }
 time_kind all 'data/*.OFB' list_all "$(echo data/*.BIN)"
@@ -56,22 +71,62 @@ import glob, json, statistics
 # Wall-time medians decide; the ratio of mean processor time (user + system) is shown beside
 # them because it suffers less from other load on the machine.
 print(f"{'kind':6} {'ofb2bmp ms':>11} {'baseline ms':>12} {'ratio':>6} {'cpu ratio':>10}"
-      f" {'read+write ms':>14} {'ratio':>6}")
+      f" {'read+write ms':>14} {'ratio':>6} {'before ms':>10} {'ratio':>6}")
 for kind in ["all", "PICS", "BFIL", "GFIL"]:
-    times, cpu = [[], [], []], [[], [], []]
+    times, cpu = [[], [], [], []], [[], [], [], []]
     for path in sorted(glob.glob(f"timings/{kind}.*.json")):
         for column, cpu_column, result in zip(times, cpu, json.load(open(path))["results"]):
             column += result["times"]
             cpu_column.append(result["user"] + result["system"])
-    t, b, r = (statistics.median(column) for column in times)
+    t, b, r = (statistics.median(column) for column in times[:3])
     c = statistics.mean(cpu[0]) / statistics.mean(cpu[1])
-    print(f"{kind:6} {t * 1e3:11.1f} {b * 1e3:12.1f} {t / b:6.2f} {c:10.2f}"
-          f" {r * 1e3:14.1f} {t / r:6.2f}")
+    line = (f"{kind:6} {t * 1e3:11.1f} {b * 1e3:12.1f} {t / b:6.2f} {c:10.2f}"
+            f" {r * 1e3:14.1f} {t / r:6.2f}")
+    if times[3]:
+        o = statistics.median(times[3])
+        line += f" {o * 1e3:10.1f} {o / b:6.2f}"
+    print(line)
 PY
 
 peak_kib() { /usr/bin/time -f '%M' "$@" 2>&1 >/dev/null | tail -1; }
 find tool -name '*.BMP' -delete
 program=$(peak_kib tool/ofb2bmp --version)
 extraction=$(peak_kib tool/ofb2bmp 'data/*.OFB')
-echo "peak RSS: $extraction KiB extracting, $program KiB for the program alone," \
-  "$((extraction - program)) KiB beyond it"
+png=$(peak_kib tool/ofb2bmp -f png -o png_peak 'noise/*.OFB')
+echo "peak RSS: $extraction KiB extracting bitmaps, $png KiB PNG, $program KiB for the program" \
+  "alone: $((extraction - program)) and $((png - program)) KiB beyond it"
+
+# PNG against bitmaps converted with Pillow, on drawn and on noise-like direct colour.
+pillow="/usr/bin/python3 $source_dir/bench/convert_with_pillow.py"
+for set in data noise; do
+  for round in $(seq "$rounds"); do
+    hyperfine -N --style none --runs "$runs" --prepare 'rm -rf out' \
+      --export-json "timings/png_$set.$round.json" \
+      "tool/ofb2bmp -q -o out $set/*.OFB" "tool/ofb2bmp -q -f png -o out $set/*.OFB" >/dev/null
+  done
+  hyperfine --style none --runs 3 --prepare 'rm -rf out' \
+    --export-json "timings/pillow_$set.json" \
+    "tool/ofb2bmp -q -o out $set/*.OFB && $pillow out" >/dev/null
+  rm -rf out && tool/ofb2bmp -q -f png -o out "$set/*.OFB"
+  echo "$set: PNG $(du -cb out/*.PNG | tail -1 | cut -f1) bytes" >"timings/bytes_$set"
+  rm -rf out && tool/ofb2bmp -q -o out "$set/*.OFB" && $pillow out
+  echo "$set: Pillow $(du -cb out/*.png | tail -1 | cut -f1) bytes" >>"timings/bytes_$set"
+done
+python3 - <<'PY'
+import glob, json, statistics
+print(f"{'pairs':6} {'bitmaps s':>10} {'PNG s':>8} {'bitmaps + Pillow s':>19} {'speed-up':>9}"
+      f" {'PNG bytes':>12} {'Pillow bytes':>13} {'size':>7}")
+for name in ["data", "noise"]:
+    bmp, png = [], []
+    for path in sorted(glob.glob(f"timings/png_{name}.*.json")):
+        results = json.load(open(path))["results"]
+        bmp += results[0]["times"]
+        png += results[1]["times"]
+    pillow = json.load(open(f"timings/pillow_{name}.json"))["results"][0]["times"]
+    ours, theirs = (int(line.split()[2]) for line in open(f"timings/bytes_{name}"))
+    p, b, q = statistics.median(png), statistics.median(bmp), statistics.median(pillow)
+    print(f"{name:6} {b:10.2f} {p:8.2f} {q:19.2f} {q / p:8.1f}x {ours:12,} {theirs:13,}"
+          f" {ours / theirs - 1:+7.1%}")
+    print(f"{'':6} spread: PNG {min(png):.2f}-{max(png):.2f} s, Pillow {min(pillow):.2f}-"
+          f"{max(pillow):.2f} s")
+PY

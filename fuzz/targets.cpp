@@ -8,6 +8,7 @@
 
 #include "archive/archive.hpp"
 #include "bitmap/bitmap_file.hpp"
+#include "bitmap/pictures.hpp"
 #include "driver/paths.hpp"
 #include "fuzz_support.hpp"
 
@@ -65,111 +66,98 @@ void require_every_frame(fuzz_state& fuzz, const record_outcome& outcome, const 
   require(wrong.empty(), wrong);
 }
 
-bool empty_frame(const std::uint8_t* size) {
-  return u16be(size) == 0 || u16be(size + 2) == 0;
-}
-
 struct record_input {
   const std::uint8_t* bytes;
   std::size_t size;
 };
 
-// The input's first byte picks the format; the record starts `head` bytes into the input.
-bool start_record(fuzz_state& fuzz, const std::uint8_t* data, std::size_t size, std::size_t head,
-                  record_input& record) {
-  if (size < head || size - head > record_buffer_size) {
-    return false; // a record is never read beyond record_buffer
-  }
-  fuzz.start_input(data[0]);
-  record = {data + head, size - head};
-  fuzz.hold_record(record.bytes, record.size);
-  return true;
-}
-
-} // namespace
-
-int fuzz_direct_frame(const std::uint8_t* data, std::size_t size) {
-  fuzz_state& fuzz = shared_state();
-  record_input record{};
-  if (!start_record(fuzz, data, size, 1, record)) {
-    return -1;
-  }
-  std::int32_t counter = 0;
-  decode([&] { extract_direct_frame(fuzz.state, "D", counter, 0); });
-  const record_outcome outcome = finish_record(fuzz);
-  require(counter == 1, "a direct-colour record is one frame, saved or not");
-  if (record.size < direct_pixels_at) {
-    require_broken_record(fuzz, outcome);
-  } else {
-    require_every_frame(fuzz, outcome, "D", true, counter,
-                        empty_frame(record.bytes + direct_width_at) ? std::set<std::int32_t>{0}
-                                                                    : std::set<std::int32_t>{});
-  }
-  return 0;
-}
-
-int fuzz_frame_bank(const std::uint8_t* data, std::size_t size) {
-  fuzz_state& fuzz = shared_state();
-  record_input record{};
-  if (!start_record(fuzz, data, size, 1, record)) {
-    return -1;
-  }
-  std::int32_t counter = 0;
-  decode([&] { extract_frame_bank(fuzz.state, "B", counter, 0); });
-  const record_outcome outcome = finish_record(fuzz);
-  if (record.size < palette_head_size) {
-    require_broken_record(fuzz, outcome);
-    require(counter == 0, "a record without its head counts no frames");
-    return 0;
-  }
-  const std::uint32_t declared = u16be(record.bytes + frame_count_at);
-  require(counter == static_cast<std::int32_t>(declared), "the declared frames are counted");
-  const std::size_t sizes = palette_head_size + table_entry_size * declared;
-  if (sizes + table_entry_size * declared > record.size) {
-    require_broken_record(fuzz, outcome);
-    return 0;
-  }
+// What the record declares, read here apart from the decoders: the frames it counts, whether
+// its head and tables can be read, and which frames have no pixels.
+struct declared_frames {
+  std::int32_t count = 0;
+  bool readable = false;
   std::set<std::int32_t> empty;
-  for (std::uint32_t k = 0; k < declared; ++k) {
-    if (empty_frame(record.bytes + sizes + table_entry_size * k)) {
-      empty.insert(static_cast<std::int32_t>(k));
+};
+
+declared_frames declared_by(picture_kind kind, const record_input& record, std::uint32_t length) {
+  declared_frames declared;
+  const auto empty_at = [&](std::size_t at) {
+    return u16be(record.bytes + at) == 0 || u16be(record.bytes + at + 2) == 0;
+  };
+  if (kind == picture_kind::direct) {
+    declared = {1, record.size >= direct_pixels_at, {}};
+    if (declared.readable && empty_at(direct_width_at)) {
+      declared.empty.insert(0);
+    }
+    return declared;
+  }
+  if (record.size < palette_head_size || length > INT32_MAX) {
+    return declared;
+  }
+  const std::uint32_t count = u16be(record.bytes + frame_count_at);
+  const std::size_t tables = kind == picture_kind::frame ? 2 : 1;
+  const std::size_t sizes = palette_head_size + table_entry_size * count;
+  declared.count = static_cast<std::int32_t>(count);
+  declared.readable = palette_head_size + tables * table_entry_size * count <= record.size;
+  for (std::uint32_t k = 0; declared.readable && tables == 2 && k < count; ++k) {
+    if (empty_at(sizes + table_entry_size * k)) {
+      declared.empty.insert(static_cast<std::int32_t>(k));
     }
   }
-  require_every_frame(fuzz, outcome, "B", false, counter, empty);
-  return 0;
+  return declared;
 }
 
-// The first byte picks the format, the next 4 are the length field of the record's index
-// entry, the rest is the record. (Record targets: the first byte picks the format.)
-int fuzz_screen_bank(const std::uint8_t* data, std::size_t size) {
+// One record of `kind`: the first input byte picks the format; for screen banks the next 4 are
+// the length field of the record's index entry; the rest is the record.
+int fuzz_record(const std::uint8_t* data, std::size_t size, picture_kind kind) {
   fuzz_state& fuzz = shared_state();
-  record_input record{};
-  if (!start_record(fuzz, data, size, 5, record)) {
-    return -1;
+  const std::size_t head = kind == picture_kind::screen ? 5 : 1;
+  if (size < head || size - head > record_buffer_size) {
+    return -1; // a record is never read beyond record_buffer
   }
-  const std::uint32_t length = u32be(data + 1);
+  fuzz.start_input(data[0]);
+  const record_input record{data + head, size - head};
+  fuzz.hold_record(record.bytes, record.size);
+  const std::uint32_t length = kind == picture_kind::screen ? u32be(data + 1) : 0;
   std::int32_t counter = 0;
-  decode([&] { extract_screen_bank(fuzz.state, "G", length, counter, 0); });
+  decode([&] {
+    if (kind == picture_kind::direct) {
+      extract_direct_frame(fuzz.state, "P", counter, 0);
+    } else if (kind == picture_kind::frame) {
+      extract_frame_bank(fuzz.state, "P", counter, 0);
+    } else {
+      extract_screen_bank(fuzz.state, "P", length, counter, 0);
+    }
+  });
   const record_outcome outcome = finish_record(fuzz);
-  if (length <= longest_skipped_screen_bank) {
+  if (kind == picture_kind::screen && length <= longest_skipped_screen_bank) {
     require(counter == 0 && outcome.written.empty() && outcome.damage.messages == 0 &&
                 !fuzz.state.incomplete,
             "a short screen bank is skipped without a word");
     return 0;
   }
-  if (length > INT32_MAX || record.size < palette_head_size) {
-    require_broken_record(fuzz, outcome);
-    require(counter == 0, "a record without its head counts no frames");
-    return 0;
-  }
-  const std::uint32_t declared = u16be(record.bytes + frame_count_at);
-  require(counter == static_cast<std::int32_t>(declared), "the declared screens are counted");
-  if (palette_head_size + table_entry_size * declared > record.size) {
+  const declared_frames declared = declared_by(kind, record, length);
+  require(counter == declared.count, "the declared frames are counted");
+  if (!declared.readable) {
     require_broken_record(fuzz, outcome);
   } else {
-    require_every_frame(fuzz, outcome, "G", false, counter, {});
+    require_every_frame(fuzz, outcome, "P", kind == picture_kind::direct, counter, declared.empty);
   }
   return 0;
+}
+
+} // namespace
+
+int fuzz_direct_frame(const std::uint8_t* data, std::size_t size) {
+  return fuzz_record(data, size, picture_kind::direct);
+}
+
+int fuzz_frame_bank(const std::uint8_t* data, std::size_t size) {
+  return fuzz_record(data, size, picture_kind::frame);
+}
+
+int fuzz_screen_bank(const std::uint8_t* data, std::size_t size) {
+  return fuzz_record(data, size, picture_kind::screen);
 }
 
 // A whole index walk. The first byte picks the index size (frame banks, screen banks, direct

@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -16,14 +17,14 @@ std::uint32_t be32_at(const byte_vector& bytes, std::size_t at) {
          bytes[at + 3];
 }
 
-bool well_formed_bitmap(const byte_vector& bytes) {
-  if (bytes.size() < 54 || bytes[0] != 'B' || bytes[1] != 'M' ||
-      le32_at(bytes, 2) != bytes.size()) {
+// The headers alone tell whether the file has the size they give it.
+bool well_formed_bitmap(const byte_vector& head, std::uint64_t file_size) {
+  if (head.size() < 54 || head[0] != 'B' || head[1] != 'M' || le32_at(head, 2) != file_size) {
     return false;
   }
-  const std::uint64_t bits = bytes[28];
-  const std::uint64_t row = (le32_at(bytes, 18) * bits / 8 + 3) / 4 * 4;
-  return (bits == 8 || bits == 24) && le32_at(bytes, 10) + row * le32_at(bytes, 22) == bytes.size();
+  const std::uint64_t bits = head[28];
+  const std::uint64_t row = (le32_at(head, 18) * bits / 8 + 3) / 4 * 4;
+  return (bits == 8 || bits == 24) && le32_at(head, 10) + row * le32_at(head, 22) == file_size;
 }
 
 // Signature, IHDR (8-bit, colour type 2 or 3, no interlace), PLTE before the data for palette
@@ -100,7 +101,28 @@ std::string bracketed(const std::string& line, std::size_t start) {
 } // namespace
 
 bool well_formed_picture(const byte_vector& bytes) {
-  return bytes.size() >= 2 && bytes[0] == 'B' ? well_formed_bitmap(bytes) : well_formed_png(bytes);
+  return bytes.size() >= 2 && bytes[0] == 'B' ? well_formed_bitmap(bytes, bytes.size())
+                                              : well_formed_png(bytes);
+}
+
+bool well_formed_picture_file(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    return false;
+  }
+  byte_vector head(54);
+  head.resize(std::fread(head.data(), 1, head.size(), file));
+  std::fseek(file, 0, SEEK_END);
+  const auto size = static_cast<std::uint64_t>(std::ftell(file));
+  std::rewind(file);
+  bool well_formed = well_formed_bitmap(head, size);
+  if (!head.empty() && head[0] != 'B') { // a PNG is read whole: its rows must inflate
+    byte_vector bytes(size);
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
+    well_formed = well_formed_png(bytes);
+  }
+  std::fclose(file);
+  return well_formed;
 }
 
 damage_report read_damage(const std::string& console, const std::string& folder,

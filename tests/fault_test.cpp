@@ -1,5 +1,5 @@
-// Damaged archives, failing disks and hostile names: what is lost is always named, and nothing
-// else is lost or changed.
+// Damaged archives, failing disks and an unnamable program folder: what is lost is always
+// named, and nothing else is lost or changed.
 #include <gtest/gtest.h>
 
 #include "archive/archive.hpp"
@@ -150,7 +150,7 @@ TEST(DamagedArchives, CutAtEveryLengthLoseOnlyWhatIsGoneAndSayWhat) {
   }
 }
 
-// ---- the real program: failing disks, hostile names ---------------------------------------
+// ---- the real program: failing disks, an unnamable program folder -------------------------
 
 // Whether this system lets us mount in a private namespace of our own (unshare -rm).
 bool mount_namespace_available() {
@@ -232,48 +232,7 @@ TEST(FailingDisks, EndTheRunAndKeepEveryEarlierPictureIntact) {
   }
 }
 
-TEST(HostileNames, AreKeptByteForByteOrRefusedWithAMessage) {
-  tool_trees trees;
-  trees.prepare(runner::native);
-  const fs::path tree = trees.tree(runner::native);
-  const archive_pair pair = frame_bank_sample(1, 2, 3);
-  const std::vector<std::string> names = {"with blank",
-                                          "it's \"quoted\"",
-                                          "\x83\x5C\x83\x74\x83\x67",
-                                          "\xE7\x94\xBB\xE5\x83\x8F",
-                                          std::string(240, 'L'),
-                                          "semi;colon $(x) `y`"};
-  for (const std::string& name : names) {
-    write_pair(tree / "data", name, pair);
-  }
-  tool_run result = trees.run(runner::native, "'data/*'");
-  EXPECT_EQ(result.status, 0) << result.output;
-  for (const std::string& name : names) {
-    EXPECT_NE(result.output.find("data/" + name + ".OFB\n" + walk_text(16)), std::string::npos)
-        << name;
-    EXPECT_EQ(read_whole_file(tree / "bin" / (name + "010.BMP")),
-              read_whole_file(tree / "bin" / (names.front() + "010.BMP")));
-  }
-
-  // The index name fits (254 bytes), its pictures' names do not.
-  const std::string long_name(250, 'N');
-  write_pair(tree / "data", long_name, pair);
-  result = trees.run(runner::native, "data/" + long_name);
-  EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.output, "data/" + long_name + ".OFB\n 16\rfile create errror.[" +
-                               trees.program_folder(runner::native) + long_name + "000.BMP]\n");
-
-  // An input path over 4 KiB finds nothing, as the system can open nothing by it.
-  std::string dots;
-  while (dots.size() < 5000) {
-    dots += "./";
-  }
-  result = trees.run(runner::native, "data/" + dots + long_name);
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.output, "");
-}
-
-TEST(HostileNames, AProgramFolderBeyondTheSystemsPathLimitWritesNothingElsewhere) {
+TEST(ProgramFolder, BeyondTheSystemsPathLimitNothingIsWrittenElsewhere) {
   // 21 folders of 200 bytes: the program's own path is longer than the system will tell.
   tool_trees trees;
   trees.prepare(runner::native);

@@ -4,63 +4,42 @@
 
 namespace {
 
-struct input_case {
+struct path_case {
   const char* input;
+  bool windows; // Windows syntax in the Shift-JIS code page, else POSIX
   const char* pattern;
   const char* prefix;
+  const char* base;
+  const char* archive;
 };
 
-TEST(PathRules, PosixSearchPatternAndFolderPrefix) {
-  const input_case cases[] = {
-      {"data/PICS.OFB", "data/PICS.OFB", "data/"},
-      {"data/PICS.BIN", "data/PICS.OFB", "data/"},
-      {"data/*", "data/*.OFB", "data/"},
-      {"PICS", "PICS.OFB", ""},
-      {"", ".OFB", ""},
-      {"data/v1.2/PICS.OFB", "data/v1.2/PICS.OFB", "data/v1.2/"},
-      {"../data/PICS.OFB", "../data/PICS.OFB", "../data/"},
-      {"A.X.OFB", "A.X.OFB", ""},
-      {"/abs/p?cs.bin", "/abs/p?cs.OFB", "/abs/"},
-      {"dir.d/", "dir.d/.OFB", "dir.d/"},
-      {"C:\\DATA\\PICS", "C:\\DATA\\PICS.OFB", ""}, // a backslash is an ordinary byte here
+TEST(PathRules, PatternPrefixBaseAndArchiveOfEachInput) {
+  const path_case cases[] = {
+      {"data/PICS.BIN", false, "data/PICS.OFB", "data/", "data/PICS", "data/PICS.BIN"},
+      {"data/*", false, "data/*.OFB", "data/", "data/*", "data/*.BIN"},
+      {"", false, ".OFB", "", "", ".BIN"},
+      {"data/v1.2/A.X.OFB", false, "data/v1.2/A.X.OFB", "data/v1.2/", "data/v1.2/A.X",
+       "data/v1.2/A.X.BIN"},
+      {"../p?cs.ofb", false, "../p?cs.OFB", "../", "../p?cs", "../p?cs.BIN"},
+      {"dir.d/", false, "dir.d/.OFB", "dir.d/", "dir.d/", "dir.d/.BIN"},
+      {"C:\\DATA\\PICS", false, "C:\\DATA\\PICS.OFB", "", "C:\\DATA\\PICS", "C:\\DATA\\PICS.BIN"},
+      {"D:\\V1.2\\PICS.BIN", true, "D:\\V1.2\\PICS.OFB", "D:\\V1.2\\", "D:\\V1.2\\PICS",
+       "D:\\V1.2\\PICS.BIN"},
+      {"D:/DATA/*", true, "D:/DATA/*.OFB", "D:/DATA/", "D:/DATA/*", "D:/DATA/*.BIN"},
+      {"D:PICS", true, "D:PICS.OFB", "D:", "D:PICS", "D:PICS.BIN"},
+      // "\x95\x5C" is one Shift-JIS character whose second byte is a backslash.
+      {"D:\\\x95\x5C\\P.OFB", true, "D:\\\x95\x5C\\P.OFB", "D:\\\x95\x5C\\", "D:\\\x95\x5C\\P",
+       "D:\\\x95\x5C\\P.BIN"},
+      {"D:\\A\x95\x5C", true, "D:\\A\x95\x5C.OFB", "D:\\", "D:\\A\x95\x5C", "D:\\A\x95\x5C.BIN"},
+      {"D:\\A\x95", true, "D:\\A\x95.OFB", "D:\\", "D:\\A\x95", "D:\\A\x95.BIN"},
   };
-  for (const input_case& c : cases) {
-    EXPECT_EQ(search_pattern(c.input, posix_path_syntax), c.pattern) << c.input;
-    EXPECT_EQ(folder_prefix(c.input, posix_path_syntax), c.prefix) << c.input;
+  for (const path_case& c : cases) {
+    const path_syntax& syntax = c.windows ? shift_jis_path_syntax : posix_path_syntax;
+    EXPECT_EQ(search_pattern(c.input, syntax), c.pattern) << c.input;
+    EXPECT_EQ(folder_prefix(c.input, syntax), c.prefix) << c.input;
+    EXPECT_EQ(base_name(c.input, syntax), c.base) << c.input;
+    EXPECT_EQ(archive_name(c.input, syntax), c.archive) << c.input;
   }
-}
-
-TEST(PathRules, WindowsSearchPatternAndFolderPrefix) {
-  const input_case cases[] = {
-      {"D:\\DATA\\PICS.OFB", "D:\\DATA\\PICS.OFB", "D:\\DATA\\"},
-      {"D:\\DATA\\PICS.BIN", "D:\\DATA\\PICS.OFB", "D:\\DATA\\"},
-      {"D:\\DATA\\*", "D:\\DATA\\*.OFB", "D:\\DATA\\"},
-      {"D:\\V1.2\\PICS.OFB", "D:\\V1.2\\PICS.OFB", "D:\\V1.2\\"},
-      {"..\\DATA\\PICS.OFB", "..\\DATA\\PICS.OFB", "..\\DATA\\"},
-      {"D:/DATA/PICS.OFB", "D:/DATA/PICS.OFB", "D:/DATA/"},
-      {"D:PICS", "D:PICS.OFB", "D:"},
-      {"PICS", "PICS.OFB", ""},
-  };
-  for (const input_case& c : cases) {
-    EXPECT_EQ(search_pattern(c.input, shift_jis_path_syntax), c.pattern) << c.input;
-    EXPECT_EQ(folder_prefix(c.input, shift_jis_path_syntax), c.prefix) << c.input;
-  }
-}
-
-TEST(PathRules, DoubleByteCharactersHideTheirSecondByte) {
-  // "\x95\x5C" is one Shift-JIS character whose second byte is '\'; "\x83\x2E" is not a
-  // character (0x2E cannot be a second byte) and stays two: a lead byte and a dot... but the
-  // scan must still never look at the byte after a lead byte.
-  const std::string folder = "D:\\\x95\x5C\\";
-  EXPECT_EQ(folder_prefix(folder + "PICS.OFB", shift_jis_path_syntax), folder);
-  EXPECT_EQ(folder_prefix("D:\\A\x95\x5C", shift_jis_path_syntax), "D:\\");
-  EXPECT_EQ(search_pattern("D:\\A\x95\x5C", shift_jis_path_syntax), "D:\\A\x95\x5C.OFB");
-  // Without the lead-byte test the same bytes end a folder name.
-  const path_syntax plain{"\\/:", nullptr};
-  EXPECT_EQ(folder_prefix("D:\\A\x95\x5C", plain), "D:\\A\x95\x5C");
-  // A lead byte at the very end is harmless.
-  EXPECT_EQ(folder_prefix("D:\\A\x95", shift_jis_path_syntax), "D:\\");
-  EXPECT_EQ(base_name("\x95\x5C.OFB", shift_jis_path_syntax), "\x95\x5C");
 }
 
 // Lead bytes are 0x81-0x9F and 0xE0-0xFC; the byte after one is never a separator.
@@ -74,22 +53,6 @@ TEST(PathRules, ShiftJisLeadBytesEndExactlyAtTheirBounds) {
     EXPECT_EQ(folder_prefix(path, shift_jis_path_syntax), lead ? "D:\\" : path.substr(0, 6))
         << std::hex << int{byte};
   }
-}
-
-TEST(PathRules, BaseNameStopsAtTheLastDot) {
-  EXPECT_EQ(base_name("PICS.OFB", posix_path_syntax), "PICS");
-  EXPECT_EQ(base_name("A.X.OFB", posix_path_syntax), "A.X");
-  EXPECT_EQ(base_name("A.Y.OFB", posix_path_syntax), "A.Y");
-  EXPECT_EQ(base_name("pics.ofb", posix_path_syntax), "pics");
-  EXPECT_EQ(base_name(".OFB", posix_path_syntax), "");
-  EXPECT_EQ(base_name("NODOT", posix_path_syntax), "NODOT");
-}
-
-TEST(PathRules, ArchiveNameReplacesTheLastExtension) {
-  EXPECT_EQ(archive_name("D:\\DATA\\PICS.OFB", shift_jis_path_syntax), "D:\\DATA\\PICS.BIN");
-  EXPECT_EQ(archive_name("data/A.X.OFB", posix_path_syntax), "data/A.X.BIN");
-  EXPECT_EQ(archive_name("v1.2/pics.ofb", posix_path_syntax), "v1.2/pics.BIN");
-  EXPECT_EQ(archive_name("v1.2/NODOT", posix_path_syntax), "v1.2/NODOT.BIN");
 }
 
 } // namespace

@@ -39,10 +39,6 @@ std::uint32_t le32(const byte_vector& bytes, std::size_t at) {
          static_cast<std::uint32_t>(bytes.at(at + 3)) << 24;
 }
 
-std::uint16_t le16(const byte_vector& bytes, std::size_t at) {
-  return static_cast<std::uint16_t>(bytes.at(at) | bytes.at(at + 1) << 8);
-}
-
 int shell(const std::string& command) {
   const int status = std::system(command.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;

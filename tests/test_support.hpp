@@ -28,7 +28,6 @@ fs::path fast_storage();
 byte_vector read_whole_file(const fs::path& path);
 std::string read_text(const fs::path& path);
 std::uint32_t le32(const byte_vector& bytes, std::size_t at);
-std::uint16_t le16(const byte_vector& bytes, std::size_t at);
 // The exit status of a shell command.
 int shell(const std::string& command);
 

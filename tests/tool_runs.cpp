@@ -40,22 +40,16 @@ tool_run tool_trees::run(runner who, const std::string& arguments,
           read_text(root / "stderr")};
 }
 
-std::string tool_trees::program_folder(runner who) const {
-  if (who == runner::native) {
-    return (tree(who) / "bin" / "").string();
-  }
-  // Wine's drive Z: is the root folder.
-  std::string path = "Z:" + (tree(who) / "bin" / "").string();
-  replace_all(path, "/", "\\");
-  return path;
-}
-
 std::string tool_trees::expected_text(runner who, std::string text, char separator) const {
+  std::string program_folder = (tree(who) / "bin" / "").string();
   if (who == runner::wine) {
     replace_all(text, "/", std::string(1, separator));
     replace_all(text, "\n", "\r\n");
+    // Wine's drive Z: is the root folder.
+    program_folder = "Z:" + program_folder;
+    replace_all(program_folder, "/", "\\");
   }
-  replace_all(text, "{bin}", program_folder(who));
+  replace_all(text, "{bin}", program_folder);
   return text;
 }
 

@@ -26,8 +26,6 @@ struct tool_trees {
   // Runs `before program arguments` (shell text) from the tree's root with no input; standard
   // output goes through a pipe, so limits set in `before` never touch it.
   tool_run run(runner who, const std::string& arguments, const std::string& before = "") const;
-  // The program folder as the program names it, separator included.
-  std::string program_folder(runner who) const;
   // What the program prints where the Linux build printed `text`: "{bin}" stands for the
   // program folder, '/' in the paths given becomes `separator`, and "\n" the line end.
   std::string expected_text(runner who, std::string text, char separator) const;
