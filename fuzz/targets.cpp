@@ -11,6 +11,7 @@
 #include "bitmap/pictures.hpp"
 #include "driver/paths.hpp"
 #include "fuzz_support.hpp"
+#include "test_support.hpp"
 
 namespace {
 

@@ -54,6 +54,8 @@ const fs::path& shared_data() {
       fs::create_directories(data / sub);
     }
     write_pair(data / "three", "PICS", direct_sample(8, 6));
+    fs::create_directories(data / "noise");
+    write_pair(data / "noise", "NOISE", direct_sample(20, 24, true));
     write_pair(data / "three", "BFIL", frame_bank_sample(2, 3, 9));
     write_pair(data / "three", "GFIL", screen_bank_sample(1));
     write_pair(data / "three", "odd", {byte_vector(137), {}}); // named, and passed over
@@ -405,9 +407,10 @@ TEST(ImageReader, SeesThePixelsAndPalettesTheSampleWriterDrew) {
   tool_trees trees;
   trees.prepare(runner::native);
   const fs::path tree = trees.tree(runner::native);
-  const std::string three = "'" + (shared_data() / "three").string() + "/*'";
-  ASSERT_EQ(trees.run(runner::native, "-q -o out " + three).status, 0);
-  ASSERT_EQ(trees.run(runner::native, "-q -o out -f png " + three).status, 0);
+  const std::string pairs = "'" + (shared_data() / "three").string() + "/*' " +
+                            (shared_data() / "noise" / "NOISE").string();
+  ASSERT_EQ(trees.run(runner::native, "-q -o out " + pairs).status, 0);
+  ASSERT_EQ(trees.run(runner::native, "-q -o out -f png " + pairs).status, 0);
   EXPECT_EQ(shell("/usr/bin/python3 '" IMAGE_READER_SCRIPT "' --compare '" +
                   (tree / "out").string() + "' >&2"),
             0)

@@ -28,6 +28,16 @@ fs::path fast_storage();
 byte_vector read_whole_file(const fs::path& path);
 std::string read_text(const fs::path& path);
 std::uint32_t le32(const byte_vector& bytes, std::size_t at);
+// Unsigned big-endian fields of index and archive files, read without bounds.
+inline std::uint32_t u16be(const std::uint8_t* at) {
+  return static_cast<std::uint32_t>(at[0]) << 8 | at[1];
+}
+inline std::uint32_t u24be(const std::uint8_t* at) {
+  return u16be(at) << 8 | at[2];
+}
+inline std::uint32_t u32be(const std::uint8_t* at) {
+  return u24be(at) << 8 | at[3];
+}
 // The exit status of a shell command.
 int shell(const std::string& command);
 

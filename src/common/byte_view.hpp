@@ -1,12 +1,10 @@
-// The bytes actually read for one record (or index), and checked reads of its big-endian
-// fields. Every decoder reads untrusted bytes through these, so a field that lies outside
-// the bytes there is reported instead of read.
+// The bytes actually read for one record (or index), and checked reads of its unsigned
+// big-endian fields. Every decoder reads untrusted bytes through these, so a field that lies
+// outside the bytes there is reported instead of read.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-
-#include "common/big_endian.hpp"
 
 struct byte_view {
   const std::uint8_t* bytes = nullptr;
@@ -29,29 +27,26 @@ inline byte_view rest_from(const byte_view& view, std::size_t offset) {
                             : byte_view{view.bytes + view.size, 0};
 }
 
+// The unsigned big-endian field of `width` bytes at `offset`; false when it is not all there.
+inline bool read_be(const byte_view& view, std::size_t offset, std::size_t width,
+                    std::uint32_t& value) {
+  const std::uint8_t* at = bytes_at(view, offset, width);
+  if (at == nullptr) {
+    return false;
+  }
+  value = 0;
+  for (std::size_t i = 0; i < width; ++i) {
+    value = value << 8 | at[i];
+  }
+  return true;
+}
+
 inline bool read_u16be(const byte_view& view, std::size_t offset, std::uint32_t& value) {
-  const std::uint8_t* at = bytes_at(view, offset, 2);
-  if (at == nullptr) {
-    return false;
-  }
-  value = u16be(at);
-  return true;
+  return read_be(view, offset, 2, value);
 }
-
 inline bool read_u24be(const byte_view& view, std::size_t offset, std::uint32_t& value) {
-  const std::uint8_t* at = bytes_at(view, offset, 3);
-  if (at == nullptr) {
-    return false;
-  }
-  value = u24be(at);
-  return true;
+  return read_be(view, offset, 3, value);
 }
-
 inline bool read_u32be(const byte_view& view, std::size_t offset, std::uint32_t& value) {
-  const std::uint8_t* at = bytes_at(view, offset, 4);
-  if (at == nullptr) {
-    return false;
-  }
-  value = u32be(at);
-  return true;
+  return read_be(view, offset, 4, value);
 }
