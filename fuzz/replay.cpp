@@ -1,5 +1,6 @@
 // fuzz_replay FOLDER...: runs every file in FOLDER/<target>/ through that fuzz target, with
-// its checks, without libFuzzer. ctest replays the seeds and the committed regressions.
+// its checks, without libFuzzer. ctest replays the seeds and the committed regressions, which
+// are kept as one line of hexadecimal digits each (NAME.hex).
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -23,7 +24,14 @@ int main(int argc, char** argv) {
       }
       for (const auto& entry : fs::directory_iterator(folder)) {
         replayed_input = entry.path().string();
-        const byte_vector bytes = read_whole_file(entry.path());
+        byte_vector bytes = read_whole_file(entry.path());
+        if (entry.path().extension() == ".hex") {
+          const std::string digits(bytes.begin(), bytes.end());
+          bytes.clear();
+          for (std::size_t at = 0; at + 1 < digits.size(); at += 2) {
+            bytes.push_back(static_cast<std::uint8_t>(std::stoi(digits.substr(at, 2), nullptr, 16)));
+          }
+        }
         target(bytes.data(), bytes.size());
         ++inputs;
       }

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # fuzz/run.sh SECONDS [TARGET...]: runs each fuzz target (all by default) for SECONDS, one
 # after another, on a corpus kept in build/fuzz/corpus/TARGET and started from the seeds.
-# Fails on the first finding; the input that caused it is left in build/fuzz/findings/ (add
-# it to fuzz/regressions/TARGET/ once fixed, so ctest replays it).
+# Fails on the first finding; the input that caused it is left in build/fuzz/findings/. Once
+# the fault is mended, add it to fuzz/regressions/TARGET/ as hexadecimal text, so ctest
+# replays it: od -An -v -tx1 FILE | tr -d ' \n' | tr a-f A-F >fuzz/regressions/TARGET/NAME.hex
 # Build first with `cmake --workflow --preset fuzz`.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -28,10 +29,13 @@ for target in "${targets[@]}"; do
     dictionary=(-dict=fuzz/ofb2bmp.dict)
   fi
   echo "== fuzz_$target for ${seconds}s"
-  seeds=("$build/fuzz/seeds/$target")
-  if [ -d "fuzz/regressions/$target" ]; then
-    seeds+=("fuzz/regressions/$target")
-  fi
+  # The committed regressions are hexadecimal text; libFuzzer reads them as bytes.
+  regressions=$build/regressions/$target
+  mkdir -p "$regressions"
+  for hex in fuzz/regressions/"$target"/*.hex; do
+    [ -e "$hex" ] && tr -d '\n' <"$hex" | basenc --base16 -d >"$regressions/$(basename "$hex" .hex)"
+  done
+  seeds=("$build/fuzz/seeds/$target" "$regressions")
   if ! "$build/fuzz/fuzz_$target" "$corpus" "${seeds[@]}" "${dictionary[@]}" \
     -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 \
     -artifact_prefix="$build/findings/$target-" >"$log" 2>&1; then
