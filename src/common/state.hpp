@@ -44,7 +44,7 @@ struct extraction_state {
   std::string index_path; // the current index file, as printed
   byte_buffer index_buffer;
   byte_buffer record_buffer;
-  byte_buffer pixel_buffer;
+  byte_buffer pixel_buffer; // the current screen, expanded from its run-length stream
   std::array<std::uint8_t, palette_size> palette{};
   std::int32_t image_width = 0;
   std::int32_t image_height = 0;
@@ -54,8 +54,7 @@ struct extraction_state {
   std::size_t record_size = 0; // bytes actually read for the current record
 
   std::FILE* output_stream = nullptr;
-  byte_buffer output_buffer;   // collects the picture being written
-  std::size_t output_used = 0; // bytes waiting in output_buffer
+  byte_buffer output_buffer; // collects the picture being written
   std::unique_ptr<png_deflater, png_deflater_deleter> deflater; // made for the first PNG
   std::FILE* console = stdout;
 
