@@ -33,15 +33,6 @@ std::uint16_t checked_count(std::size_t count) {
   return static_cast<std::uint16_t>(count);
 }
 
-// Number of equal bytes starting at `at`, capped at `limit`.
-std::size_t equal_run(const byte_vector& bytes, std::size_t at, std::size_t limit) {
-  std::size_t length = 1;
-  while (at + length < bytes.size() && length < limit && bytes[at + length] == bytes[at]) {
-    ++length;
-  }
-  return length;
-}
-
 // Per-record offset table: a zero byte, then the u24be offset into the area that follows.
 void append_offsets(byte_vector& out, const std::vector<std::size_t>& sizes) {
   std::size_t offset = 0;
@@ -119,54 +110,15 @@ std::uint16_t hue_word(unsigned hue, unsigned period) {
 
 } // namespace
 
-void append_u16be(byte_vector& out, std::uint32_t value) {
-  out.push_back(static_cast<std::uint8_t>(value >> 8));
-  out.push_back(static_cast<std::uint8_t>(value));
-}
-
-void append_u24be(byte_vector& out, std::uint32_t value) {
-  out.push_back(static_cast<std::uint8_t>(value >> 16));
-  append_u16be(out, value);
-}
-
-void append_u32be(byte_vector& out, std::uint32_t value) {
-  out.push_back(static_cast<std::uint8_t>(value >> 24));
-  append_u24be(out, value);
-}
-
 std::uint16_t colour_word(unsigned red5, unsigned green5, unsigned blue5) {
   return static_cast<std::uint16_t>((blue5 & 31) << 10 | (green5 & 31) << 5 | (red5 & 31));
 }
 
-byte_vector pack_runs(const byte_vector& pixels) {
-  byte_vector out;
-  std::size_t at = 0;
-  while (at < pixels.size()) {
-    const std::size_t run = equal_run(pixels, at, longest_repeat);
-    if (run >= 2) {
-      out.push_back(static_cast<std::uint8_t>(run - repeat_base));
-      out.push_back(pixels[at]);
-      at += run;
-      continue;
-    }
-    // A literal stops where the next repeat run begins.
-    const std::size_t start = at;
-    while (at < pixels.size() && at - start < longest_literal && equal_run(pixels, at, 2) < 2) {
-      ++at;
-    }
-    out.push_back(static_cast<std::uint8_t>(literal_base - (at - start)));
-    out.insert(out.end(), pixels.begin() + static_cast<std::ptrdiff_t>(start),
-               pixels.begin() + static_cast<std::ptrdiff_t>(at));
-  }
-  return out;
-}
-
 byte_vector make_run_stream(const byte_vector& pixels) {
   require(pixels.size() <= max_u24, "too many pixels for one run-length stream");
-  byte_vector out(run_length_at, 0);
-  append_u24be(out, static_cast<std::uint32_t>(pixels.size()));
-  const byte_vector packets = pack_runs(pixels);
-  out.insert(out.end(), packets.begin(), packets.end());
+  const std::uint8_t head[run_length_at] = {};
+  byte_vector out;
+  append_run_stream(out, head, pixels.data(), pixels.size());
   return out;
 }
 

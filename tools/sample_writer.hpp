@@ -8,20 +8,15 @@
 #include <string>
 #include <vector>
 
-using byte_vector = std::vector<std::uint8_t>;
+#include "archive/record_writing.hpp"
+
 using colour_words = std::vector<std::uint16_t>;
 
-// Big-endian appends; bits above the field width are dropped.
-void append_u16be(byte_vector& out, std::uint32_t value);
-void append_u24be(byte_vector& out, std::uint32_t value);
-void append_u32be(byte_vector& out, std::uint32_t value);
 // 5-bit channels (higher bits dropped); bit 15 is left clear.
 std::uint16_t colour_word(unsigned red5, unsigned green5, unsigned blue5);
 
-// Run-length packing: greedy, a repeat run for 2+ equal bytes (max 129), literal runs (max 128)
-// otherwise.
-byte_vector pack_runs(const byte_vector& pixels);       // packets only
-byte_vector make_run_stream(const byte_vector& pixels); // stream head, then packets
+// A whole run-length stream of the pixels, with a zero head.
+byte_vector make_run_stream(const byte_vector& pixels);
 
 // The make_* functions throw std::invalid_argument when the parts do not fit the layout.
 byte_vector make_direct_record(std::uint16_t width, std::uint16_t height,
