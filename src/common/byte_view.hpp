@@ -1,6 +1,6 @@
 // The bytes actually read for one record (or index), and checked reads of its unsigned
-// big-endian fields. Every decoder reads untrusted bytes through these, so a field that lies
-// outside the bytes there is reported instead of read.
+// big-endian fields (and the little-endian ones of bitmap files). Every decoder reads untrusted
+// bytes through these, so a field that lies outside the bytes there is reported instead of read.
 #pragma once
 
 #include <cstddef>
@@ -49,4 +49,25 @@ inline bool read_u24be(const byte_view& view, std::size_t offset, std::uint32_t&
 }
 inline bool read_u32be(const byte_view& view, std::size_t offset, std::uint32_t& value) {
   return read_be(view, offset, 4, value);
+}
+
+// The unsigned little-endian field of `width` bytes at `offset`; false when it is not all there.
+inline bool read_le(const byte_view& view, std::size_t offset, std::size_t width,
+                    std::uint32_t& value) {
+  const std::uint8_t* at = bytes_at(view, offset, width);
+  if (at == nullptr) {
+    return false;
+  }
+  value = 0;
+  for (std::size_t i = width; i-- > 0;) {
+    value = value << 8 | at[i];
+  }
+  return true;
+}
+
+inline bool read_u16le(const byte_view& view, std::size_t offset, std::uint32_t& value) {
+  return read_le(view, offset, 2, value);
+}
+inline bool read_u32le(const byte_view& view, std::size_t offset, std::uint32_t& value) {
+  return read_le(view, offset, 4, value);
 }
