@@ -12,9 +12,10 @@
 
 int main(int argc, char** argv) {
   const std::map<std::string, fuzz_target> targets = {
-      {"direct_frame", fuzz_direct_frame}, {"frame_bank", fuzz_frame_bank},
-      {"screen_bank", fuzz_screen_bank},   {"extract_pair", fuzz_extract_pair},
-      {"expand_runs", fuzz_expand_runs},   {"paths", fuzz_paths}};
+      {"direct_frame", fuzz_direct_frame},    {"frame_bank", fuzz_frame_bank},
+      {"screen_bank", fuzz_screen_bank},      {"extract_pair", fuzz_extract_pair},
+      {"expand_runs", fuzz_expand_runs},      {"paths", fuzz_paths},
+      {"picture_reader", fuzz_picture_reader}};
   std::size_t inputs = 0;
   for (int i = 1; i < argc; ++i) {
     for (const auto& [name, target] : targets) {
@@ -29,7 +30,8 @@ int main(int argc, char** argv) {
           const std::string digits(bytes.begin(), bytes.end());
           bytes.clear();
           for (std::size_t at = 0; at + 1 < digits.size(); at += 2) {
-            bytes.push_back(static_cast<std::uint8_t>(std::stoi(digits.substr(at, 2), nullptr, 16)));
+            bytes.push_back(
+                static_cast<std::uint8_t>(std::stoi(digits.substr(at, 2), nullptr, 16)));
           }
         }
         target(bytes.data(), bytes.size());

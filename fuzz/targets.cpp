@@ -1,5 +1,7 @@
 #include "targets.hpp"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -8,6 +10,7 @@
 
 #include "archive/archive.hpp"
 #include "bitmap/bitmap_file.hpp"
+#include "bitmap/picture_reader.hpp"
 #include "bitmap/pictures.hpp"
 #include "driver/paths.hpp"
 #include "fuzz_support.hpp"
@@ -299,5 +302,86 @@ int fuzz_paths(const std::uint8_t* data, std::size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   check_path_rules(input, posix_path_syntax);
   check_path_rules(input, shift_jis_path_syntax);
+  return 0;
+}
+
+namespace {
+
+// `file` as a PNG whose chunks all carry their right checksums and whose IDAT data, taken as
+// the rows themselves, is deflated into one IDAT chunk where the first stood. Anything that is
+// not a PNG comes back as it is; bytes after the last whole chunk head are dropped.
+byte_vector repaired_png(const byte_vector& file) {
+  static const std::uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  if (file.size() < 8 || std::memcmp(file.data(), signature, 8) != 0) {
+    return file;
+  }
+  byte_vector repaired(signature, signature + 8);
+  const auto put_u32be = [&repaired](std::uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8) {
+      repaired.push_back(static_cast<std::uint8_t>(value >> shift));
+    }
+  };
+  const auto add_chunk = [&](const std::uint8_t* type, const byte_vector& data) {
+    put_u32be(static_cast<std::uint32_t>(data.size()));
+    repaired.insert(repaired.end(), type, type + 4);
+    repaired.insert(repaired.end(), data.begin(), data.end());
+    put_u32be(static_cast<std::uint32_t>(crc32(0, &repaired[repaired.size() - data.size() - 4],
+                                               static_cast<uInt>(data.size() + 4))));
+  };
+  std::vector<std::pair<const std::uint8_t*, byte_vector>> chunks;
+  byte_vector rows;
+  bool image_data_placed = false;
+  for (std::size_t at = 8; at + 8 <= file.size();) {
+    const std::size_t length = std::min<std::size_t>(u32be(&file[at]), file.size() - at - 8);
+    const std::uint8_t* type = &file[at + 4];
+    const auto data = file.begin() + static_cast<std::ptrdiff_t>(at + 8);
+    if (std::memcmp(type, "IDAT", 4) == 0) {
+      rows.insert(rows.end(), data, data + static_cast<std::ptrdiff_t>(length));
+      if (!image_data_placed) {
+        chunks.push_back({type, {}}); // filled in once all the rows are known
+      }
+      image_data_placed = true;
+    } else {
+      chunks.push_back({type, byte_vector(data, data + static_cast<std::ptrdiff_t>(length))});
+    }
+    at += 12 + length;
+  }
+  for (auto& [type, data] : chunks) {
+    if (std::memcmp(type, "IDAT", 4) == 0) {
+      uLongf size = compressBound(static_cast<uLong>(rows.size()));
+      data.resize(size);
+      compress(data.data(), &size, rows.data(), static_cast<uLong>(rows.size()));
+      data.resize(size);
+    }
+    add_chunk(type, data);
+  }
+  return repaired;
+}
+
+} // namespace
+
+// Decodes the input (after its first byte) as a picture file, with the limit of the tool's
+// buffers. A first byte other than 0 repairs a PNG's checksums and deflates its rows first, so
+// that mutations reach the row filters and pixel layouts. Whatever the bytes, a decoded picture
+// is as large as it says and within the limit, and a refusal says why.
+int fuzz_picture_reader(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) {
+    return 0;
+  }
+  const byte_vector input(data + 1, data + size);
+  const byte_vector prepared = data[0] == 0 ? input : repaired_png(input);
+  const byte_vector file(prepared.begin(), prepared.end()); // an allocation of exactly its size
+  picture_pixels picture;
+  std::string why;
+  if (!decode_picture({file.data(), file.size()}, pixel_buffer_size, picture, why)) {
+    require(!why.empty(), "a refusal without a reason");
+    return 0;
+  }
+  const auto pixels = static_cast<std::uint64_t>(picture.width) * picture.height;
+  require(picture.width >= 0 && picture.height >= 0, "a negative size");
+  require(pixels <= pixel_buffer_size, "more pixels than allowed");
+  require(picture.pixels.size() == pixels * (picture.indexed ? 1 : 3), "pixels of another size");
+  require(picture.palette.size() % 3 == 0 && picture.palette.size() <= 768, "a bad palette");
+  require(picture.indexed || picture.palette.empty(), "a palette for direct colour");
   return 0;
 }

@@ -1,8 +1,11 @@
 // write_seeds <folder>: writes a seed corpus for every fuzz target into <folder>/<target>/,
 // made with the sample writer: valid records and pairs of each kind, in both formats.
 #include <exception>
+#include <fstream>
 #include <iostream>
 
+#include "bitmap/bitmap_writers.hpp"
+#include "bitmap/png_file.hpp"
 #include "sample_writer.hpp"
 
 namespace fs = std::filesystem;
@@ -38,7 +41,60 @@ void write_pair_seed(const fs::path& folder, const std::string& name, std::uint8
              joined({static_cast<std::uint8_t>(kind + 4)}, tail));
 }
 
+// Pictures from the tool's own writers, as they are (first byte 0) and to be repaired (1), and
+// small PNGs of other kinds for repair: each chunk with no checksum, the rows undeflated.
+void write_picture_seeds(const fs::path& folder) {
+  extraction_state state;
+  allocate_working_buffers(state);
+  const fs::path made = folder / "made-pictures";
+  fs::create_directories(made);
+  state.output_folder = made.string() + "/";
+  state.image_width = 5;
+  state.image_height = 3;
+  const colour_words palette = sample_palette(5);
+  for (std::size_t i = 0; i < palette.size(); ++i) {
+    state.palette[2 * i] = static_cast<std::uint8_t>(palette[i] >> 8);
+    state.palette[2 * i + 1] = static_cast<std::uint8_t>(palette[i]);
+  }
+  byte_vector pixels(30);
+  for (std::size_t i = 0; i < pixels.size(); ++i) {
+    pixels[i] = static_cast<std::uint8_t>(i * 41 + 7);
+  }
+  write_indexed_bitmap(state, "I", 0, pixels.data());
+  write_direct_bitmap(state, "D", 0, pixels.data());
+  write_indexed_png(state, "I", 0, pixels.data());
+  write_direct_png(state, "D", 0, pixels.data());
+  for (const auto& entry : fs::directory_iterator(made)) {
+    std::ifstream stream(entry.path(), std::ios::binary);
+    const byte_vector bytes((std::istreambuf_iterator<char>(stream)), {});
+    const std::string name = entry.path().filename().string();
+    write_seed(folder, "picture_reader", name, joined({0}, bytes));
+    write_seed(folder, "picture_reader", name + "-repaired", joined({1}, bytes));
+  }
+  fs::remove_all(made);
+
+  const auto chunk = [](const char* type, const byte_vector& data) {
+    byte_vector bytes;
+    append_u32be(bytes, static_cast<std::uint32_t>(data.size()));
+    bytes.insert(bytes.end(), type, type + 4);
+    return joined(joined(bytes, data), {0, 0, 0, 0});
+  };
+  const byte_vector start = {1, 0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  // 3 x 3 of 2-bit indices, interlaced; 2 x 2 RGBA, opaque, rows filtered Sub and Paeth.
+  write_seed(folder, "picture_reader", "adam7-2-bit",
+             joined(joined(joined(start, chunk("IHDR", {0, 0, 0, 3, 0, 0, 0, 3, 2, 3, 0, 0, 1})),
+                           chunk("PLTE", {9, 8, 7, 6, 5, 4, 3, 2, 1})),
+                    joined(chunk("IDAT", {0, 0x40, 0, 0x80, 1, 0x40, 4, 0x80, 0, 0x40, 2, 0x90}),
+                           chunk("IEND", {}))));
+  write_seed(
+      folder, "picture_reader", "rgba",
+      joined(joined(start, chunk("IHDR", {0, 0, 0, 2, 0, 0, 0, 2, 8, 6, 0, 0, 0})),
+             joined(chunk("IDAT", {1, 1, 2, 3, 255, 4, 5, 6, 0, 4, 1, 2, 3, 0, 1, 1, 1, 0}),
+                    chunk("IEND", {}))));
+}
+
 void write_all(const fs::path& folder) {
+  write_picture_seeds(folder);
   const colour_words palette = sample_palette(3);
   const byte_vector direct_small = make_direct_record(3, 2, gradient_frame(1, 3, 2));
   const byte_vector direct_wide = make_direct_record(17, 5, gradient_frame(2, 17, 5));
