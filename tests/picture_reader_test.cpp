@@ -57,8 +57,10 @@ void chunk(byte_vector& png, const std::string& type, const byte_vector& data) {
 
 using chunks = std::vector<std::pair<std::string, byte_vector>>;
 
-// A PNG of IHDR `head`, the chunks `before`, one IDAT holding `rows` deflated, and IEND.
-byte_vector png(const byte_vector& head, const byte_vector& rows, const chunks& before = {}) {
+// A PNG of IHDR `head`, the chunks `before`, one IDAT holding `rows` deflated (or as they are,
+// unless `deflate`), and IEND.
+byte_vector png(const byte_vector& head, const byte_vector& rows, const chunks& before = {},
+                bool deflate = true) {
   byte_vector file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   chunk(file, "IHDR", head);
   for (const auto& [type, data] : before) {
@@ -67,7 +69,7 @@ byte_vector png(const byte_vector& head, const byte_vector& rows, const chunks& 
   byte_vector deflated(compressBound(static_cast<uLong>(rows.size())));
   uLongf size = deflated.size();
   compress(deflated.data(), &size, rows.data(), static_cast<uLong>(rows.size()));
-  chunk(file, "IDAT", cut(deflated, deflated.size() - size));
+  chunk(file, "IDAT", deflate ? cut(deflated, deflated.size() - size) : rows);
   chunk(file, "IEND", {});
   return file;
 }
@@ -200,6 +202,8 @@ TEST(PictureReader, RefusesDamagedAndUnsupportedFilesSayingWhy) {
   const byte_vector bmp = bitmap(40, 3, 2, 8, 4, {0, 1, 2, 0, 3, 4, 5, 0});
   const byte_vector rows = {0, 0x12, 2, 0x01}; // two rows of two 4-bit indices, the second Up
   const byte_vector good = png(head(4, 3), rows, plte);
+  byte_vector not_first(good.begin(), good.begin() + 8);
+  chunk(not_first, "PLTE", {1, 2, 3});
   const auto rgb = [](std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
     return png({0, a, 0, b, 0, c, 0, d, 8, 2, 0, 0, 0}, {});
   };
@@ -242,6 +246,12 @@ TEST(PictureReader, RefusesDamagedAndUnsupportedFilesSayingWhy) {
       {edited(good, good.size() - 16, 0), "bad checksum in chunk IDAT"},
       {cut(good, 12), "no IEND chunk"},
       {cut(good, 1), "cut short"},
+      {edited(good, 33, 0x80), "bad chunk length"}, // PLTE's made 2^31
+      {before_end(good, "ab1D", {}), "bad chunk type"},
+      {not_first, "IHDR is not the first chunk"},
+      {png({0, 0, 0, 2, 0, 0, 0, 2, 8, 2, 0, 0}, {}), "bad IHDR length"},
+      {png(head(4, 3), {0x78, 0x9C}, plte, false), "image data cut short"},
+      {png(head(4, 3), {0x78, 0x9D, 0}, plte, false), "bad compressed image data"},
       {png(head(4, 3), rows), "no PLTE before IDAT"},
       {png(head(4, 3), rows, {{"PLTE", byte_vector(771, 1)}}), "bad PLTE length"},
       {png(head(4, 3), rows, {{"PLTE", byte_vector(768, 1)}, {"tRNS", {255}}, {"abCD", {}}}),

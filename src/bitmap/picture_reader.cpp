@@ -104,7 +104,7 @@ bool decode_bmp(const byte_view& file, std::size_t most_pixels, picture_pixels& 
   const std::size_t pixel_size = indexed ? 1 : 3;
   const std::uint64_t row_bytes = static_cast<std::uint64_t>(width) * pixel_size;
   const std::uint64_t stride = (row_bytes + 3) & ~std::uint64_t{3};
-  const std::uint64_t data_size = height == 0 ? 0 : stride * static_cast<std::uint64_t>(height);
+  const std::uint64_t data_size = stride * static_cast<std::uint64_t>(height);
   const std::uint8_t* data = bytes_at(file, pixel_offset, static_cast<std::size_t>(data_size));
   if (data == nullptr) {
     return fail(why, "cut short");
@@ -405,11 +405,14 @@ bool decode_png(const byte_view& file, std::size_t most_pixels, picture_pixels& 
     if (at == file.size) {
       return fail(why, "no IEND chunk");
     }
-    if (!read_u32be(file, at, length) || !holds(file, at, 12 + std::size_t{length})) {
+    if (!read_u32be(file, at, length)) {
       return fail(why, "cut short");
     }
     if (length > longest_chunk) {
       return fail(why, "bad chunk length");
+    }
+    if (!holds(file, at, 12 + std::size_t{length})) {
+      return fail(why, "cut short");
     }
     const std::uint8_t* type_bytes = file.bytes + at + 4;
     if (!is_letter(type_bytes[0]) || !is_letter(type_bytes[1]) || !is_letter(type_bytes[2]) ||
