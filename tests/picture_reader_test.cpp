@@ -243,6 +243,8 @@ TEST(PictureReader, RefusesDamagedAndUnsupportedFilesSayingWhy) {
       {cut(good, 12), "no IEND chunk"},
       {cut(good, 1), "cut short"},
       {edited(good, 33, 0x80), "bad chunk length"}, // PLTE's made 2^31
+      {edited(good, 33, 0xFFFFFF7F), "cut short"},  // 2^31 - 1, the longest a chunk may be
+      {{'B', 'M'}, "cut short"},
       {before_end(good, "ab1D", {}), "bad chunk type"},
       {not_first, "IHDR is not the first chunk"},
       {png({0, 0, 0, 2, 0, 0, 0, 2, 8, 2, 0, 0}, {}), "bad IHDR length"},
