@@ -7,6 +7,9 @@
 # Then PNG: ofb2bmp -f png beside the bitmap run and beside extracting bitmaps then converting
 # them with Pillow, on the same pairs and on pairs whose direct-colour frames are noise-like,
 # with the bytes each writes, and the peak memory of both formats.
+# Last, insertion: --insert of the bitmaps of every pair, unchanged and with every picture
+# changed (one pixel each, so every record is rebuilt), beside the extraction that made them,
+# and the peak memory of each.
 # Usage: bench/run_end_to_end.sh [rounds, default 3] [runs per round, default 5]
 # With BEFORE=path/to/an/older/ofb2bmp, that program runs beside this one in every bitmap round,
 # so both are measured under the same load.
@@ -129,4 +132,43 @@ for name in ["data", "noise"]:
           f" {ours / theirs - 1:+7.1%}")
     print(f"{'':6} spread: PNG {min(png):.2f}-{max(png):.2f} s, Pillow {min(pillow):.2f}-"
           f"{max(pillow):.2f} s")
+PY
+
+# Insertion: unchanged pictures, and every picture changed in one pixel.
+rm -rf pictures changed && tool/ofb2bmp -q -o pictures 'data/*.OFB' && cp -r pictures changed
+python3 - <<'PY'
+import glob
+for path in glob.glob("changed/*.BMP"):
+    picture = bytearray(open(path, "rb").read())
+    at = int.from_bytes(picture[10:14], "little")
+    if at < len(picture):
+        picture[at] ^= 0x08  # a channel of 24-bit pixels keeps its low bits clear
+        open(path, "wb").write(picture)
+PY
+for round in $(seq "$rounds"); do
+  hyperfine -N --style none --runs "$runs" --prepare 'rm -rf out new' \
+    --export-json "timings/insert.$round.json" "tool/ofb2bmp -q -o out data/*.OFB" \
+    "tool/ofb2bmp -q --insert pictures -o new data/*.OFB" \
+    "tool/ofb2bmp -q --insert changed -o new data/*.OFB" >/dev/null
+done
+rm -rf new && tool/ofb2bmp -q --insert pictures -o new 'data/*.OFB'
+for kind in PICS BFIL GFIL; do cmp -s "data/${kind}A.BIN" "new/${kind}A.BIN" || echo "unchanged ${kind}A differs"; done
+rm -rf new
+unchanged=$(peak_kib tool/ofb2bmp -q --insert pictures -o new 'data/*.OFB')
+rm -rf new
+changed=$(peak_kib tool/ofb2bmp -q --insert changed -o new 'data/*.OFB')
+python3 - "$extraction" "$unchanged" "$changed" <<'PY'
+import glob, json, statistics, sys
+columns = [[], [], []]
+for path in sorted(glob.glob("timings/insert.*.json")):
+    for column, result in zip(columns, json.load(open(path))["results"]):
+        column += result["times"]
+extract, same, changed = (statistics.median(column) for column in columns)
+print(f"insertion: extraction {extract * 1e3:.1f} ms, unchanged {same * 1e3:.1f} ms"
+      f" ({same / extract:.2f} x), every picture changed {changed * 1e3:.1f} ms"
+      f" ({changed / extract:.2f} x)")
+print("spread: " + ", ".join(f"{min(c) * 1e3:.1f}-{max(c) * 1e3:.1f} ms" for c in columns))
+peak = [int(v) for v in sys.argv[1:]]
+print(f"peak RSS: extraction {peak[0]} KiB, unchanged {peak[1]} KiB (+{peak[1] - peak[0]}),"
+      f" changed {peak[2]} KiB (+{peak[2] - peak[0]})")
 PY

@@ -14,3 +14,4 @@ int fuzz_extract_pair(const std::uint8_t* data, std::size_t size);
 int fuzz_expand_runs(const std::uint8_t* data, std::size_t size);
 int fuzz_paths(const std::uint8_t* data, std::size_t size);
 int fuzz_picture_reader(const std::uint8_t* data, std::size_t size);
+int fuzz_insert_pair(const std::uint8_t* data, std::size_t size);

@@ -39,6 +39,12 @@ void write_pair_seed(const fs::path& folder, const std::string& name, std::uint8
   write_seed(folder, "extract_pair", name + "-bmp", joined({kind}, tail));
   write_seed(folder, "extract_pair", name + "-png",
              joined({static_cast<std::uint8_t>(kind + 4)}, tail));
+  // Insertion: unedited, then one picture's pixels, size or palette changed.
+  for (std::uint8_t how = 0; how < 4; ++how) {
+    const std::uint8_t edit[] = {static_cast<std::uint8_t>(kind + 4 * (how % 2)), how, how, 37};
+    write_seed(folder, "insert_pair", name + "-edit" + std::to_string(how),
+               joined(byte_vector(edit, edit + 4), tail));
+  }
 }
 
 // Pictures from the tool's own writers, as they are (first byte 0) and to be repaired (1), and
@@ -86,11 +92,10 @@ void write_picture_seeds(const fs::path& folder) {
                            chunk("PLTE", {9, 8, 7, 6, 5, 4, 3, 2, 1})),
                     joined(chunk("IDAT", {0, 0x40, 0, 0x80, 1, 0x40, 4, 0x80, 0, 0x40, 2, 0x90}),
                            chunk("IEND", {}))));
-  write_seed(
-      folder, "picture_reader", "rgba",
-      joined(joined(start, chunk("IHDR", {0, 0, 0, 2, 0, 0, 0, 2, 8, 6, 0, 0, 0})),
-             joined(chunk("IDAT", {1, 1, 2, 3, 255, 4, 5, 6, 0, 4, 1, 2, 3, 0, 1, 1, 1, 0}),
-                    chunk("IEND", {}))));
+  write_seed(folder, "picture_reader", "rgba",
+             joined(joined(start, chunk("IHDR", {0, 0, 0, 2, 0, 0, 0, 2, 8, 6, 0, 0, 0})),
+                    joined(chunk("IDAT", {1, 1, 2, 3, 255, 4, 5, 6, 0, 4, 1, 2, 3, 0, 1, 1, 1, 0}),
+                           chunk("IEND", {}))));
 }
 
 void write_all(const fs::path& folder) {

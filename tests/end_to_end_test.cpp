@@ -5,6 +5,8 @@
 
 #include <sstream>
 
+#include "bitmap/bitmap_writers.hpp"
+#include "bitmap/png_file.hpp"
 #include "common/texts.hpp"
 #include "sample_writer.hpp"
 #include "tool_runs.hpp"
@@ -44,6 +46,33 @@ archive_pair damaged_bank() {
   return lay_out_pair(records);
 }
 
+byte_vector big_endian(const colour_words& words) {
+  byte_vector bytes;
+  for (const std::uint16_t word : words) {
+    append_u16be(bytes, word);
+  }
+  return bytes;
+}
+
+// Edited pictures for data/PICS (4 x 4 direct colour) and data/BFIL: two frames redrawn, one
+// resized, one bank's colours changed.
+void write_edits(const fs::path& folder) {
+  fs::create_directories(folder);
+  test_state edits(folder);
+  edits.state.image_width = 4;
+  edits.state.image_height = 4;
+  write_direct_bitmap(edits.state, "PICS", 1, big_endian(gradient_frame(99, 4, 4)).data());
+  write_direct_png(edits.state, "PICS", 3, big_endian(noise_frame(3, 4, 4)).data());
+  edits.state.image_width = 6;
+  edits.state.image_height = 5;
+  write_direct_bitmap(edits.state, "PICS", 2, big_endian(noise_frame(2, 6, 5)).data());
+  const byte_vector palette = big_endian(sample_palette(9));
+  std::copy(palette.begin(), palette.end(), edits.state.palette.begin());
+  edits.state.image_width = 2;
+  edits.state.image_height = 2;
+  write_indexed_bitmap(edits.state, "BFIL", 5, colour_bar_frame(5, 2, 2).pixels.data());
+}
+
 // The inputs of every case, written once and shared by every program's tree.
 const fs::path& shared_data() {
   static const scratch_folder folder(fast_storage());
@@ -80,6 +109,7 @@ const fs::path& shared_data() {
     for (const std::string& name : hostile_names) {
       write_pair(data / "hostile", name, bank);
     }
+    write_edits(data / "edits");
     return true;
   }();
   (void)written;
@@ -184,6 +214,21 @@ std::vector<tool_case> tool_cases() {
        "data/PICS.OFB\n380\rfile create error![/proc/self/PICS00.BMP]\n", 0, "bin", "", "", ""},
       {"QuietLeavesOnlyTheMessages", "data/PCUT -q", 1, "broken frame![{bin}PCUTNC.BMP]\n", 380},
       {"ListingADamagedBank", "-lf png data/CUT", 1, list, 0},
+      {"InsertingEditedPictures", "--insert=data/edits -o out data/PICS data/BFIL", 0,
+       paths_and_walks("data/", {"PICS"}, 380) +
+           "3 pictures replaced (0 with colours rounded down)\n" +
+           paths_and_walks("data/", {"BFIL"}, 16) +
+           "1 pictures replaced (0 with colours rounded down)\n",
+       4, "out", "", "", "--insert=data\\edits -o out 'data\\PICS' 'data\\BFIL'", '\\'},
+      {"InsertingNeedsAnOutputFolder", "--insert data/edits data/PICS", 2, "", 0, "bin", "",
+       option_error("option '--insert' requires '--output-dir'")},
+      {"InsertingIsNoListing", "-l --insert data/edits -o out data/PICS", 2, "", 0, "bin", "",
+       option_error("option '--insert' cannot be combined with '--list'")},
+      {"InsertingTakesNoFormat", "--insert data/edits -o out -f bmp data/PICS", 2, "", 0, "bin", "",
+       option_error("option '--insert' cannot be combined with '--format'")},
+      {"InsertingOverItsOwnInput", "-q --insert data/edits -o data data/PICS", 2, "", 0, "bin", "",
+       "ofb2bmp: the new pair would replace its own input 'data/PICS.OFB'; choose another output "
+       "folder\n"},
       {"ListingAsBitmapsNamesEveryFrame", "--list -o nowhere data/CUT.BIN", 1, bitmap_list, 0,
        "nowhere"},
   };

@@ -49,6 +49,11 @@ std::string countdown(int from);
 // The countdown followed by the completion line.
 std::string walk_text(int from);
 
+// An uncompressed 8-bit (with the colours given, 3 bytes each) or 24-bit bitmap (pixels given
+// red, green, blue), bottom-up, laid out as the tool writes its own.
+byte_vector bitmap_file(int width, int height, const byte_vector& pixels,
+                        const byte_vector& colours = {});
+
 // A state with its buffers allocated, writing pictures into `folder` and console text into a
 // temporary file that console_text() reads back.
 struct test_state {

@@ -62,7 +62,8 @@ std::map<std::string, byte_vector> tool_trees::pictures(runner who,
   }
   for (const auto& entry : fs::directory_iterator(where)) {
     const std::string extension = entry.path().extension().string();
-    if (entry.is_regular_file() && (extension == ".BMP" || extension == ".PNG")) {
+    if (entry.is_regular_file() && (extension == ".BMP" || extension == ".PNG" ||
+                                    extension == ".OFB" || extension == ".BIN")) {
       found[entry.path().filename().string()] = read_whole_file(entry.path());
     }
   }

@@ -29,7 +29,8 @@ struct tool_trees {
   // What the program prints where the Linux build printed `text`: "{bin}" stands for the
   // program folder, '/' in the paths given becomes `separator`, and "\n" the line end.
   std::string expected_text(runner who, std::string text, char separator) const;
-  // Every picture file (.BMP, .PNG) in `folder` of the tree, by name.
+  // Every picture file (.BMP, .PNG) and every new pair's file (.OFB, .BIN) in `folder` of the
+  // tree, by name.
   std::map<std::string, byte_vector> pictures(runner who, const std::string& folder = "bin") const;
 };
 

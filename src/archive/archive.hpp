@@ -41,6 +41,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "common/byte_view.hpp"
@@ -84,6 +85,21 @@ inline constexpr std::size_t longest_repeat = first_literal_control - 1 + repeat
 // size but the three known ones yield nothing.
 void extract_pair(extraction_state& state, const std::string& base_name, std::int64_t index_size);
 
+// Whether an index file of this size is one of the three kinds.
+bool known_index_size(std::int64_t index_size);
+
+// Reads index entry `entry` (sector and length) from `index`.
+void read_index_entry(const byte_view& index, std::int32_t entry, std::uint32_t& sector,
+                      std::uint32_t& length);
+
+// Reads the record of entry `entry` and hands its pictures over, as the walk does for each
+// entry.
+void extract_entry(extraction_state& state, const std::string& base_name, std::int64_t index_size,
+                   std::int32_t entry, std::int32_t& frame_counter);
+
+// Moves the stream to `offset`; false when it cannot.
+bool seek_file(std::FILE* stream, std::uint64_t offset);
+
 // Reads up to `length` bytes at `offset` of the archive into record_buffer (at most its size);
 // returns how many bytes were actually read, also kept in record_size.
 std::size_t read_record(extraction_state& state, std::uint64_t offset, std::uint32_t length);
@@ -101,9 +117,14 @@ void extract_screen_bank(extraction_state& state, const std::string& base_name,
                          std::uint32_t record_length, std::int32_t& frame_counter,
                          std::int32_t entry_number);
 
+// Where frame k starts in its record's pixel or packed area, from the offset table (0 when the
+// entry is not there).
+std::size_t frame_offset(const byte_view& record, std::uint32_t k);
+
 struct run_expansion {
   std::size_t produced; // bytes written to the destination
   bool complete;        // false when the stream runs past the end of its source
+  std::size_t consumed; // bytes of the source read, head included
 };
 // Expands one run-length stream into the destination. Output that would run past the
 // destination's end is dropped.

@@ -6,9 +6,10 @@
 #include "bitmap/bitmap_writers.hpp"
 #include "bitmap/pictures.hpp"
 
-namespace {
-
-bool seek_archive(std::FILE* stream, std::uint64_t offset) {
+bool seek_file(std::FILE* stream, std::uint64_t offset) {
+  if (offset > static_cast<std::uint64_t>(INT64_MAX)) {
+    return false;
+  }
 #ifdef _WIN32
   return _fseeki64(stream, static_cast<long long>(offset), SEEK_SET) == 0;
 #else
@@ -21,12 +22,33 @@ bool known_index_size(std::int64_t index_size) {
          index_size == direct_index_size;
 }
 
-} // namespace
+void read_index_entry(const byte_view& index, std::int32_t entry, std::uint32_t& sector,
+                      std::uint32_t& length) {
+  const std::size_t at = entry * index_entry_size;
+  read_u24be(index, at + entry_sector_at, sector);
+  read_u32be(index, at + entry_length_at, length);
+}
+
+void extract_entry(extraction_state& state, const std::string& base_name, std::int64_t index_size,
+                   std::int32_t entry, std::int32_t& frame_counter) {
+  const byte_view index{state.index_buffer.get(), static_cast<std::size_t>(index_size)};
+  std::uint32_t sector = 0;
+  std::uint32_t length = 0;
+  read_index_entry(index, entry, sector, length);
+  read_record(state, sector * sector_size, length);
+
+  if (index_size == frame_bank_index_size) {
+    extract_frame_bank(state, base_name, frame_counter, entry);
+  } else if (index_size == screen_bank_index_size) {
+    extract_screen_bank(state, base_name, length, frame_counter, entry);
+  } else {
+    extract_direct_frame(state, base_name, frame_counter, entry);
+  }
+}
 
 std::size_t read_record(extraction_state& state, std::uint64_t offset, std::uint32_t length) {
   state.record_size = 0;
-  if (offset > static_cast<std::uint64_t>(INT64_MAX) ||
-      !seek_archive(state.archive_stream, offset)) {
+  if (!seek_file(state.archive_stream, offset)) {
     return 0;
   }
   const std::size_t wanted = std::min<std::size_t>(length, record_buffer_size);
@@ -64,27 +86,13 @@ void extract_pair(extraction_state& state, const std::string& base_name, std::in
   if (!known_index_size(index_size)) {
     return;
   }
-  const byte_view index{state.index_buffer.get(), static_cast<std::size_t>(index_size)};
   const auto entries = static_cast<std::int32_t>(index_size / index_entry_size);
   std::int32_t frame_counter = 0;
   for (std::int32_t entry = 0; entry < entries; ++entry) {
     if (!state.quiet && !state.list_only) {
       say(state, text::countdown, {}, entries - entry - 1);
     }
-    const std::size_t at = entry * index_entry_size;
-    std::uint32_t sector = 0;
-    std::uint32_t length = 0;
-    read_u24be(index, at + entry_sector_at, sector);
-    read_u32be(index, at + entry_length_at, length);
-    read_record(state, sector * sector_size, length);
-
-    if (index_size == frame_bank_index_size) {
-      extract_frame_bank(state, base_name, frame_counter, entry);
-    } else if (index_size == screen_bank_index_size) {
-      extract_screen_bank(state, base_name, length, frame_counter, entry);
-    } else {
-      extract_direct_frame(state, base_name, frame_counter, entry);
-    }
+    extract_entry(state, base_name, index_size, entry, frame_counter);
   }
   if (!state.quiet && !state.list_only) {
     say(state, text::completed);

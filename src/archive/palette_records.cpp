@@ -29,13 +29,6 @@ bool read_palette_head(extraction_state& state, picture_kind kind, std::size_t t
   return true;
 }
 
-// Where frame k of a record with N frames starts in its area, from the offset table.
-std::size_t frame_offset(const byte_view& record, std::uint32_t k) {
-  std::uint32_t offset = 0;
-  read_u24be(record, palette_head_size + table_entry_size * k + frame_offset_at, offset);
-  return offset;
-}
-
 // Packets are short (1 to 129 bytes), so a library call per packet would cost more than the
 // bytes it moves. Both helpers cover [0, count) with fixed-size moves that may overlap each
 // other but never reach past count, so bytes beyond the packet keep what they held. The
@@ -86,6 +79,12 @@ void fill_packet(std::uint8_t* to, std::uint8_t value, std::size_t count) {
 }
 
 } // namespace
+
+std::size_t frame_offset(const byte_view& record, std::uint32_t k) {
+  std::uint32_t offset = 0;
+  read_u24be(record, palette_head_size + table_entry_size * k + frame_offset_at, offset);
+  return offset;
+}
 
 void extract_frame_bank(extraction_state& state, const std::string& base_name,
                         std::int32_t& frame_counter, std::int32_t entry_number) {
@@ -154,7 +153,7 @@ run_expansion expand_runs(const byte_view& source, std::uint8_t* destination,
                           std::size_t destination_size) {
   std::uint32_t wanted = 0;
   if (!holds(source, 0, run_head_size)) {
-    return {0, false};
+    return {0, false, 0};
   }
   read_u24be(source, run_length_at, wanted);
   const std::uint8_t* bytes = source.bytes;
@@ -166,14 +165,14 @@ run_expansion expand_runs(const byte_view& source, std::uint8_t* destination,
       break; // the rest would land outside the destination
     }
     if (read >= source.size) {
-      return {produced, false};
+      return {produced, false, read};
     }
     const std::uint8_t control = bytes[read++];
     const std::size_t room = destination_size - produced;
     if (control >= first_literal_control) {
       const std::size_t count = literal_base - control;
       if (count > source.size - read) {
-        return {produced, false};
+        return {produced, false, read};
       }
       copy_packet(destination + produced, bytes + read, std::min(count, room));
       read += count;
@@ -181,11 +180,11 @@ run_expansion expand_runs(const byte_view& source, std::uint8_t* destination,
     } else {
       const std::size_t count = control + repeat_base;
       if (read >= source.size) {
-        return {produced, false};
+        return {produced, false, read};
       }
       fill_packet(destination + produced, bytes[read++], std::min(count, room));
       produced += std::min(count, room);
     }
   }
-  return {produced, true};
+  return {produced, true, read};
 }

@@ -2,6 +2,7 @@
 
 #include "bitmap/bitmap_file.hpp"
 #include "bitmap/bitmap_writers.hpp"
+#include "bitmap/colour_expansion.hpp"
 #include "bitmap/png_file.hpp"
 
 namespace {
@@ -39,7 +40,34 @@ void list_picture(extraction_state& state, const std::string& base_name, const p
            status);
 }
 
+void collect(extraction_state& state, const picture& where, shown_status status) {
+  shown_picture& kept = state.collected->emplace_back();
+  kept.where = where;
+  kept.status = status;
+}
+
+void collect_picture(extraction_state& state, const picture& shown, const std::uint8_t* pixels) {
+  collect(state, shown, shown_status::picture);
+  shown_picture& kept = state.collected->back();
+  kept.width = state.image_width;
+  kept.height = state.image_height;
+  const std::size_t count = std::size_t(state.image_width) * std::size_t(state.image_height);
+  if (shown.kind == picture_kind::direct) {
+    kept.pixels.resize(3 * count);
+    expand_colour_words(pixels, count, kept.pixels.data(), channel_order::red_green_blue);
+  } else {
+    kept.pixels.assign(pixels, pixels + count);
+    kept.palette = palette_colours(state.palette.data());
+  }
+}
+
 } // namespace
+
+std::vector<std::uint8_t> palette_colours(const std::uint8_t* palette_words) {
+  std::vector<std::uint8_t> colours(3 * 256);
+  expand_colour_words(palette_words, 256, colours.data(), channel_order::red_green_blue);
+  return colours;
+}
 
 std::string picture_name(const extraction_state& state, const std::string& base_name,
                          const picture& shown) {
@@ -51,6 +79,10 @@ std::string picture_name(const extraction_state& state, const std::string& base_
 
 void save_picture(extraction_state& state, const std::string& base_name, const picture& shown,
                   const std::uint8_t* pixels) {
+  if (state.collected != nullptr) {
+    collect_picture(state, shown, pixels);
+    return;
+  }
   if (!gives_file(state)) {
     return;
   }
@@ -71,6 +103,10 @@ void save_picture(extraction_state& state, const std::string& base_name, const p
 
 void report_broken_frame(extraction_state& state, const std::string& base_name,
                          const picture& shown) {
+  if (state.collected != nullptr) {
+    collect(state, shown, shown_status::broken_frame);
+    return;
+  }
   state.incomplete = true;
   if (state.list_only) {
     list_picture(state, base_name, shown, "broken");
@@ -80,6 +116,10 @@ void report_broken_frame(extraction_state& state, const std::string& base_name,
 }
 
 void report_broken_record(extraction_state& state, picture_kind kind, std::int32_t entry) {
+  if (state.collected != nullptr) {
+    collect(state, {kind, -1, entry, -1}, shown_status::broken_record);
+    return;
+  }
   state.incomplete = true;
   if (state.list_only) {
     list_row(state, "-", kind, entry, "-\t-\t-", "broken");

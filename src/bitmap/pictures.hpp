@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/state.hpp"
 
@@ -33,3 +34,18 @@ void report_broken_frame(extraction_state& state, const std::string& base_name,
                          const picture& shown);
 // A record too short for its own head or tables; none of its pictures is saved.
 void report_broken_record(extraction_state& state, picture_kind kind, std::int32_t entry);
+
+enum class shown_status { picture, broken_frame, broken_record };
+
+// A picture kept in memory as extraction shows it, or the damage found in its place.
+struct shown_picture {
+  picture where; // a broken record: its kind and entry, counter and frame -1
+  shown_status status = shown_status::picture;
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::vector<std::uint8_t> pixels;  // direct colour: red, green, blue a pixel; else indices
+  std::vector<std::uint8_t> palette; // palette kinds: red, green, blue of all 256 colours
+};
+
+// The 256 colours of a palette of colour words, as red, green, blue.
+std::vector<std::uint8_t> palette_colours(const std::uint8_t* palette_words);

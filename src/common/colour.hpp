@@ -16,3 +16,12 @@ inline std::uint8_t colour_green(std::uint32_t word) {
 inline std::uint8_t colour_red(std::uint32_t word) {
   return static_cast<std::uint8_t>((word & 0x001F) << 3);
 }
+
+// The colour word for 8-bit channels: each keeps its top five bits; bit 15 is clear.
+inline std::uint16_t colour_word_of(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+  return static_cast<std::uint16_t>((blue >> 3) << 10 | (green >> 3) << 5 | red >> 3);
+}
+// Whether a colour loses bits on the way into a colour word.
+inline bool loses_bits(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+  return ((red | green | blue) & 7) != 0;
+}

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/texts.hpp"
 
@@ -34,6 +35,9 @@ struct png_deflater_deleter {
   void operator()(png_deflater* deflater) const;
 };
 
+// A picture as extraction shows it (see bitmap/pictures.hpp).
+struct shown_picture;
+
 struct extraction_state {
   std::string program_folder; // folder of the program file, separator included
   std::string output_folder;  // where pictures go, separator included: the program's folder
@@ -41,6 +45,8 @@ struct extraction_state {
   output_format format = output_format::bmp;
   bool list_only = false; // pictures are listed as table rows instead of saved
   bool quiet = false;     // no path, countdown or completion lines
+  // When set, pictures and the damage found are kept here instead of being saved or reported.
+  std::vector<shown_picture>* collected = nullptr;
   std::string index_path; // the current index file, as printed
   byte_buffer index_buffer;
   byte_buffer record_buffer;

@@ -32,6 +32,8 @@ constexpr text_format formats[] = {
      "  -f, --format=FORMAT   bmp (the default) or png\n"
      "  -l, --list            list the pictures as a table instead of saving them\n"
      "  -q, --quiet           print no progress, only messages\n"
+     "      --insert=DIR      put the pictures in DIR (edited copies of extracted ones) back:\n"
+     "                        writes a new index file and archive into the -o folder\n"
      "  -h, --help            show this help and end\n"
      "      --version         show the version and end\n"
      "\n"
@@ -45,8 +47,18 @@ constexpr text_format formats[] = {
     {"ofb2bmp: option '%s' takes no value\nTry 'ofb2bmp --help' for more information.\n", name},
     {"ofb2bmp: unknown format '%s' (bmp or png)\nTry 'ofb2bmp --help' for more information.\n",
      name},
+    {"ofb2bmp: option '--insert' requires '--output-dir'\n"
+     "Try 'ofb2bmp --help' for more information.\n",
+     none},
+    {"ofb2bmp: option '--insert' cannot be combined with '%s'\n"
+     "Try 'ofb2bmp --help' for more information.\n",
+     name},
+    {"ofb2bmp: the new pair would replace its own input '%s'; choose another output folder\n",
+     name},
+    {"insert error![%s]\n", name},
+    {"%s pictures replaced (%d with colours rounded down)\n", name_and_number},
 };
-static_assert(std::size(formats) == static_cast<std::size_t>(text::unknown_format) + 1,
+static_assert(std::size(formats) == static_cast<std::size_t>(text::inserted) + 1,
               "one format for every text");
 
 } // namespace

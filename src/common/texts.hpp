@@ -28,6 +28,11 @@ enum class text {
   missing_value,
   unexpected_value,
   unknown_format,
+  insert_needs_output, // --insert without -o
+  insert_excludes,     // --insert with --list or -f
+  would_replace_input, // a new pair would take the place of the pair it is made from
+  insert_error,        // a picture or pair that cannot be put back, and why
+  inserted,            // pictures replaced in one new pair
 };
 
 // What a text's format takes: nothing, a name (%s), a number (%d), or both in that order.

@@ -23,17 +23,6 @@ bool is_windows_help(const std::vector<std::string>& inputs) {
 #endif
 }
 
-// Names the same index file the same way however it was spelled.
-std::string identity_of(const std::string& path) {
-  try {
-    std::error_code ignored;
-    const std::filesystem::path canonical = std::filesystem::weakly_canonical(path, ignored);
-    return canonical.empty() ? path : canonical.string();
-  } catch (...) {
-    return path;
-  }
-}
-
 bool seek_stream(std::FILE* stream, std::int64_t offset, int origin) {
 #ifdef _WIN32
   return _fseeki64(stream, offset, origin) == 0;
@@ -82,6 +71,29 @@ bool settle_output_folder(extraction_state& state, const run_options& options,
 
 } // namespace
 
+std::string identity_of(const std::string& path) {
+  try {
+    std::error_code ignored;
+    const std::filesystem::path canonical = std::filesystem::weakly_canonical(path, ignored);
+    return canonical.empty() ? path : canonical.string();
+  } catch (...) {
+    return path;
+  }
+}
+
+std::int64_t read_index_file(extraction_state& state, const std::string& index_path) {
+  std::FILE* index = std::fopen(index_path.c_str(), "rb");
+  if (index == nullptr) {
+    throw fatal_error{text::file_open_error, index_path};
+  }
+  const std::int64_t index_size = read_index_stream(state, index);
+  std::fclose(index);
+  if (index_size < 0) {
+    throw fatal_error{text::file_open_error, index_path};
+  }
+  return index_size;
+}
+
 std::int64_t read_index_stream(extraction_state& state, std::FILE* index) {
   if (!seek_stream(index, 0, SEEK_END)) {
     return -1;
@@ -105,15 +117,7 @@ void process_index_file(extraction_state& state, const std::string& index_path,
   if (!state.quiet && !state.list_only) {
     say(state, text::index_path, index_path);
   }
-  std::FILE* index = std::fopen(index_path.c_str(), "rb");
-  if (index == nullptr) {
-    throw fatal_error{text::file_open_error, index_path};
-  }
-  const std::int64_t index_size = read_index_stream(state, index);
-  std::fclose(index);
-  if (index_size < 0) {
-    throw fatal_error{text::file_open_error, index_path};
-  }
+  const std::int64_t index_size = read_index_file(state, index_path);
 
   // The archive is needed even when the index is of no known size.
   const std::string archive_path = paired_file_name(archive_name(index_path, syntax));
@@ -180,8 +184,14 @@ int run_ofb2bmp(int argc, char** argv) {
   }
   std::set<std::string> done;
   try {
-    for (const std::string& input : inputs) {
-      process_input(state, input, done);
+    if (options.insert) {
+      if (insert_pictures_of(state, options.insert_dir, inputs) == 2) {
+        return 2;
+      }
+    } else {
+      for (const std::string& input : inputs) {
+        process_input(state, input, done);
+      }
     }
   } catch (const fatal_error& failure) {
     if (state.archive_stream != nullptr) {

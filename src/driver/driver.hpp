@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "common/state.hpp"
 
@@ -18,6 +19,19 @@ void process_input(extraction_state& state, const std::string& input, std::set<s
 // Reads one index file, opens its archive and extracts the pair.
 void process_index_file(extraction_state& state, const std::string& index_path,
                         const std::string& file_name);
+
+// Names the same file the same way however it was spelled.
+std::string identity_of(const std::string& path);
+
+// Opens and reads one index file (see read_index_stream); a file that cannot be opened or read
+// ends the run with "file open error!".
+std::int64_t read_index_file(extraction_state& state, const std::string& index_path);
+
+// --insert: puts the pictures of `pictures_folder` back into a new pair for each index file of
+// the inputs, written into the output folder. Returns 2 when a new pair would replace an input
+// file (then nothing is written), else 0; failures are reported and set `incomplete`.
+int insert_pictures_of(extraction_state& state, const std::string& pictures_folder,
+                       const std::vector<std::string>& inputs);
 
 // Reads the open index file whole into index_buffer (as much of it as the buffer holds) and
 // returns its size; -1 when its size cannot be told or its bytes cannot all be read.

@@ -14,6 +14,7 @@ enum long_form : int {
   quiet_long,
   help_long,
   version_long,
+  insert_long,
 };
 
 constexpr option long_options[] = {
@@ -23,6 +24,7 @@ constexpr option long_options[] = {
     {"quiet", no_argument, nullptr, quiet_long},
     {"help", no_argument, nullptr, help_long},
     {"version", no_argument, nullptr, version_long},
+    {"insert", required_argument, nullptr, insert_long},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -63,6 +65,23 @@ void restart_parser() {
   opterr = 0;
 }
 
+// Insertion writes a new pair into the -o folder; listing and a picture format mean nothing to it.
+bool check_insertion(const run_options& options, std::FILE* errors) {
+  if (!options.insert) {
+    return true;
+  }
+  if (options.output_dir.empty()) {
+    return refuse(errors, text::insert_needs_output, {});
+  }
+  if (options.list) {
+    return refuse(errors, text::insert_excludes, "--list");
+  }
+  if (options.format_given) {
+    return refuse(errors, text::insert_excludes, "--format");
+  }
+  return true;
+}
+
 } // namespace
 
 bool parse_options(int argc, char** argv, run_options& options, std::FILE* errors) {
@@ -72,13 +91,14 @@ bool parse_options(int argc, char** argv, run_options& options, std::FILE* error
     switch (found) {
     case -1:
       options.names.assign(argv + optind, argv + argc);
-      return true;
+      return check_insertion(options, errors);
     case 'o':
     case output_dir_long:
       options.output_dir = optarg;
       break;
     case 'f':
     case format_long:
+      options.format_given = true;
       if (std::string_view(optarg) == "bmp") {
         options.format = output_format::bmp;
       } else if (std::string_view(optarg) == "png") {
@@ -101,6 +121,10 @@ bool parse_options(int argc, char** argv, run_options& options, std::FILE* error
       break;
     case version_long:
       options.version = true;
+      break;
+    case insert_long:
+      options.insert = true;
+      options.insert_dir = optarg;
       break;
     default:
       if (value_given_to_option_without(optopt)) {

@@ -12,12 +12,16 @@ struct run_options {
   std::vector<std::string> names; // the arguments that are not options, in order
   std::string output_dir;         // -o: where pictures go instead of the program's folder
   output_format format = output_format::bmp;
+  bool format_given = false;
+  bool insert = false;    // --insert: pictures are put back instead of taken out
+  std::string insert_dir; // the pictures to put back
   bool list = false;
   bool quiet = false;
   bool help = false;
   bool version = false;
 };
 
-// Reads the options. On an unknown option, a missing value or an unknown format, prints what
-// is wrong and a pointer to --help on `errors` and returns false.
+// Reads the options. On an unknown option, a missing value, an unknown format, or options that
+// do not go together, prints what is wrong and a pointer to --help on `errors` and returns
+// false.
 bool parse_options(int argc, char** argv, run_options& options, std::FILE* errors);

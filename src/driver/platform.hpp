@@ -28,6 +28,15 @@ std::vector<std::string> input_names(const std::vector<std::string>& names);
 // Creates the folder with its parents where missing. False when it is not a folder after all.
 bool create_output_folder(const std::string& folder);
 
+// Whether `path` names an existing folder.
+bool folder_exists(const std::string& path);
+
+// Whether the two paths name one and the same existing file.
+bool same_file(const std::string& a, const std::string& b);
+
+// Gives the file `from` the name `to`, replacing a file of that name.
+bool replace_file(const std::string& from, const std::string& to);
+
 // Asks the user for one index file. False when the user cancelled (or could not be asked).
 bool ask_for_input_path(std::string& chosen);
 

@@ -142,6 +142,21 @@ bool create_output_folder(const std::string& folder) {
   return std::filesystem::is_directory(folder, ignored);
 }
 
+bool folder_exists(const std::string& path) {
+  return is_folder(path);
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+  struct stat first {};
+  struct stat second {};
+  return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+bool replace_file(const std::string& from, const std::string& to) {
+  return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
 bool ask_for_input_path(std::string& chosen) {
   if (!isatty(STDIN_FILENO)) {
     return false;

@@ -73,6 +73,39 @@ bool create_output_folder(const std::string& folder) {
   return is_folder(folder);
 }
 
+bool folder_exists(const std::string& path) {
+  return is_folder(path);
+}
+
+namespace {
+
+bool file_identity(const std::string& path, BY_HANDLE_FILE_INFORMATION& identity) {
+  const HANDLE file =
+      CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  const bool known = GetFileInformationByHandle(file, &identity) != 0;
+  CloseHandle(file);
+  return known;
+}
+
+} // namespace
+
+bool same_file(const std::string& a, const std::string& b) {
+  BY_HANDLE_FILE_INFORMATION first{};
+  BY_HANDLE_FILE_INFORMATION second{};
+  return file_identity(a, first) && file_identity(b, second) &&
+         first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+         first.nFileIndexHigh == second.nFileIndexHigh &&
+         first.nFileIndexLow == second.nFileIndexLow;
+}
+
+bool replace_file(const std::string& from, const std::string& to) {
+  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
 bool ask_for_input_path(std::string& chosen) {
   // Description, terminator, pattern, terminator; c_str() adds the list's extra terminator.
   std::string filter = filter_description;

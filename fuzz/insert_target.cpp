@@ -1,0 +1,141 @@
+// Insertion on arbitrary pairs: extracted, perhaps with one picture edited, and put back.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <vector>
+
+#include "archive/archive.hpp"
+#include "bitmap/picture_reader.hpp"
+#include "driver/driver.hpp"
+#include "fuzz_support.hpp"
+#include "sample_writer.hpp"
+#include "targets.hpp"
+#include "test_support.hpp"
+
+namespace {
+
+fs::path scratch_root() {
+  const char* chosen = std::getenv("OFB2BMP_FUZZ_SCRATCH");
+  return fs::path(chosen != nullptr ? chosen : fast_storage()) /
+         ("ofb2bmp-insert-" + std::to_string(getpid()));
+}
+
+// Every picture in the folder, decoded, by name without its extension.
+std::map<std::string, picture_pixels> pictures_in(const fs::path& folder) {
+  std::map<std::string, picture_pixels> found;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    std::string why;
+    picture_pixels& picture = found[entry.path().stem().string()];
+    require(read_picture_file(entry.path().string(), pixel_buffer_size, picture, why),
+            "a picture the tool wrote does not read back: " + why);
+  }
+  return found;
+}
+
+void extract_into(const fs::path& pair, const fs::path& folder, output_format format) {
+  test_state run(folder);
+  run.state.format = format;
+  run.state.quiet = true;
+  try {
+    process_index_file(run.state, pair.string(), pair.filename().string());
+  } catch (const fatal_error& failure) {
+    require(false, text_of(failure.message, failure.name));
+  }
+}
+
+// Changes one picture as `how` and `value` say: one pixel, its size, or one palette colour.
+void edit(picture_pixels& picture, std::uint8_t how, std::uint8_t value) {
+  const std::size_t channels = picture.indexed ? 1 : 3;
+  if (how % 3 == 1 || picture.pixels.empty()) {
+    picture.width = 1 + (picture.width + value % 7) % 400;
+    picture.height = 1 + (picture.height + value / 7) % 300;
+    picture.pixels.resize(std::size_t(picture.width) * std::size_t(picture.height) * channels,
+                          value);
+  } else if (how % 3 == 2 && picture.indexed) {
+    picture.palette.resize(3 * 256, 0);
+    picture.palette[3 * value] ^= 0x40;
+  } else {
+    picture.pixels[value * 97u % picture.pixels.size()] ^= value | 1;
+  }
+}
+
+// What extraction gives for a picture given: channels keep their top five bits.
+picture_pixels as_extracted(picture_pixels picture) {
+  std::vector<std::uint8_t>& colours = picture.indexed ? picture.palette : picture.pixels;
+  for (std::uint8_t& channel : colours) {
+    channel &= 0xF8;
+  }
+  return picture;
+}
+
+bool same(const picture_pixels& a, const picture_pixels& b) {
+  return a.width == b.width && a.height == b.height && a.indexed == b.indexed &&
+         a.pixels == b.pixels && a.palette == b.palette;
+}
+
+} // namespace
+
+// The first byte picks the index size and the pictures' format; the second which picture to
+// edit (0 for none), the next two how; then index and archive as for extract_pair. Unedited,
+// the new pair is the input pair byte for byte. Edited, insertion either names what it cannot
+// put back and leaves no pair, or writes a pair that extracts to every picture as given.
+int fuzz_insert_pair(const std::uint8_t* data, std::size_t size) {
+  static const std::int64_t index_sizes[] = {frame_bank_index_size, screen_bank_index_size,
+                                             direct_index_size, index_entry_size};
+  if (size < 4) {
+    return -1;
+  }
+  const std::int64_t index_size = index_sizes[data[0] % 4];
+  const output_format format = data[0] / 4 % 2 != 0 ? output_format::png : output_format::bmp;
+  const std::size_t index_bytes = std::min<std::size_t>(size - 4, index_size);
+  byte_vector index(data + 4, data + 4 + index_bytes);
+  index.resize(static_cast<std::size_t>(index_size), 0);
+  const fs::path root = scratch_root();
+  fs::remove_all(root);
+  for (const char* folder : {"data", "pictures", "out", "check"}) {
+    fs::create_directories(root / folder);
+  }
+  write_pair(root / "data", "P", {index, byte_vector(data + 4 + index_bytes, data + size)});
+  extract_into(root / "data" / "P.OFB", root / "pictures", format);
+
+  std::map<std::string, picture_pixels> given = pictures_in(root / "pictures");
+  if (data[1] != 0 && !given.empty()) {
+    auto edited = std::next(given.begin(), (data[1] - 1) % given.size());
+    edit(edited->second, data[2], data[3]);
+    for (const char* extension : {".BMP", ".PNG"}) {
+      fs::remove(root / "pictures" / (edited->first + extension));
+    }
+    const picture_pixels& picture = edited->second;
+    write_file(root / "pictures" / (edited->first + ".BMP"),
+               bitmap_file(picture.width, picture.height, picture.pixels, picture.palette));
+  }
+  test_state insertion(root / "out");
+  insertion.state.quiet = true;
+  require(insert_pictures_of(insertion.state, (root / "pictures").string(),
+                             {(root / "data" / "P.OFB").string()}) == 0,
+          "the new pair is not the input");
+  const std::string console = insertion.console_text();
+  if (data[1] == 0 || given.empty()) {
+    require(console.empty() && !insertion.state.incomplete,
+            "unchanged pictures refused: " + console);
+    require(read_whole_file(root / "out" / "P.OFB") == index &&
+                read_whole_file(root / "out" / "P.BIN") ==
+                    byte_vector(data + 4 + index_bytes, data + size),
+            "unchanged pictures do not give the pair back");
+  } else if (insertion.state.incomplete) {
+    require(console.rfind("insert error![", 0) == 0 && fs::is_empty(root / "out"),
+            "a refusal must name the picture and leave no pair: " + console);
+  } else {
+    extract_into(root / "out" / "P.OFB", root / "check", format);
+    const std::map<std::string, picture_pixels> extracted = pictures_in(root / "check");
+    require(extracted.size() == given.size(), "the new pair gives other pictures");
+    for (const auto& [name, picture] : given) {
+      require(extracted.count(name) != 0 && same(extracted.at(name), as_extracted(picture)),
+              "the new pair does not give " + name + " as given");
+    }
+  }
+  fs::remove_all(root);
+  return 0;
+}

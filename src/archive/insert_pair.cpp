@@ -1,0 +1,615 @@
+#include "archive/insert_pair.hpp"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "archive/archive.hpp"
+#include "bitmap/bitmap_file.hpp"
+#include "bitmap/bitmap_writers.hpp"
+#include "bitmap/picture_reader.hpp"
+#include "bitmap/pictures.hpp"
+#include "common/colour.hpp"
+
+namespace {
+
+constexpr std::size_t screen_bytes = std::size_t{screen_width} * screen_height;
+constexpr std::int32_t longest_side = 0xFFFF;
+constexpr std::uint32_t last_sector = 0xFFFFFF;
+
+// One frame of the record being put back.
+struct frame_work {
+  std::int32_t counter = 0;
+  const shown_picture* shown = nullptr; // as the original shows it; null in an unreadable record
+  std::string path;                     // the picture given for it, or empty
+  picture_pixels given;
+};
+
+struct record_work {
+  std::string base_name; // names the record's pictures
+  picture_kind kind = picture_kind::direct;
+  std::int32_t entry = 0;
+  std::vector<frame_work> frames;
+  bool damaged = false; // the record or one of its frames is reported broken
+  bool refused = false; // a picture given for it cannot be put back
+};
+
+std::uint64_t round_to_sector(std::uint64_t size) {
+  return (size + sector_size - 1) / sector_size * sector_size;
+}
+
+std::string file_name_of(const std::string& path) {
+  const std::size_t cut = path.find_last_of("/\\");
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+void refuse(extraction_state& state, insertion& work, record_work& record, const std::string& path,
+            const std::string& why) {
+  say(state, text::insert_error, path + ": " + why);
+  work.failed = true;
+  record.refused = true;
+}
+
+// A fingerprint of what a picture shows (or of the damage in its place), to compare the new
+// pair's pictures with those expected without keeping them all.
+std::uint64_t digest_of(const picture& where, shown_status status, std::int32_t width,
+                        std::int32_t height, const std::vector<std::uint8_t>& pixels,
+                        const std::vector<std::uint8_t>& palette) {
+  std::uint8_t head[24];
+  put_u32le(head, static_cast<std::uint32_t>(where.kind));
+  put_u32le(head + 4, static_cast<std::uint32_t>(where.counter));
+  put_u32le(head + 8, static_cast<std::uint32_t>(where.entry));
+  put_u32le(head + 12, static_cast<std::uint32_t>(status));
+  put_u32le(head + 16, static_cast<std::uint32_t>(width));
+  put_u32le(head + 20, static_cast<std::uint32_t>(height));
+  uLong crc = crc32(0, head, sizeof head);
+  uLong adler = adler32(1, head, sizeof head);
+  for (const std::vector<std::uint8_t>* bytes : {&pixels, &palette}) {
+    crc = crc32_z(crc, bytes->data(), bytes->size());
+    adler = adler32_z(adler, bytes->data(), bytes->size());
+  }
+  return static_cast<std::uint64_t>(crc & 0xFFFFFFFF) << 32 | (adler & 0xFFFFFFFF);
+}
+
+std::uint64_t digest_of(const shown_picture& shown) {
+  return digest_of(shown.where, shown.status, shown.width, shown.height, shown.pixels,
+                   shown.palette);
+}
+
+void expect(insertion& work, const shown_picture& shown, const std::vector<std::uint8_t>& pixels,
+            std::int32_t width, std::int32_t height, const std::vector<std::uint8_t>& palette) {
+  work.expected.push_back(digest_of(shown.where, shown.status, width, height, pixels, palette));
+}
+
+void expect_unchanged(insertion& work, const std::vector<shown_picture>& shown) {
+  for (const shown_picture& picture : shown) {
+    work.expected.push_back(digest_of(picture));
+  }
+}
+
+bool file_exists(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file != nullptr) {
+    std::fclose(file);
+  }
+  return file != nullptr;
+}
+
+// The record's frames, each with what the original shows and the picture given for it.
+record_work gather_record(extraction_state& state, insertion& work,
+                          const std::vector<shown_picture>& shown, const std::string& base_name,
+                          picture_kind kind, std::int32_t entry, std::int32_t first_counter,
+                          std::int32_t next_counter) {
+  record_work record{base_name, kind, entry, {}, false, false};
+  for (std::int32_t counter = first_counter; counter < next_counter; ++counter) {
+    record.frames.emplace_back().counter = counter;
+  }
+  for (const shown_picture& picture : shown) {
+    record.damaged = record.damaged || picture.status != shown_status::picture;
+    if (picture.where.counter >= first_counter && picture.where.counter < next_counter) {
+      record.frames[static_cast<std::size_t>(picture.where.counter - first_counter)].shown =
+          &picture;
+    }
+  }
+  for (frame_work& frame : record.frames) {
+    record.damaged = record.damaged || frame.shown == nullptr;
+    const std::string stem = work.pictures_folder + base_name +
+                             (kind == picture_kind::direct ? direct_suffix(frame.counter)
+                                                           : indexed_suffix(frame.counter));
+    const bool bitmap = file_exists(stem + ".BMP");
+    const bool png = file_exists(stem + ".PNG");
+    if (bitmap && png) {
+      refuse(state, work, record, stem + ".BMP",
+             "given twice, also as " + file_name_of(stem) + ".PNG");
+    } else if (bitmap || png) {
+      frame.path = stem + (bitmap ? ".BMP" : ".PNG");
+    }
+  }
+  return record;
+}
+
+// A picture's palette: the colours its file gives, a short palette completed with the
+// record's own colours.
+std::vector<std::uint8_t> completed_palette(const picture_pixels& given,
+                                            const std::vector<std::uint8_t>& own) {
+  std::vector<std::uint8_t> colours(given.palette.begin(),
+                                    given.palette.begin() + static_cast<std::ptrdiff_t>(std::min(
+                                                                given.palette.size(), own.size())));
+  colours.insert(colours.end(), own.begin() + static_cast<std::ptrdiff_t>(colours.size()),
+                 own.end());
+  return colours;
+}
+
+// Whether the picture given shows just what the original does.
+bool shows_original(const frame_work& frame) {
+  const shown_picture* shown = frame.shown;
+  return shown != nullptr && shown->status == shown_status::picture &&
+         frame.given.indexed == (shown->where.kind != picture_kind::direct) &&
+         frame.given.width == shown->width && frame.given.height == shown->height &&
+         frame.given.pixels == shown->pixels &&
+         (!frame.given.indexed || completed_palette(frame.given, shown->palette) == shown->palette);
+}
+
+// Reads the pictures given for the record. In a damaged record only unchanged pictures may be
+// given: its frames cannot all be extracted, so it cannot be rebuilt.
+void read_given(extraction_state& state, insertion& work, record_work& record) {
+  std::size_t pixels = 0;
+  for (frame_work& frame : record.frames) {
+    if (frame.path.empty()) {
+      continue;
+    }
+    std::string why;
+    if (!read_picture_file(frame.path, pixel_buffer_size, frame.given, why)) {
+      refuse(state, work, record, frame.path, why);
+    } else if (record.damaged && !shows_original(frame)) {
+      refuse(state, work, record, frame.path,
+             "its record is damaged (extraction reports it broken), so it cannot change");
+    } else if ((pixels += frame.given.pixels.size()) > record_buffer_size) {
+      refuse(state, work, record, frame.path,
+             "the pictures of its record are larger than the tool's buffers");
+    }
+  }
+}
+
+bool is_changed(const frame_work& frame) {
+  return !frame.path.empty() &&
+         (frame.given.width != frame.shown->width || frame.given.height != frame.shown->height ||
+          frame.given.pixels != frame.shown->pixels);
+}
+
+// The record's colours after insertion: those of the pictures given, a short palette completed
+// with the record's own colours, or the record's own when none is given. All pictures given
+// for one record must agree.
+std::vector<std::uint8_t> settle_palette(extraction_state& state, insertion& work,
+                                         record_work& record,
+                                         const std::vector<std::uint8_t>& own) {
+  std::vector<std::uint8_t> chosen = own;
+  const frame_work* first = nullptr;
+  for (const frame_work& frame : record.frames) {
+    if (frame.path.empty() || !frame.given.indexed) {
+      continue;
+    }
+    const std::vector<std::uint8_t> colours = completed_palette(frame.given, own);
+    if (first == nullptr) {
+      chosen = colours;
+      first = &frame;
+    } else if (colours != chosen) {
+      refuse(state, work, record, frame.path,
+             "its palette differs from that of " + file_name_of(first->path) +
+                 " (the pictures of one record share one palette)");
+    }
+  }
+  return chosen;
+}
+
+// The palette as colour words: a colour that did not change keeps its word exactly, a changed
+// one keeps bit 15 of the word it replaces. True when a changed colour lost low bits.
+bool put_palette_words(std::uint8_t* words, const std::vector<std::uint8_t>& own,
+                       const std::vector<std::uint8_t>& colours) {
+  bool rounded = false;
+  for (std::size_t i = 0; i < 256; ++i) {
+    const std::uint8_t* colour = &colours[3 * i];
+    if (std::memcmp(colour, &own[3 * i], 3) == 0) {
+      continue;
+    }
+    const std::uint32_t kept_bit = words[2 * i] & 0x80;
+    const std::uint16_t word = colour_word_of(colour[0], colour[1], colour[2]);
+    words[2 * i] = static_cast<std::uint8_t>(kept_bit | word >> 8);
+    words[2 * i + 1] = static_cast<std::uint8_t>(word);
+    rounded = rounded || loses_bits(colour[0], colour[1], colour[2]);
+  }
+  return rounded;
+}
+
+std::vector<std::uint8_t> rounded_down(std::vector<std::uint8_t> colours) {
+  for (std::uint8_t& channel : colours) {
+    channel &= 0xF8;
+  }
+  return colours;
+}
+
+void count_replaced(insertion& work, const record_work& record, bool palette_changed,
+                    bool palette_rounded) {
+  for (const frame_work& frame : record.frames) {
+    if (!frame.path.empty() && (palette_changed || is_changed(frame))) {
+      ++work.replaced;
+      work.rounded += palette_rounded ? 1 : 0;
+    }
+  }
+}
+
+const std::string& first_given(const record_work& record) {
+  for (const frame_work& frame : record.frames) {
+    if (!frame.path.empty()) {
+      return frame.path;
+    }
+  }
+  return record.frames.front().path;
+}
+
+void write_bytes(insertion& work, std::uint64_t offset, const std::uint8_t* bytes,
+                 std::size_t count, bool& written) {
+  written = written && seek_file(work.new_archive, offset) &&
+            std::fwrite(bytes, 1, count, work.new_archive) == count;
+  work.archive_size = std::max(work.archive_size, offset + count);
+}
+
+// Whether writing `size` bytes at `offset` (and the zero bytes that would fill any gap before
+// it) leaves every other entry reading what it read before.
+bool free_to_write(const insertion& work, std::int32_t entry, std::uint64_t offset,
+                   std::uint64_t size) {
+  const std::uint64_t begin = std::min(offset, work.archive_size);
+  for (std::size_t other = 0; other < work.read_spans.size(); ++other) {
+    const auto& [start, end] = work.read_spans[other];
+    if (other != static_cast<std::size_t>(entry) && start < offset + size && begin < end) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Writes the rebuilt record over its own sectors when it fits there, else after the end of the
+// archive, and points its index entry at it.
+void write_record(extraction_state& state, insertion& work, record_work& record,
+                  const byte_vector& rebuilt) {
+  if (rebuilt.size() > record_buffer_size) {
+    refuse(state, work, record, first_given(record),
+           "its rebuilt record would be longer than the tool's record buffer (" +
+               std::to_string(record_buffer_size) + " bytes)");
+    return;
+  }
+  std::uint32_t sector = 0;
+  std::uint32_t length = 0;
+  read_index_entry({work.new_index.data(), work.new_index.size()}, record.entry, sector, length);
+  std::uint64_t offset = sector * sector_size;
+  if (rebuilt.size() > round_to_sector(length) ||
+      !free_to_write(work, record.entry, offset, rebuilt.size())) {
+    offset = round_to_sector(work.archive_size);
+    if (!free_to_write(work, record.entry, offset, rebuilt.size())) {
+      refuse(state, work, record, first_given(record),
+             "its rebuilt record has no room: another entry reads past the end of the archive");
+      return;
+    }
+    if (offset / sector_size > last_sector) {
+      refuse(state, work, record, first_given(record),
+             "the archive would grow past the last sector its index can name");
+      return;
+    }
+  }
+  bool written = true;
+  if (offset > work.archive_size) {
+    const std::vector<std::uint8_t> zeros(offset - work.archive_size, 0);
+    write_bytes(work, work.archive_size, zeros.data(), zeros.size(), written);
+  }
+  write_bytes(work, offset, rebuilt.data(), rebuilt.size(), written);
+  if (!written) {
+    refuse(state, work, record, work.archive_name, "cannot be written");
+    return;
+  }
+  work.read_spans[static_cast<std::size_t>(record.entry)] = {offset, offset + rebuilt.size()};
+  std::uint8_t* entry = work.new_index.data() + record.entry * index_entry_size;
+  const auto new_sector = static_cast<std::uint32_t>(offset / sector_size);
+  const auto new_length = static_cast<std::uint32_t>(rebuilt.size());
+  const std::uint8_t fields[] = {
+      static_cast<std::uint8_t>(new_sector >> 16), static_cast<std::uint8_t>(new_sector >> 8),
+      static_cast<std::uint8_t>(new_sector),       static_cast<std::uint8_t>(new_length >> 24),
+      static_cast<std::uint8_t>(new_length >> 16), static_cast<std::uint8_t>(new_length >> 8),
+      static_cast<std::uint8_t>(new_length)};
+  std::memcpy(entry + entry_sector_at, fields, sizeof fields);
+}
+
+void put_back_direct(extraction_state& state, insertion& work, record_work& record,
+                     const std::vector<shown_picture>& shown) {
+  frame_work& frame = record.frames.front();
+  if (record.damaged || frame.path.empty() || record.refused || !is_changed(frame)) {
+    expect_unchanged(work, shown);
+    return;
+  }
+  const picture_pixels& given = frame.given;
+  if (given.indexed) {
+    refuse(state, work, record, frame.path, "a direct-colour picture needs 24 bits a pixel");
+    return;
+  }
+  if (!direct_frame_fits(given.width, given.height) || given.width > longest_side ||
+      given.height > longest_side) {
+    refuse(state, work, record, frame.path, "larger than the tool's buffers allow");
+    return;
+  }
+  const byte_view original = current_record(state);
+  const bool same_size = given.width == frame.shown->width && given.height == frame.shown->height;
+  byte_vector rebuilt(original.bytes, original.bytes + direct_width_at);
+  append_u16be(rebuilt, static_cast<std::uint32_t>(given.width));
+  append_u16be(rebuilt, static_cast<std::uint32_t>(given.height));
+  bool rounded = false;
+  for (std::size_t i = 0; i < given.pixels.size() / 3; ++i) {
+    const std::uint8_t* colour = &given.pixels[3 * i];
+    std::uint32_t word = 0;
+    if (same_size) {
+      read_u16be(original, direct_pixels_at + colour_word_size * i, word);
+      if (std::memcmp(colour, &frame.shown->pixels[3 * i], 3) == 0) {
+        append_u16be(rebuilt, word);
+        continue;
+      }
+    }
+    append_u16be(rebuilt, (word & 0x8000) | colour_word_of(colour[0], colour[1], colour[2]));
+    rounded = rounded || loses_bits(colour[0], colour[1], colour[2]);
+  }
+  expect(work, *frame.shown, rounded_down(given.pixels), given.width, given.height, {});
+  ++work.replaced;
+  work.rounded += rounded ? 1 : 0;
+  write_record(state, work, record, rebuilt);
+}
+
+// Checks what every picture given for a palette record must be.
+void check_palette_pictures(extraction_state& state, insertion& work, record_work& record) {
+  for (const frame_work& frame : record.frames) {
+    if (frame.path.empty() || record.refused) {
+      continue;
+    }
+    const picture_pixels& given = frame.given;
+    if (!given.indexed) {
+      refuse(state, work, record, frame.path, "a palette picture needs 8 bits a pixel");
+    } else if (record.kind == picture_kind::screen &&
+               (given.width != screen_width || given.height != screen_height)) {
+      refuse(state, work, record, frame.path,
+             "a screen must be " + std::to_string(screen_width) + " x " +
+                 std::to_string(screen_height));
+    } else if (!indexed_frame_fits(given.width, given.height) || given.width > longest_side ||
+               given.height > longest_side) {
+      refuse(state, work, record, frame.path, "larger than the tool's buffers allow");
+    }
+  }
+}
+
+const std::vector<std::uint8_t>& pixels_after(const frame_work& frame) {
+  return frame.path.empty() ? frame.shown->pixels : frame.given.pixels;
+}
+
+// The palette head of a rebuilt record: the new colours, then the record's own bytes up to
+// the offset table.
+byte_vector rebuilt_head(const byte_view& original, const std::vector<std::uint8_t>& own,
+                         const std::vector<std::uint8_t>& colours, bool& rounded) {
+  byte_vector rebuilt(original.bytes, original.bytes + palette_head_size);
+  rounded = put_palette_words(rebuilt.data(), own, colours);
+  return rebuilt;
+}
+
+void append_offset_entry(byte_vector& rebuilt, const byte_view& original, std::uint32_t k,
+                         std::size_t offset) {
+  rebuilt.push_back(original.bytes[palette_head_size + table_entry_size * k]);
+  append_u24be(rebuilt, static_cast<std::uint32_t>(offset));
+}
+
+void put_back_frames(extraction_state& state, insertion& work, record_work& record,
+                     const std::vector<shown_picture>& shown) {
+  if (record.damaged || record.refused) {
+    expect_unchanged(work, shown);
+    return;
+  }
+  check_palette_pictures(state, work, record);
+  const byte_view original = current_record(state);
+  const std::vector<std::uint8_t> own = palette_colours(original.bytes);
+  const std::vector<std::uint8_t> colours = settle_palette(state, work, record, own);
+  const bool palette_changed = colours != own;
+  if (record.refused ||
+      (!palette_changed && std::none_of(record.frames.begin(), record.frames.end(), is_changed))) {
+    expect_unchanged(work, shown);
+    return;
+  }
+  bool rounded = false;
+  byte_vector rebuilt = rebuilt_head(original, own, colours, rounded);
+  std::size_t offset = 0;
+  for (std::uint32_t k = 0; k < record.frames.size(); ++k) {
+    append_offset_entry(rebuilt, original, k, offset);
+    offset += pixels_after(record.frames[k]).size();
+  }
+  for (const frame_work& frame : record.frames) {
+    const bool given = !frame.path.empty();
+    append_u16be(rebuilt,
+                 static_cast<std::uint32_t>(given ? frame.given.width : frame.shown->width));
+    append_u16be(rebuilt,
+                 static_cast<std::uint32_t>(given ? frame.given.height : frame.shown->height));
+  }
+  const std::vector<std::uint8_t> shown_colours = rounded_down(colours);
+  for (const frame_work& frame : record.frames) {
+    const std::vector<std::uint8_t>& pixels = pixels_after(frame);
+    rebuilt.insert(rebuilt.end(), pixels.begin(), pixels.end());
+    const bool given = !frame.path.empty();
+    expect(work, *frame.shown, pixels, given ? frame.given.width : frame.shown->width,
+           given ? frame.given.height : frame.shown->height, shown_colours);
+  }
+  count_replaced(work, record, palette_changed, rounded);
+  write_record(state, work, record, rebuilt);
+}
+
+// Follows every stream of a screen bank on the screen the new pair will show, so a short
+// stream, which shows what the screen before it left, still shows what it did: a stream that
+// no longer gives its picture there is packed anew from the picture itself.
+void put_back_screens(extraction_state& state, insertion& work, record_work& record,
+                      const std::vector<shown_picture>& shown) {
+  const bool unreadable = std::any_of(shown.begin(), shown.end(), [](const shown_picture& p) {
+    return p.status == shown_status::broken_record;
+  });
+  if (unreadable || record.frames.empty()) {
+    expect_unchanged(work, shown);
+    return;
+  }
+  check_palette_pictures(state, work, record);
+  const byte_view original = current_record(state);
+  const auto frame_count = static_cast<std::uint32_t>(record.frames.size());
+  const byte_view packed_area =
+      rest_from(original, palette_head_size + table_entry_size * frame_count);
+  const std::vector<std::uint8_t> own = palette_colours(original.bytes);
+  const std::vector<std::uint8_t> colours =
+      record.damaged ? own : settle_palette(state, work, record, own);
+
+  std::vector<run_expansion> streams;
+  std::vector<bool> repacked;
+  for (std::uint32_t k = 0; k < frame_count; ++k) {
+    const frame_work& frame = record.frames[k];
+    streams.push_back(expand_runs(rest_from(packed_area, frame_offset(original, k)),
+                                  work.screen.get(), pixel_buffer_size));
+    repacked.push_back(false);
+    if (!streams.back().complete || record.refused) {
+      continue;
+    }
+    const std::vector<std::uint8_t>& wanted = pixels_after(frame);
+    if (std::memcmp(work.screen.get(), wanted.data(), screen_bytes) == 0) {
+      continue;
+    }
+    if (record.damaged) {
+      refuse(state, work, record,
+             work.pictures_folder + picture_name(state, record.base_name, frame.shown->where),
+             "it shows part of the screen before it, which changed, and its damaged record "
+             "cannot be rebuilt");
+      continue;
+    }
+    std::memcpy(work.screen.get(), wanted.data(), screen_bytes);
+    repacked.back() = true;
+  }
+  const bool palette_changed = colours != own;
+  if (record.damaged || record.refused ||
+      (!palette_changed &&
+       std::none_of(repacked.begin(), repacked.end(), [](bool b) { return b; }))) {
+    for (std::uint32_t k = 0; k < frame_count; ++k) {
+      const frame_work& frame = record.frames[k];
+      if (frame.shown->status == shown_status::picture) {
+        expect(work, *frame.shown, pixels_after(frame), screen_width, screen_height, own);
+      } else {
+        work.expected.push_back(digest_of(*frame.shown));
+      }
+    }
+    return;
+  }
+  bool rounded = false;
+  byte_vector rebuilt = rebuilt_head(original, own, colours, rounded);
+  byte_vector area;
+  for (std::uint32_t k = 0; k < frame_count; ++k) {
+    append_offset_entry(rebuilt, original, k, area.size());
+    const byte_view stream = rest_from(packed_area, frame_offset(original, k));
+    if (repacked[k]) {
+      append_run_stream(area, stream.bytes, pixels_after(record.frames[k]).data(), screen_bytes);
+    } else {
+      area.insert(area.end(), stream.bytes, stream.bytes + streams[k].consumed);
+    }
+    expect(work, *record.frames[k].shown, pixels_after(record.frames[k]), screen_width,
+           screen_height, rounded_down(colours));
+  }
+  rebuilt.insert(rebuilt.end(), area.begin(), area.end());
+  // A bank this short would be skipped by extraction.
+  rebuilt.resize(std::max<std::size_t>(rebuilt.size(), longest_skipped_screen_bank + 1), 0);
+  count_replaced(work, record, palette_changed, rounded);
+  write_record(state, work, record, rebuilt);
+}
+
+picture_kind kind_of(std::int64_t index_size) {
+  return index_size == frame_bank_index_size    ? picture_kind::frame
+         : index_size == screen_bank_index_size ? picture_kind::screen
+                                                : picture_kind::direct;
+}
+
+void find_read_spans(insertion& work, std::int32_t entries) {
+  const byte_view index{work.new_index.data(), work.new_index.size()};
+  work.read_spans.clear();
+  for (std::int32_t entry = 0; entry < entries; ++entry) {
+    std::uint32_t sector = 0;
+    std::uint32_t length = 0;
+    read_index_entry(index, entry, sector, length);
+    const std::uint64_t start = sector * sector_size;
+    work.read_spans.emplace_back(start,
+                                 start + std::min<std::uint64_t>(length, record_buffer_size));
+  }
+}
+
+} // namespace
+
+void insert_pictures(extraction_state& state, insertion& work, const std::string& base_name,
+                     std::int64_t index_size) {
+  if (!known_index_size(index_size)) {
+    return;
+  }
+  const auto entries = static_cast<std::int32_t>(index_size / index_entry_size);
+  find_read_spans(work, entries);
+  // The screen starts blank, as in a run that extracts this index file alone.
+  std::memset(state.pixel_buffer.get(), 0, pixel_buffer_size);
+  std::memset(work.screen.get(), 0, pixel_buffer_size);
+  std::vector<shown_picture> shown;
+  state.collected = &shown;
+  std::int32_t frame_counter = 0;
+  for (std::int32_t entry = 0; entry < entries; ++entry) {
+    if (!state.quiet) {
+      say(state, text::countdown, {}, entries - entry - 1);
+    }
+    shown.clear();
+    const std::int32_t first_counter = frame_counter;
+    extract_entry(state, base_name, index_size, entry, frame_counter);
+    record_work record = gather_record(state, work, shown, base_name, kind_of(index_size), entry,
+                                       first_counter, frame_counter);
+    read_given(state, work, record);
+    if (record.kind == picture_kind::direct) {
+      put_back_direct(state, work, record, shown);
+    } else if (record.kind == picture_kind::frame) {
+      put_back_frames(state, work, record, shown);
+    } else {
+      put_back_screens(state, work, record, shown);
+    }
+  }
+  state.collected = nullptr;
+  if (!state.quiet) {
+    say(state, text::completed);
+  }
+}
+
+bool verify_new_pair(extraction_state& state, const insertion& work, const std::string& base_name,
+                     std::int64_t index_size) {
+  if (!known_index_size(index_size)) {
+    return true;
+  }
+  const auto entries = static_cast<std::int32_t>(index_size / index_entry_size);
+  std::memset(state.pixel_buffer.get(), 0, pixel_buffer_size);
+  std::vector<shown_picture> shown;
+  state.collected = &shown;
+  std::size_t next = 0;
+  std::int32_t frame_counter = 0;
+  for (std::int32_t entry = 0; entry < entries; ++entry) {
+    shown.clear();
+    extract_entry(state, base_name, index_size, entry, frame_counter);
+    for (const shown_picture& picture : shown) {
+      if (next >= work.expected.size() || digest_of(picture) != work.expected[next++]) {
+        state.collected = nullptr;
+        say(state, text::insert_error,
+            work.pictures_folder + picture_name(state, base_name, picture.where) +
+                ": the new pair does not give this picture back (a fault of ofb2bmp)");
+        return false;
+      }
+    }
+  }
+  state.collected = nullptr;
+  if (next != work.expected.size()) {
+    say(state, text::insert_error,
+        state.index_path + ": the new pair gives fewer pictures back (a fault of ofb2bmp)");
+    return false;
+  }
+  return true;
+}
