@@ -110,6 +110,9 @@ const fs::path& shared_data() {
       write_pair(data / "hostile", name, bank);
     }
     write_edits(data / "edits");
+    fs::create_directories(data / "ins");
+    write_pair(data / "ins", "PICS", direct_sample(4, 4));
+    write_pair(data / "ins", "BFIL", bank);
     return true;
   }();
   (void)written;
@@ -214,12 +217,12 @@ std::vector<tool_case> tool_cases() {
        "data/PICS.OFB\n380\rfile create error![/proc/self/PICS00.BMP]\n", 0, "bin", "", "", ""},
       {"QuietLeavesOnlyTheMessages", "data/PCUT -q", 1, "broken frame![{bin}PCUTNC.BMP]\n", 380},
       {"ListingADamagedBank", "-lf png data/CUT", 1, list, 0},
-      {"InsertingEditedPictures", "--insert=data/edits -o out data/PICS data/BFIL", 0,
-       paths_and_walks("data/", {"PICS"}, 380) +
-           "3 pictures replaced (0 with colours rounded down)\n" +
-           paths_and_walks("data/", {"BFIL"}, 16) +
-           "1 pictures replaced (0 with colours rounded down)\n",
-       4, "out", "", "", "--insert=data\\edits -o out 'data\\PICS' 'data\\BFIL'", '\\'},
+      {"InsertingEditedPictures", "--insert=data/edits -o out 'data/ins/*'", 0,
+       paths_and_walks("data/ins/", {"BFIL"}, 16) +
+           "1 pictures replaced (0 with colours rounded down)\n" +
+           paths_and_walks("data/ins/", {"PICS"}, 380) +
+           "3 pictures replaced (0 with colours rounded down)\n",
+       4, "out", "", "", "'--insert=data\\edits' -o out 'data\\ins\\*'", '\\'},
       {"InsertingNeedsAnOutputFolder", "--insert data/edits data/PICS", 2, "", 0, "bin", "",
        option_error("option '--insert' requires '--output-dir'")},
       {"InsertingIsNoListing", "-l --insert data/edits -o out data/PICS", 2, "", 0, "bin", "",
