@@ -70,6 +70,9 @@ std::vector<std::pair<std::string, archive_pair>> damaged_pairs() {
   screens[2].resize(screens[2].size() - 5);
   screens[3] = make_palette_head(palette, 30);
   screens[3].resize(600);
+  // More screens than the record buffer holds unpacked.
+  screens[4] =
+      make_screen_bank(palette, std::vector<byte_vector>(7, make_run_stream(sample_screen(4))));
   std::vector<byte_vector> direct(381, make_direct_record(2, 1, {0x8001, 0x7FFF}));
   direct[4].resize(4);
   direct[5].resize(9);

@@ -165,7 +165,9 @@ void read_given(extraction_state& state, insertion& work, record_work& record) {
     } else if (record.damaged && !shows_original(frame)) {
       refuse(state, work, record, frame.path,
              "its record is damaged (extraction reports it broken), so it cannot change");
-    } else if ((pixels += frame.given.pixels.size()) > record_buffer_size) {
+    } else if (record.kind != picture_kind::screen &&
+               (pixels += frame.given.pixels.size()) > record_buffer_size) {
+      // Their pixels are stored as they are: the record could not hold them.
       refuse(state, work, record, frame.path,
              "the pictures of its record are larger than the tool's buffers");
     }
