@@ -10,7 +10,8 @@
 # Last, insertion: --insert of the bitmaps of every pair, unchanged and with every picture
 # changed (one pixel each, so every record is rebuilt), beside the extraction that made them,
 # and the peak memory of each.
-# Usage: bench/run_end_to_end.sh [rounds, default 3] [runs per round, default 5]
+# Usage: bench/run_end_to_end.sh [rounds, default 3] [runs per round, default 5] [insert]
+# (with "insert", only the insertion timings)
 # With BEFORE=path/to/an/older/ofb2bmp, that program runs beside this one in every bitmap round,
 # so both are measured under the same load.
 set -euo pipefail
@@ -49,6 +50,8 @@ if [ -n "${BEFORE:-}" ]; then
   before=("before/ofb2bmp")
 fi
 
+peak_kib() { /usr/bin/time -f '%M' "$@" 2>&1 >/dev/null | tail -1; }
+if [ "${3:-}" != insert ]; then
 # A first run tells which files, and how large, the baseline is to write.
 tool/ofb2bmp 'data/*.OFB' >/dev/null
 find tool -name '*.BMP' -printf '%s %f\n' | sort -k2 >list_all
@@ -91,7 +94,6 @@ for kind in ["all", "PICS", "BFIL", "GFIL"]:
     print(line)
 PY
 
-peak_kib() { /usr/bin/time -f '%M' "$@" 2>&1 >/dev/null | tail -1; }
 find tool -name '*.BMP' -delete
 program=$(peak_kib tool/ofb2bmp --version)
 extraction=$(peak_kib tool/ofb2bmp 'data/*.OFB')
@@ -134,6 +136,8 @@ for name in ["data", "noise"]:
           f"{max(pillow):.2f} s")
 PY
 
+fi
+
 # Insertion: unchanged pictures, and every picture changed in one pixel.
 rm -rf pictures changed && tool/ofb2bmp -q -o pictures 'data/*.OFB' && cp -r pictures changed
 python3 - <<'PY'
@@ -155,7 +159,8 @@ rm -rf new && tool/ofb2bmp -q --insert pictures -o new 'data/*.OFB'
 for kind in PICS BFIL GFIL; do cmp -s "data/${kind}A.BIN" "new/${kind}A.BIN" || echo "unchanged ${kind}A differs"; done
 rm -rf new
 unchanged=$(peak_kib tool/ofb2bmp -q --insert pictures -o new 'data/*.OFB')
-rm -rf new
+rm -rf new out
+extraction=$(peak_kib tool/ofb2bmp -q -o out 'data/*.OFB')
 changed=$(peak_kib tool/ofb2bmp -q --insert changed -o new 'data/*.OFB')
 python3 - "$extraction" "$unchanged" "$changed" <<'PY'
 import glob, json, statistics, sys

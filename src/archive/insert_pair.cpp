@@ -1,7 +1,5 @@
 #include "archive/insert_pair.hpp"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -51,6 +49,34 @@ void refuse(extraction_state& state, insertion& work, record_work& record, const
   record.refused = true;
 }
 
+// Folds bytes into a 64-bit fingerprint: four lanes of eight bytes a step, so the multiplies
+// overlap. Each step is invertible, so two inputs that differ in a single place never share a
+// fingerprint.
+std::uint64_t fold(std::uint64_t hash, const std::uint8_t* bytes, std::size_t count) {
+  constexpr std::uint64_t odd_multiplier = 0x9E3779B97F4A7C15;
+  const auto step = [](std::uint64_t lane, std::uint64_t word) {
+    lane = (lane ^ word) * odd_multiplier;
+    return lane ^ lane >> 29;
+  };
+  std::uint64_t lanes[4] = {hash, hash + 1, hash + 2, hash + 3};
+  std::size_t at = 0;
+  for (; at + 32 <= count; at += 32) {
+    for (int lane = 0; lane < 4; ++lane) {
+      std::uint64_t word = 0;
+      std::memcpy(&word, bytes + at + 8 * lane, 8);
+      lanes[lane] = step(lanes[lane], word);
+    }
+  }
+  std::uint64_t tail = count;
+  for (; at < count; ++at) {
+    tail = tail << 8 | bytes[at];
+    if ((count - at) % 8 == 1) {
+      lanes[0] = step(lanes[0], tail);
+    }
+  }
+  return step(step(step(step(lanes[0], lanes[1]), lanes[2]), lanes[3]), tail);
+}
+
 // A fingerprint of what a picture shows (or of the damage in its place), to compare the new
 // pair's pictures with those expected without keeping them all.
 std::uint64_t digest_of(const picture& where, shown_status status, std::int32_t width,
@@ -63,13 +89,8 @@ std::uint64_t digest_of(const picture& where, shown_status status, std::int32_t 
   put_u32le(head + 12, static_cast<std::uint32_t>(status));
   put_u32le(head + 16, static_cast<std::uint32_t>(width));
   put_u32le(head + 20, static_cast<std::uint32_t>(height));
-  uLong crc = crc32(0, head, sizeof head);
-  uLong adler = adler32(1, head, sizeof head);
-  for (const std::vector<std::uint8_t>* bytes : {&pixels, &palette}) {
-    crc = crc32_z(crc, bytes->data(), bytes->size());
-    adler = adler32_z(adler, bytes->data(), bytes->size());
-  }
-  return static_cast<std::uint64_t>(crc & 0xFFFFFFFF) << 32 | (adler & 0xFFFFFFFF);
+  const std::uint64_t hash = fold(0, head, sizeof head);
+  return fold(fold(hash, pixels.data(), pixels.size()), palette.data(), palette.size());
 }
 
 std::uint64_t digest_of(const shown_picture& shown) {
@@ -86,14 +107,6 @@ void expect_unchanged(insertion& work, const std::vector<shown_picture>& shown) 
   for (const shown_picture& picture : shown) {
     work.expected.push_back(digest_of(picture));
   }
-}
-
-bool file_exists(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file != nullptr) {
-    std::fclose(file);
-  }
-  return file != nullptr;
 }
 
 // The record's frames, each with what the original shows and the picture given for it.
@@ -114,16 +127,16 @@ record_work gather_record(extraction_state& state, insertion& work,
   }
   for (frame_work& frame : record.frames) {
     record.damaged = record.damaged || frame.shown == nullptr;
-    const std::string stem = work.pictures_folder + base_name +
-                             (kind == picture_kind::direct ? direct_suffix(frame.counter)
-                                                           : indexed_suffix(frame.counter));
-    const bool bitmap = file_exists(stem + ".BMP");
-    const bool png = file_exists(stem + ".PNG");
+    const std::string stem =
+        base_name + (kind == picture_kind::direct ? direct_suffix(frame.counter)
+                                                  : indexed_suffix(frame.counter));
+    const bool bitmap = work.picture_files.count(stem + ".BMP") != 0;
+    const bool png = work.picture_files.count(stem + ".PNG") != 0;
     if (bitmap && png) {
-      refuse(state, work, record, stem + ".BMP",
-             "given twice, also as " + file_name_of(stem) + ".PNG");
+      refuse(state, work, record, work.pictures_folder + stem + ".BMP",
+             "given twice, also as " + stem + ".PNG");
     } else if (bitmap || png) {
-      frame.path = stem + (bitmap ? ".BMP" : ".PNG");
+      frame.path = work.pictures_folder + stem + (bitmap ? ".BMP" : ".PNG");
     }
   }
   return record;

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,8 +19,9 @@
 #include "common/state.hpp"
 
 struct insertion {
-  std::string pictures_folder; // where the edited pictures are, separator included
-  std::string archive_name;    // the new archive as named in messages
+  std::string pictures_folder;         // where the edited pictures are, separator included
+  std::set<std::string> picture_files; // the names of the files there
+  std::string archive_name;            // the new archive as named in messages
 
   std::FILE* new_archive = nullptr; // a copy of the archive; rebuilt records are written into it
   std::uint64_t archive_size = 0;   // bytes in new_archive

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -514,21 +515,27 @@ bool read_picture_file(const std::string& path, std::size_t most_pixels, picture
   if (stream == nullptr) {
     return fail(why, "cannot be opened");
   }
-  // Read in pieces up to one byte past the limit, so a larger file is known without its size.
-  std::vector<std::uint8_t> bytes;
-  std::uint8_t piece[65536];
-  std::size_t got = 0;
-  while (bytes.size() <= largest_picture_file &&
-         (got = std::fread(piece, 1, sizeof piece, stream)) > 0) {
-    bytes.insert(bytes.end(), piece, piece + got);
+  // One read of the whole file into a block that is not cleared first: picture files are read
+  // by the thousand.
+  std::int64_t size = -1;
+  if (std::fseek(stream, 0, SEEK_END) == 0) {
+    size = std::ftell(stream);
   }
-  const bool read_error = std::ferror(stream) != 0;
+  if (size < 0 || std::fseek(stream, 0, SEEK_SET) != 0) {
+    std::fclose(stream);
+    return fail(why, "cannot be read");
+  }
+  if (static_cast<std::uint64_t>(size) > largest_picture_file) {
+    std::fclose(stream);
+    return fail(why, "larger than 16 MiB");
+  }
+  const auto length = static_cast<std::size_t>(size);
+  const std::unique_ptr<std::uint8_t[]> bytes(new std::uint8_t[length + 1]);
+  const std::size_t got = std::fread(bytes.get(), 1, length + 1, stream);
+  const bool read_error = std::ferror(stream) != 0 || got != length;
   std::fclose(stream);
   if (read_error) {
     return fail(why, "cannot be read");
   }
-  if (bytes.size() > largest_picture_file) {
-    return fail(why, "larger than 16 MiB");
-  }
-  return decode_picture(byte_view{bytes.data(), bytes.size()}, most_pixels, picture, why);
+  return decode_picture(byte_view{bytes.get(), length}, most_pixels, picture, why);
 }

@@ -96,6 +96,30 @@ std::FILE* start_copy(extraction_state& state, std::FILE* from, const std::strin
   return to;
 }
 
+std::uint64_t stream_size(std::FILE* stream) {
+  std::fseek(stream, 0, SEEK_END);
+#ifdef _WIN32
+  return static_cast<std::uint64_t>(_ftelli64(stream));
+#else
+  return static_cast<std::uint64_t>(ftello(stream));
+#endif
+}
+
+// The partial copy of the archive, open for rebuilt records to be written into it; null (after
+// the message) when it cannot be made.
+std::FILE* copy_archive(extraction_state& state, const pair_names& names) {
+  const std::string partial = names.new_archive + partial_suffix;
+  if (!copy_whole_file(names.archive_path, partial)) {
+    say(state, text::file_create_error, names.new_archive);
+    return nullptr;
+  }
+  std::FILE* copy = std::fopen(partial.c_str(), "r+b");
+  if (copy == nullptr) {
+    say(state, text::file_create_error, names.new_archive);
+  }
+  return copy;
+}
+
 bool finish_file(extraction_state& state, std::FILE* file, const std::string& final_name) {
   const bool flushed = std::fflush(file) == 0 && std::ferror(file) == 0;
   const bool closed = std::fclose(file) == 0;
@@ -169,7 +193,7 @@ void remove_partial_pair(const pair_names& names) {
 // Builds, checks and names the new pair of one index file. A picture or file that fails
 // leaves no new pair (and status 1); the other index files go on.
 void build_pair(extraction_state& state, const std::string& pictures_folder,
-                const pair_names& names) {
+                const std::set<std::string>& picture_files, const pair_names& names) {
   const path_syntax& syntax = native_path_syntax();
   state.index_path = names.index_path;
   if (!state.quiet) {
@@ -180,6 +204,7 @@ void build_pair(extraction_state& state, const std::string& pictures_folder,
 
   insertion work;
   work.pictures_folder = pictures_folder;
+  work.picture_files = picture_files;
   work.archive_name = names.new_archive;
   if (known_index_size(index_size)) {
     work.new_index.assign(state.index_buffer.get(), state.index_buffer.get() + index_size);
@@ -188,11 +213,10 @@ void build_pair(extraction_state& state, const std::string& pictures_folder,
   if (!work.screen) {
     throw std::bad_alloc();
   }
-  std::int64_t archive_size = 0;
-  work.new_archive = start_copy(state, state.archive_stream, names.new_archive, archive_size);
+  work.new_archive = copy_archive(state, names);
   const std::string base = base_name(names.file_name, syntax);
   if (work.new_archive != nullptr) {
-    work.archive_size = static_cast<std::uint64_t>(archive_size);
+    work.archive_size = seek_file(work.new_archive, 0) ? stream_size(work.new_archive) : 0;
     insert_pictures(state, work, base, index_size);
     work.failed = !finish_file(state, work.new_archive, names.new_archive) || work.failed;
   }
@@ -216,9 +240,9 @@ void build_pair(extraction_state& state, const std::string& pictures_folder,
 
 // A failure that ends the run leaves no partial pair behind either.
 void insert_into_pair(extraction_state& state, const std::string& pictures_folder,
-                      const pair_names& names) {
+                      const std::set<std::string>& picture_files, const pair_names& names) {
   try {
-    build_pair(state, pictures_folder, names);
+    build_pair(state, pictures_folder, picture_files, names);
   } catch (...) {
     close_archive(state);
     remove_partial_pair(names);
@@ -239,14 +263,22 @@ int insert_pictures_of(extraction_state& state, const std::string& pictures_fold
   if (folder_prefix(folder, native_path_syntax()).size() != folder.size()) {
     folder += native_path_syntax().separators[0];
   }
+  reuse_freed_memory();
   const std::vector<pair_names> pairs = find_pairs(state, inputs);
   const std::string replaced = replaced_input(pairs);
   if (!replaced.empty()) {
     print_text(stderr, text::would_replace_input, replaced);
     return 2;
   }
+  // The folder is read once; each picture is then looked up by name.
+  std::set<std::string> picture_files;
+  for (const folder_entry& entry : find_matching_entries(folder + "*")) {
+    if (!entry.is_folder) {
+      picture_files.insert(entry.name);
+    }
+  }
   for (const pair_names& names : pairs) {
-    insert_into_pair(state, folder, names);
+    insert_into_pair(state, folder, picture_files, names);
   }
   return 0;
 }

@@ -34,8 +34,16 @@ bool folder_exists(const std::string& path);
 // Whether the two paths name one and the same existing file.
 bool same_file(const std::string& a, const std::string& b);
 
+// Copies the file `from` whole to `to`, replacing a file of that name, in the system itself
+// where it can.
+bool copy_whole_file(const std::string& from, const std::string& to);
+
 // Gives the file `from` the name `to`, replacing a file of that name.
 bool replace_file(const std::string& from, const std::string& to);
+
+// Lets freed blocks of picture size be reused instead of handed back to the system, where each
+// would come back as fresh pages to fault in (insertion allocates several per picture).
+void reuse_freed_memory();
 
 // Asks the user for one index file. False when the user cancelled (or could not be asked).
 bool ask_for_input_path(std::string& chosen);

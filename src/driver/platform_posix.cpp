@@ -4,6 +4,9 @@
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <iconv.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -153,8 +156,21 @@ bool same_file(const std::string& a, const std::string& b) {
          first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
+bool copy_whole_file(const std::string& from, const std::string& to) {
+  std::error_code failure;
+  return std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing,
+                                    failure);
+}
+
 bool replace_file(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+void reuse_freed_memory() {
+#ifdef __GLIBC__
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  mallopt(M_TRIM_THRESHOLD, 64 << 20);
+#endif
 }
 
 bool ask_for_input_path(std::string& chosen) {

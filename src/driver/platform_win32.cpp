@@ -102,8 +102,16 @@ bool same_file(const std::string& a, const std::string& b) {
          first.nFileIndexLow == second.nFileIndexLow;
 }
 
+bool copy_whole_file(const std::string& from, const std::string& to) {
+  return CopyFileA(from.c_str(), to.c_str(), FALSE) != 0;
+}
+
 bool replace_file(const std::string& from, const std::string& to) {
   return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+void reuse_freed_memory() {
+  // The process heap keeps blocks of picture size for reuse already.
 }
 
 bool ask_for_input_path(std::string& chosen) {
