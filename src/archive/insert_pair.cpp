@@ -356,18 +356,23 @@ void put_back_direct(extraction_state& state, insertion& work, record_work& reco
   byte_vector rebuilt(original.bytes, original.bytes + direct_width_at);
   append_u16be(rebuilt, static_cast<std::uint32_t>(given.width));
   append_u16be(rebuilt, static_cast<std::uint32_t>(given.height));
+  const std::size_t count = given.pixels.size() / 3;
+  rebuilt.resize(direct_pixels_at + colour_word_size * count);
+  std::uint8_t* words = rebuilt.data() + direct_pixels_at;
+  // At the original size each pixel starts from the original word; the record holds them all.
+  if (same_size) {
+    std::memcpy(words, original.bytes + direct_pixels_at, colour_word_size * count);
+  }
   bool rounded = false;
-  for (std::size_t i = 0; i < given.pixels.size() / 3; ++i) {
+  for (std::size_t i = 0; i < count; ++i) {
     const std::uint8_t* colour = &given.pixels[3 * i];
-    std::uint32_t word = 0;
-    if (same_size) {
-      read_u16be(original, direct_pixels_at + colour_word_size * i, word);
-      if (std::memcmp(colour, &frame.shown->pixels[3 * i], 3) == 0) {
-        append_u16be(rebuilt, word);
-        continue;
-      }
+    if (same_size && std::memcmp(colour, &frame.shown->pixels[3 * i], 3) == 0) {
+      continue;
     }
-    append_u16be(rebuilt, (word & 0x8000) | colour_word_of(colour[0], colour[1], colour[2]));
+    const std::uint32_t word =
+        (words[2 * i] & 0x80) << 8 | colour_word_of(colour[0], colour[1], colour[2]);
+    words[2 * i] = static_cast<std::uint8_t>(word >> 8);
+    words[2 * i + 1] = static_cast<std::uint8_t>(word);
     rounded = rounded || loses_bits(colour[0], colour[1], colour[2]);
   }
   expect(work, *frame.shown, rounded_down(given.pixels), given.width, given.height, {});

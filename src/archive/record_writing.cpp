@@ -32,6 +32,7 @@ void append_u32be(byte_vector& out, std::uint32_t value) {
 }
 
 void append_runs(byte_vector& out, const std::uint8_t* pixels, std::size_t count) {
+  out.reserve(out.size() + count + count / longest_literal + 2);
   std::size_t at = 0;
   while (at < count) {
     const std::size_t run = equal_run(pixels, count, at, longest_repeat);
@@ -42,8 +43,9 @@ void append_runs(byte_vector& out, const std::uint8_t* pixels, std::size_t count
       continue;
     }
     // A literal stops where the next repeat run begins.
-    const std::size_t start = at;
-    while (at < count && at - start < longest_literal && equal_run(pixels, count, at, 2) < 2) {
+    const std::size_t start = at++;
+    while (at < count && at - start < longest_literal &&
+           (at + 1 == count || pixels[at + 1] != pixels[at])) {
       ++at;
     }
     out.push_back(static_cast<std::uint8_t>(literal_base - (at - start)));
