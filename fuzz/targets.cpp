@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "archive/archive.hpp"
+#include "archive/record_writing.hpp"
 #include "bitmap/bitmap_file.hpp"
 #include "bitmap/picture_reader.hpp"
 #include "bitmap/pictures.hpp"
@@ -307,69 +308,43 @@ int fuzz_paths(const std::uint8_t* data, std::size_t size) {
 
 namespace {
 
-// `file` as a PNG whose chunks all carry their right checksums and whose IDAT data, taken as
-// the rows themselves, is deflated into one IDAT chunk where the first stood. Anything that is
-// not a PNG comes back as it is; bytes after the last whole chunk head are dropped.
-byte_vector repaired_png(const byte_vector& file) {
-  static const std::uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  if (file.size() < 8 || std::memcmp(file.data(), signature, 8) != 0) {
-    return file;
-  }
-  byte_vector repaired(signature, signature + 8);
-  const auto put_u32be = [&repaired](std::uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) {
-      repaired.push_back(static_cast<std::uint8_t>(value >> shift));
-    }
+// A PNG of `input`: IHDR of its first 13 bytes, a PLTE of the next 3 x `colours` bytes unless
+// `colours` is 0, the rest deflated as one IDAT, and IEND, every checksum right.
+byte_vector framed_png(const byte_vector& input, std::size_t colours) {
+  byte_vector png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  const auto add = [&png](const char* type, const std::uint8_t* data, std::size_t size) {
+    append_u32be(png, static_cast<std::uint32_t>(size));
+    png.insert(png.end(), type, type + 4);
+    png.insert(png.end(), data, data + size);
+    append_u32be(png, crc32(0, &png[png.size() - size - 4], static_cast<uInt>(size + 4)));
   };
-  const auto add_chunk = [&](const std::uint8_t* type, const byte_vector& data) {
-    put_u32be(static_cast<std::uint32_t>(data.size()));
-    repaired.insert(repaired.end(), type, type + 4);
-    repaired.insert(repaired.end(), data.begin(), data.end());
-    put_u32be(static_cast<std::uint32_t>(crc32(0, &repaired[repaired.size() - data.size() - 4],
-                                               static_cast<uInt>(data.size() + 4))));
-  };
-  std::vector<std::pair<const std::uint8_t*, byte_vector>> chunks;
-  byte_vector rows;
-  bool image_data_placed = false;
-  for (std::size_t at = 8; at + 8 <= file.size();) {
-    const std::size_t length = std::min<std::size_t>(u32be(&file[at]), file.size() - at - 8);
-    const std::uint8_t* type = &file[at + 4];
-    const auto data = file.begin() + static_cast<std::ptrdiff_t>(at + 8);
-    if (std::memcmp(type, "IDAT", 4) == 0) {
-      rows.insert(rows.end(), data, data + static_cast<std::ptrdiff_t>(length));
-      if (!image_data_placed) {
-        chunks.push_back({type, {}}); // filled in once all the rows are known
-      }
-      image_data_placed = true;
-    } else {
-      chunks.push_back({type, byte_vector(data, data + static_cast<std::ptrdiff_t>(length))});
-    }
-    at += 12 + length;
+  const std::size_t head = std::min<std::size_t>(input.size(), 13);
+  const std::size_t plte = std::min(input.size() - head, 3 * colours);
+  const std::size_t rest = input.size() - head - plte;
+  add("IHDR", input.data(), head);
+  if (colours != 0) {
+    add("PLTE", input.data() + head, plte);
   }
-  for (auto& [type, data] : chunks) {
-    if (std::memcmp(type, "IDAT", 4) == 0) {
-      uLongf size = compressBound(static_cast<uLong>(rows.size()));
-      data.resize(size);
-      compress(data.data(), &size, rows.data(), static_cast<uLong>(rows.size()));
-      data.resize(size);
-    }
-    add_chunk(type, data);
-  }
-  return repaired;
+  uLongf size = compressBound(static_cast<uLong>(rest));
+  byte_vector rows(size);
+  compress(rows.data(), &size, input.data() + head + plte, static_cast<uLong>(rest));
+  add("IDAT", rows.data(), size);
+  add("IEND", nullptr, 0);
+  return png;
 }
 
 } // namespace
 
-// Decodes the input (after its first byte) as a picture file, with the limit of the tool's
-// buffers. A first byte other than 0 repairs a PNG's checksums and deflates its rows first, so
-// that mutations reach the row filters and pixel layouts. Whatever the bytes, a decoded picture
-// is as large as it says and within the limit, and a refusal says why.
+// Decodes the input after its first byte as a picture file, within the tool's buffers: as it
+// is for a first byte of 0, else framed as a PNG with a PLTE of (first byte - 1) colours, so
+// that mutations reach the row filters and pixel layouts. Whatever the bytes, a decoded
+// picture is as large as it says and within the limit, and a refusal says why.
 int fuzz_picture_reader(const std::uint8_t* data, std::size_t size) {
   if (size == 0) {
     return 0;
   }
   const byte_vector input(data + 1, data + size);
-  const byte_vector prepared = data[0] == 0 ? input : repaired_png(input);
+  const byte_vector prepared = data[0] == 0 ? input : framed_png(input, data[0] - 1u);
   const byte_vector file(prepared.begin(), prepared.end()); // an allocation of exactly its size
   picture_pixels picture;
   std::string why;

@@ -47,8 +47,8 @@ void write_pair_seed(const fs::path& folder, const std::string& name, std::uint8
   }
 }
 
-// Pictures from the tool's own writers, as they are (first byte 0) and to be repaired (1), and
-// small PNGs of other kinds for repair: each chunk with no checksum, the rows undeflated.
+// Pictures from the tool's own writers as they are (first byte 0), and small framed PNGs of
+// other kinds (first byte: PLTE colours + 1, then IHDR's 13 bytes, the PLTE, the rows).
 void write_picture_seeds(const fs::path& folder) {
   extraction_state state;
   allocate_working_buffers(state);
@@ -73,29 +73,15 @@ void write_picture_seeds(const fs::path& folder) {
   for (const auto& entry : fs::directory_iterator(made)) {
     std::ifstream stream(entry.path(), std::ios::binary);
     const byte_vector bytes((std::istreambuf_iterator<char>(stream)), {});
-    const std::string name = entry.path().filename().string();
-    write_seed(folder, "picture_reader", name, joined({0}, bytes));
-    write_seed(folder, "picture_reader", name + "-repaired", joined({1}, bytes));
+    write_seed(folder, "picture_reader", entry.path().filename().string(), joined({0}, bytes));
   }
   fs::remove_all(made);
-
-  const auto chunk = [](const char* type, const byte_vector& data) {
-    byte_vector bytes;
-    append_u32be(bytes, static_cast<std::uint32_t>(data.size()));
-    bytes.insert(bytes.end(), type, type + 4);
-    return joined(joined(bytes, data), {0, 0, 0, 0});
-  };
-  const byte_vector start = {1, 0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   // 3 x 3 of 2-bit indices, interlaced; 2 x 2 RGBA, opaque, rows filtered Sub and Paeth.
   write_seed(folder, "picture_reader", "adam7-2-bit",
-             joined(joined(joined(start, chunk("IHDR", {0, 0, 0, 3, 0, 0, 0, 3, 2, 3, 0, 0, 1})),
-                           chunk("PLTE", {9, 8, 7, 6, 5, 4, 3, 2, 1})),
-                    joined(chunk("IDAT", {0, 0x40, 0, 0x80, 1, 0x40, 4, 0x80, 0, 0x40, 2, 0x90}),
-                           chunk("IEND", {}))));
-  write_seed(folder, "picture_reader", "rgba",
-             joined(joined(start, chunk("IHDR", {0, 0, 0, 2, 0, 0, 0, 2, 8, 6, 0, 0, 0})),
-                    joined(chunk("IDAT", {1, 1, 2, 3, 255, 4, 5, 6, 0, 4, 1, 2, 3, 0, 1, 1, 1, 0}),
-                           chunk("IEND", {}))));
+             {4, 0, 0, 0, 3, 0, 0,    0, 3,    2, 3,    0, 0,    1, 9,    8, 7,   6,
+              5, 4, 3, 2, 1, 0, 0x40, 0, 0x80, 1, 0x40, 4, 0x80, 0, 0x40, 2, 0x90});
+  write_seed(folder, "picture_reader", "rgba", {1, 0, 0,   0, 2, 0, 0, 0, 2, 8, 6, 0, 0, 0, 1, 1,
+                                                2, 3, 255, 4, 5, 6, 0, 4, 1, 2, 3, 0, 1, 1, 1, 0});
 }
 
 void write_all(const fs::path& folder) {
