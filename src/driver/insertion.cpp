@@ -2,7 +2,6 @@
 // edited pictures. The input pair is only read; the new pair is written under temporary names
 // and takes its own names only once it is complete and extracts to the pictures expected.
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -168,7 +167,7 @@ void close_archive(extraction_state& state) {
   }
 }
 
-// Extracts the new pair, as written, in memory and checks every picture.
+// Reads the new pair back as written and extracts it in memory, checking every picture.
 bool verify_written_pair(extraction_state& state, const insertion& work, const pair_names& names,
                          const std::string& base, std::int64_t index_size) {
   close_archive(state);
@@ -179,8 +178,9 @@ bool verify_written_pair(extraction_state& state, const insertion& work, const p
     return false;
   }
   std::setvbuf(state.archive_stream, nullptr, _IONBF, 0);
-  std::memcpy(state.index_buffer.get(), work.new_index.data(), work.new_index.size());
-  const bool verified = verify_new_pair(state, work, base, index_size);
+  // The index as written, too.
+  const bool verified = read_index_file(state, names.new_index + partial_suffix) == index_size &&
+                        verify_new_pair(state, work, base, index_size);
   close_archive(state);
   return verified;
 }
