@@ -483,6 +483,14 @@ void put_back_screens(extraction_state& state, insertion& work, record_work& rec
   const std::vector<std::uint8_t> own = palette_colours(original.bytes);
   const std::vector<std::uint8_t> colours =
       record.damaged ? own : settle_palette(state, work, record, own);
+  // While the new pair's screen is the original's, a bank none of whose pictures changed shows
+  // what it showed: its streams need not be followed again.
+  if (work.screen_matches && !record.refused && colours == own &&
+      std::none_of(record.frames.begin(), record.frames.end(), is_changed)) {
+    std::memcpy(work.screen.get(), state.pixel_buffer.get(), screen_bytes);
+    expect_unchanged(work, shown);
+    return;
+  }
 
   std::vector<run_expansion> streams;
   std::vector<bool> repacked;
@@ -508,6 +516,7 @@ void put_back_screens(extraction_state& state, insertion& work, record_work& rec
     std::memcpy(work.screen.get(), wanted.data(), screen_bytes);
     repacked.back() = true;
   }
+  work.screen_matches = std::memcmp(work.screen.get(), state.pixel_buffer.get(), screen_bytes) == 0;
   const bool palette_changed = colours != own;
   if (record.damaged || record.refused ||
       (!palette_changed &&
@@ -574,6 +583,7 @@ void insert_pictures(extraction_state& state, insertion& work, const std::string
   // The screen starts blank, as in a run that extracts this index file alone.
   std::memset(state.pixel_buffer.get(), 0, pixel_buffer_size);
   std::memset(work.screen.get(), 0, pixel_buffer_size);
+  work.screen_matches = true;
   std::vector<shown_picture> shown;
   state.collected = &shown;
   std::int32_t frame_counter = 0;

@@ -33,7 +33,8 @@ struct insertion {
 
   // What each picture of the new pair must extract to, in the order of the walk.
   std::vector<std::uint64_t> expected;
-  byte_buffer screen; // the screen as the new pair will show it, while walking screen banks
+  byte_buffer screen;         // the screen as the new pair will show it, while walking screen banks
+  bool screen_matches = true; // it is the screen the original shows at the same point
 
   std::int32_t replaced = 0; // pictures that differ from the original
   std::int32_t rounded = 0;  // of those, pictures whose colours lost their low bits

@@ -515,8 +515,9 @@ bool read_picture_file(const std::string& path, std::size_t most_pixels, picture
   if (stream == nullptr) {
     return fail(why, "cannot be opened");
   }
-  // One read of the whole file into a block that is not cleared first: picture files are read
-  // by the thousand.
+  // One read of the whole file, unbuffered, into a block that is not cleared first: picture
+  // files are read by the thousand.
+  std::setvbuf(stream, nullptr, _IONBF, 0);
   std::int64_t size = -1;
   if (std::fseek(stream, 0, SEEK_END) == 0) {
     size = std::ftell(stream);
@@ -530,8 +531,8 @@ bool read_picture_file(const std::string& path, std::size_t most_pixels, picture
     return fail(why, "larger than 16 MiB");
   }
   const auto length = static_cast<std::size_t>(size);
-  const std::unique_ptr<std::uint8_t[]> bytes(new std::uint8_t[length + 1]);
-  const std::size_t got = std::fread(bytes.get(), 1, length + 1, stream);
+  const std::unique_ptr<std::uint8_t[]> bytes(new std::uint8_t[length]);
+  const std::size_t got = std::fread(bytes.get(), 1, length, stream);
   const bool read_error = std::ferror(stream) != 0 || got != length;
   std::fclose(stream);
   if (read_error) {
