@@ -243,7 +243,7 @@ std::vector<tool_case> tool_cases() {
       {"InsertingOverItsOwnInput", "-q --insert data/edits -o data data/PICS", 2, "", 0, "bin", "",
        "ofb2bmp: the new pair would replace its own input 'data/PICS.OFB'; choose another output "
        "folder\n"},
-      {"ListingScreensAndDirectColour", "-l data/S data/PICS", 0, kinds_list, 0},
+      {"ListingScreensAndDirectColour", "-l data/S data/PICS", 0, kinds_list, 0, "bin", "", "", ""},
       {"ListingAsBitmapsNamesEveryFrame", "--list -o nowhere data/CUT.BIN", 1, bitmap_list, 0,
        "nowhere"},
   };
