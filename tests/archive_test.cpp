@@ -69,6 +69,23 @@ TEST(ExpandRuns, PacketsOfEveryLengthClass) {
   }
 }
 
+// Packing: a repeat run from two equal bytes up to 129, literals of up to 128 between them.
+TEST(PackRuns, RunsAndLiteralsUpToTheirLongest) {
+  byte_vector pixels = {5, 5, 7, 8, 8, 8, 9};
+  pixels.resize(7 + 130, 4);
+  for (std::uint8_t i = 0; i < 130; ++i) {
+    pixels.push_back(i % 2 != 0 ? i : i + 100);
+  }
+  // The 130th 4 opens the longest literal; its last three bytes make one more.
+  byte_vector expected = {0x00, 5, 0xFF, 7, 0x01, 8, 0xFF, 9, 0x7F, 4, 0x80, 4};
+  expected.insert(expected.end(), pixels.end() - 130, pixels.end() - 3);
+  expected.push_back(0xFD);
+  expected.insert(expected.end(), pixels.end() - 3, pixels.end());
+  byte_vector packed;
+  append_runs(packed, pixels.data(), pixels.size());
+  EXPECT_EQ(packed, expected);
+}
+
 // Every packet length, after a prefix that shifts its alignment, with the destination ending
 // at, inside or after the packet: the bytes up to the end are the packet's, the rest untouched.
 TEST(ExpandRuns, EveryPacketLengthAtEveryClipKeepsTheBytesAround) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "archive/archive.hpp"
+#include "archive/insert_pair.hpp"
 #include "driver/driver.hpp"
 #include "sample_writer.hpp"
 #include "test_support.hpp"
@@ -76,6 +77,7 @@ std::vector<std::pair<std::string, archive_pair>> damaged_pairs() {
   std::vector<byte_vector> direct(381, make_direct_record(2, 1, {0x8001, 0x7FFF}));
   direct[4].resize(4);
   direct[5].resize(9);
+  direct[6] = make_direct_record(400, 400, colour_words(400 * 400, 0x8421)); // 480,000 bytes shown
   return {{"BFIL", lay_out_pair(banks)},
           {"GFIL", lay_out_pair(screens)},
           {"PICS", lay_out_pair(direct)},
@@ -87,6 +89,8 @@ TEST_F(Insertion, UnchangedPicturesGiveThePairBackByteForByte) {
     for (const auto& [name, pair] : damaged_pairs()) {
       write_pair(data, name, pair);
       extract(name, format);
+      EXPECT_EQ(fs::exists(pictures / "PICS06.BMP") || fs::exists(pictures / "PICS06.PNG"),
+                name == "PICS");
       EXPECT_EQ(insert(name), "0") << name;
       EXPECT_EQ(made(name + ".OFB"), pair.index) << name;
       EXPECT_EQ(made(name + ".BIN"), pair.archive) << name;
@@ -104,7 +108,7 @@ TEST_F(Insertion, DirectColourKeepsEveryUnchangedWordAndBit15) {
   byte_vector edited = colours_of(frame);
   edited[3 * 5] = 0xFF; // pixel 5 becomes red 0xFF: rounded down to 0xF8
   give("PICS05.BMP", bitmap_file(4, 3, edited));
-  EXPECT_EQ(insert("PICS"), "0");
+  ASSERT_EQ(insert("PICS"), "0");
   const byte_vector archive = made("PICS.BIN");
   ASSERT_EQ(archive.size(), pair.archive.size());
   const std::size_t record = u24be(&pair.index[5 * 8 + 1]) * sector_size + direct_pixels_at;
@@ -129,16 +133,19 @@ TEST_F(Insertion, AFrameThatGrowsMovesItsRecordAndTheOthersKeepTheirIndices) {
   fs::remove(pictures / "BFIL000.BMP"); // the frames of one bank share one palette
   byte_vector kept = read_whole_file(pictures / "BFIL002.BMP");
   fs::remove(pictures / "BFIL002.BMP");
-  EXPECT_EQ(insert("BFIL", false), (data / "BFIL.OFB").string() + "\n" + walk_text(16) +
-                                       "1 pictures replaced (1 with colours rounded down)\n0");
-  // The bank no longer fits its sectors: it follows the archive's last sector.
+  give("BFIL003.BMP", bitmap_file(50, 50, byte_vector(2500, 1), colours_of(sample_palette(1))));
+  ASSERT_EQ(insert("BFIL", false), (data / "BFIL.OFB").string() + "\n" + walk_text(16) +
+                                       "2 pictures replaced (1 with colours rounded down)\n0");
+  // Neither bank fits its sectors any more: they follow the archive's last sector.
   const byte_vector index = made("BFIL.OFB");
   const std::uint64_t end = (pair.archive.size() + sector_size - 1) / sector_size;
+  const std::uint64_t next = end + (u32be(&index[4]) + sector_size - 1) / sector_size;
   EXPECT_EQ(index[0], 0xA5);
   EXPECT_EQ(u24be(&index[1]), end);
-  EXPECT_TRUE(std::equal(index.begin() + 8, index.end(), pair.index.begin() + 8));
+  EXPECT_EQ(u24be(&index[9]), next);
+  EXPECT_TRUE(std::equal(index.begin() + 16, index.end(), pair.index.begin() + 16));
   const byte_vector archive = made("BFIL.BIN");
-  EXPECT_EQ(archive.size(), end * sector_size + u32be(&index[4]));
+  EXPECT_EQ(archive.size(), next * sector_size + u32be(&index[12]));
   EXPECT_TRUE(std::equal(pair.archive.begin(), pair.archive.end(), archive.begin()));
 
   data = out;
@@ -161,7 +168,7 @@ TEST_F(Insertion, AShortScreenAfterAChangedOneStillShowsWhatItDid) {
   byte_vector edited = read_whole_file(pictures / "GFIL000.BMP");
   edited[edited.size() - 352 * 100] ^= 1;
   give("GFIL000.BMP", edited);
-  EXPECT_EQ(insert("GFIL"), "0");
+  ASSERT_EQ(insert("GFIL"), "0");
   data = out;
   extract("GFIL");
   EXPECT_EQ(read_whole_file(pictures / "GFIL000.BMP"), edited);
@@ -169,6 +176,30 @@ TEST_F(Insertion, AShortScreenAfterAChangedOneStillShowsWhatItDid) {
   // The short stream was packed anew in full; the records after it are as they were.
   EXPECT_GT(u32be(&made("GFIL.OFB")[4]), u32be(&pair.index[4]));
   EXPECT_TRUE(std::equal(pair.index.begin() + 8, pair.index.end(), made("GFIL.OFB").begin() + 8));
+}
+
+// The check after building: the new pair must give back every picture expected, and no fewer.
+TEST_F(Insertion, TheCheckNamesAPictureThatDiffersAndMissingOnes) {
+  const archive_pair pair = damaged_pairs()[1].second;
+  write_pair(data, "GFIL", pair);
+  test_state run(out);
+  run.state.quiet = true;
+  std::copy(pair.index.begin(), pair.index.end(), run.state.index_buffer.get());
+  run.state.archive_stream = std::fopen((data / "GFIL.BIN").string().c_str(), "rb");
+  insertion work;
+  work.new_index = pair.index;
+  work.screen = byte_buffer(static_cast<std::uint8_t*>(std::calloc(pixel_buffer_size, 1)));
+  insert_pictures(run.state, work, "GFIL", 1176);
+  EXPECT_TRUE(verify_new_pair(run.state, work, "GFIL", 1176));
+  work.expected[1] ^= 1;
+  EXPECT_FALSE(verify_new_pair(run.state, work, "GFIL", 1176));
+  work.expected[1] ^= 1;
+  work.expected.push_back(0);
+  EXPECT_FALSE(verify_new_pair(run.state, work, "GFIL", 1176));
+  EXPECT_EQ(run.console_text(),
+            "insert error![GFIL001.BMP: the new pair does not give this picture back (a fault of "
+            "ofb2bmp)]\ninsert error![: the new pair gives fewer pictures back (a fault of "
+            "ofb2bmp)]\n");
 }
 
 struct refusal_case {
