@@ -63,8 +63,10 @@ std::vector<std::pair<std::string, archive_pair>> damaged_pairs() {
   banks[4] = make_frame_bank(palette, {{0, 7, {}}, colour_bar_frame(5, 3, 2)});
   // Short streams show what the screen before them left.
   std::vector<byte_vector> screens(147, make_screen_bank(palette, {}));
-  screens[0] = make_screen_bank(
-      palette, {make_run_stream(sample_screen(1)), make_run_stream(byte_vector(352 * 3, 9))});
+  const byte_vector first = sample_screen(1); // its last row shows the blank screen
+  screens[0] =
+      make_screen_bank(palette, {make_run_stream(byte_vector(first.begin(), first.end() - 352)),
+                                 make_run_stream(byte_vector(352 * 3, 9))});
   screens[1] = make_screen_bank(palette, {make_run_stream(byte_vector(700, 4))});
   screens[2] = make_screen_bank(
       palette, {make_run_stream(byte_vector(352, 5)), make_run_stream(sample_screen(2))});
