@@ -121,6 +121,11 @@ TEST_F(Insertion, DirectColourKeepsEveryUnchangedWordAndBit15) {
   }
   EXPECT_EQ(archive[record + 2 * 5 + 1] & 0x1F, 0x1F);
   EXPECT_EQ(archive[record + 2 * 5] & 0x80, (frame[5] >> 8) & 0x80);
+  // A record that fills its sector exactly stays where it was.
+  give("PICS07.BMP", bitmap_file(1021, 1, byte_vector(3 * 1021, 8)));
+  ASSERT_EQ(insert("PICS"), "0");
+  EXPECT_EQ(u24be(&made("PICS.OFB")[7 * 8 + 1]), u24be(&pair.index[7 * 8 + 1]));
+  EXPECT_EQ(u32be(&made("PICS.OFB")[7 * 8 + 4]), 2048u);
 }
 
 TEST_F(Insertion, AFrameThatGrowsMovesItsRecordAndTheOthersKeepTheirIndices) {
@@ -131,7 +136,8 @@ TEST_F(Insertion, AFrameThatGrowsMovesItsRecordAndTheOthersKeepTheirIndices) {
   byte_vector colours = colours_of(sample_palette(0));
   colours.resize(16 * 3); // a short colour table takes the record's other colours
   colours[0] = 0x0B;      // low bits lost
-  give("BFIL001.BMP", bitmap_file(45, 47, byte_vector(45 * 47, 2), colours));
+  // Over 64 KiB: every byte of the new length counts.
+  give("BFIL001.BMP", bitmap_file(300, 230, byte_vector(300 * 230, 2), colours));
   fs::remove(pictures / "BFIL000.BMP"); // the frames of one bank share one palette
   byte_vector kept = read_whole_file(pictures / "BFIL002.BMP");
   fs::remove(pictures / "BFIL002.BMP");
@@ -157,7 +163,7 @@ TEST_F(Insertion, AFrameThatGrowsMovesItsRecordAndTheOthersKeepTheirIndices) {
   byte_vector palette = colours_of(sample_palette(0));
   palette[0] = 0x08;
   EXPECT_EQ(read_whole_file(pictures / "BFIL001.BMP"),
-            bitmap_file(45, 47, byte_vector(45 * 47, 2), palette));
+            bitmap_file(300, 230, byte_vector(300 * 230, 2), palette));
   kept[54 + 2] = 0x08; // colour 0's red in the colour table
   EXPECT_EQ(read_whole_file(pictures / "BFIL002.BMP"), kept);
 }

@@ -215,7 +215,7 @@ TEST(PictureReader, ReadsOtherBitmapHeadersAndRefusesDamagedFilesSayingWhy) {
       {good, 37, 4, {{type("ABCD"), "chunk ABCD is not supported"},
                      {type("abCD"), "no PLTE before IDAT"}, {type("IHDR"), "IHDR appears twice"},
                      {type("IEND"), "no IDAT chunk"}, {type("tRNS"), alpha},
-                     {type("PL1E"), "bad chunk type"}}},
+                     {type("PL1E"), "bad chunk type"}, {type("P1TE"), "bad chunk type"}}},
       {good, 59, 2, {{0x789D, "bad compressed image data"}}},
       {good, good.size() - 16, 4, {{0, "bad checksum in chunk IDAT"}}},
       // clang-format on
