@@ -27,18 +27,24 @@ inline byte_view rest_from(const byte_view& view, std::size_t offset) {
                             : byte_view{view.bytes + view.size, 0};
 }
 
-// The unsigned big-endian field of `width` bytes at `offset`; false when it is not all there.
-inline bool read_be(const byte_view& view, std::size_t offset, std::size_t width,
-                    std::uint32_t& value) {
+// The unsigned field of `width` bytes at `offset`, most significant byte first (big-endian) or
+// last; false when it is not all there.
+inline bool read_field(const byte_view& view, std::size_t offset, std::size_t width,
+                       bool big_endian, std::uint32_t& value) {
   const std::uint8_t* at = bytes_at(view, offset, width);
   if (at == nullptr) {
     return false;
   }
   value = 0;
   for (std::size_t i = 0; i < width; ++i) {
-    value = value << 8 | at[i];
+    value = value << 8 | at[big_endian ? i : width - 1 - i];
   }
   return true;
+}
+
+inline bool read_be(const byte_view& view, std::size_t offset, std::size_t width,
+                    std::uint32_t& value) {
+  return read_field(view, offset, width, true, value);
 }
 
 inline bool read_u16be(const byte_view& view, std::size_t offset, std::uint32_t& value) {
@@ -51,18 +57,9 @@ inline bool read_u32be(const byte_view& view, std::size_t offset, std::uint32_t&
   return read_be(view, offset, 4, value);
 }
 
-// The unsigned little-endian field of `width` bytes at `offset`; false when it is not all there.
 inline bool read_le(const byte_view& view, std::size_t offset, std::size_t width,
                     std::uint32_t& value) {
-  const std::uint8_t* at = bytes_at(view, offset, width);
-  if (at == nullptr) {
-    return false;
-  }
-  value = 0;
-  for (std::size_t i = width; i-- > 0;) {
-    value = value << 8 | at[i];
-  }
-  return true;
+  return read_field(view, offset, width, false, value);
 }
 
 inline bool read_u16le(const byte_view& view, std::size_t offset, std::uint32_t& value) {

@@ -81,6 +81,16 @@ std::string identity_of(const std::string& path) {
   }
 }
 
+void open_archive(extraction_state& state, const std::string& archive_path) {
+  state.archive_stream = std::fopen(archive_path.c_str(), "rb");
+  if (state.archive_stream == nullptr) {
+    throw fatal_error{text::file_open_error, archive_path};
+  }
+  // Records are read whole after a seek: a stream buffer would only add a read call and a copy.
+  std::setvbuf(state.archive_stream, nullptr, _IONBF, 0);
+  state.archive_path = archive_path;
+}
+
 std::int64_t read_index_file(extraction_state& state, const std::string& index_path) {
   std::FILE* index = std::fopen(index_path.c_str(), "rb");
   if (index == nullptr) {
@@ -121,13 +131,7 @@ void process_index_file(extraction_state& state, const std::string& index_path,
 
   // The archive is needed even when the index is of no known size.
   const std::string archive_path = paired_file_name(archive_name(index_path, syntax));
-  state.archive_stream = std::fopen(archive_path.c_str(), "rb");
-  if (state.archive_stream == nullptr) {
-    throw fatal_error{text::file_open_error, archive_path};
-  }
-  // Records are read whole after a seek: a stream buffer would only add a read call and a copy.
-  std::setvbuf(state.archive_stream, nullptr, _IONBF, 0);
-  state.archive_path = archive_path;
+  open_archive(state, archive_path);
   extract_pair(state, base_name(file_name, syntax), index_size);
   std::fclose(state.archive_stream);
   state.archive_stream = nullptr;

@@ -23,6 +23,10 @@ void process_index_file(extraction_state& state, const std::string& index_path,
 // Names the same file the same way however it was spelled.
 std::string identity_of(const std::string& path);
 
+// Opens the archive for its records to be read; one that cannot be opened ends the run with
+// "file open error!".
+void open_archive(extraction_state& state, const std::string& archive_path);
+
 // Opens and reads one index file (see read_index_stream); a file that cannot be opened or read
 // ends the run with "file open error!".
 std::int64_t read_index_file(extraction_state& state, const std::string& index_path);

@@ -151,15 +151,6 @@ bool write_new_index(extraction_state& state, const insertion& work, const pair_
   return finish_file(state, made, names.new_index) && rewritten;
 }
 
-void open_archive(extraction_state& state, const std::string& path) {
-  state.archive_stream = std::fopen(path.c_str(), "rb");
-  if (state.archive_stream == nullptr) {
-    throw fatal_error{text::file_open_error, path};
-  }
-  std::setvbuf(state.archive_stream, nullptr, _IONBF, 0);
-  state.archive_path = path;
-}
-
 void close_archive(extraction_state& state) {
   if (state.archive_stream != nullptr) {
     std::fclose(state.archive_stream);
