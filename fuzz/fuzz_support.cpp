@@ -57,23 +57,6 @@ void fuzz_state::start_input(std::uint8_t format_choice) {
   state.format = format_choice % 2 == 0 ? output_format::bmp : output_format::png;
 }
 
-void fuzz_state::hold_record(const std::uint8_t* bytes, std::size_t size) {
-  // From malloc, as the state frees it.
-  state.record_buffer.reset(static_cast<std::uint8_t*>(std::malloc(size == 0 ? 1 : size)));
-  if (size != 0) {
-    std::memcpy(state.record_buffer.get(), bytes, size);
-  }
-  state.record_size = size;
-  record_held = true;
-}
-
-void fuzz_state::restore_record_buffer() {
-  if (record_held) {
-    state.record_buffer.reset(static_cast<std::uint8_t*>(std::calloc(record_buffer_size, 1)));
-    record_held = false;
-  }
-}
-
 std::string fuzz_state::console_text() {
   std::fflush(state.console);
   return std::string(console_bytes, console_size);

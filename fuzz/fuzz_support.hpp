@@ -24,12 +24,6 @@ struct fuzz_state {
   // Forgets the console text and the damage of the previous input; `format_choice` (one input
   // byte) picks the output format.
   void start_input(std::uint8_t format_choice);
-  // Replaces record_buffer with an allocation of exactly `size` bytes holding `bytes`, so that
-  // AddressSanitizer reports any read past the bytes actually read for the record.
-  void hold_record(const std::uint8_t* bytes, std::size_t size);
-  // Gives record_buffer its full size again, for the index walk.
-  void restore_record_buffer();
-  bool record_held = false;
   std::string console_text();
   // Checks that every picture in the scratch folder is well formed, removes them and returns
   // their names.

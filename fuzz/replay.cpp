@@ -12,10 +12,9 @@
 
 int main(int argc, char** argv) {
   const std::map<std::string, fuzz_target> targets = {
-      {"direct_frame", fuzz_direct_frame},     {"frame_bank", fuzz_frame_bank},
-      {"screen_bank", fuzz_screen_bank},       {"extract_pair", fuzz_extract_pair},
-      {"expand_runs", fuzz_expand_runs},       {"paths", fuzz_paths},
-      {"picture_reader", fuzz_picture_reader}, {"insert_pair", fuzz_insert_pair}};
+      {"extract_pair", fuzz_extract_pair},     {"expand_runs", fuzz_expand_runs},
+      {"paths", fuzz_paths},                   {"picture_reader", fuzz_picture_reader},
+      {"insert_pair", fuzz_insert_pair}};
   std::size_t inputs = 0;
   for (int i = 1; i < argc; ++i) {
     for (const auto& [name, target] : targets) {

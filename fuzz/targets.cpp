@@ -24,59 +24,7 @@ fuzz_state& shared_state() {
   return fuzz;
 }
 
-// Runs one decoder; a failure that would end the run cannot come from damaged input.
-template <typename Decode> void decode(Decode decoder) {
-  try {
-    decoder();
-  } catch (const fatal_error& failure) {
-    require(false, text_of(failure.message, failure.name));
-  }
-}
-
-struct record_outcome {
-  std::set<std::string> written;
-  damage_report damage;
-};
-
-record_outcome finish_record(fuzz_state& fuzz) {
-  const std::string console = fuzz.console_text();
-  record_outcome outcome{fuzz.take_pictures(),
-                         read_damage(console, fuzz.state.output_folder, fuzz.state.archive_path)};
-  require(outcome.damage.other_lines == 0, "a line that is neither a broken frame nor record");
-  return outcome;
-}
-
-// A record whose head or tables cannot be read: its own message, and no picture.
-void require_broken_record(fuzz_state& fuzz, const record_outcome& outcome) {
-  require(outcome.damage.broken_records.size() == 1 && outcome.damage.messages == 1 &&
-              outcome.written.empty() && fuzz.state.incomplete,
-          "a broken record must give exactly its own message and no picture");
-}
-
-// Every frame counted is a picture or named by one message. As a PNG, a frame without pixels
-// (counted in `empty`) is neither, unless it is broken.
-void require_every_frame(fuzz_state& fuzz, const record_outcome& outcome, const char* base,
-                         bool direct, std::int32_t counted, const std::set<std::int32_t>& empty) {
-  const bool png = fuzz.state.format == output_format::png;
-  std::vector<std::string> expected;
-  for (std::int32_t k = 0; k < counted; ++k) {
-    const std::string name = std::string(base) + (direct ? direct_suffix(k) : indexed_suffix(k)) +
-                             (png ? ".PNG" : ".BMP");
-    if (!png || empty.count(k) == 0 || outcome.damage.broken_frames.count(name) != 0) {
-      expected.push_back(name);
-    }
-  }
-  const std::string wrong =
-      account_for_damage({expected}, outcome.written, outcome.damage, fuzz.state.incomplete);
-  require(wrong.empty(), wrong);
-}
-
-struct record_input {
-  const std::uint8_t* bytes;
-  std::size_t size;
-};
-
-// What the record declares, read here apart from the decoders: the frames it counts, whether
+// What a record declares, read here apart from the decoders: the frames it counts, whether
 // its head and tables can be read, and which frames have no pixels.
 struct declared_frames {
   std::int32_t count = 0;
@@ -84,26 +32,31 @@ struct declared_frames {
   std::set<std::int32_t> empty;
 };
 
-declared_frames declared_by(picture_kind kind, const record_input& record, std::uint32_t length) {
+declared_frames declared_by(std::int64_t index_size, const byte_vector& record,
+                            std::uint32_t length) {
   declared_frames declared;
   const auto empty_at = [&](std::size_t at) {
-    return u16be(record.bytes + at) == 0 || u16be(record.bytes + at + 2) == 0;
+    return u16be(&record[at]) == 0 || u16be(&record[at + 2]) == 0;
   };
-  if (kind == picture_kind::direct) {
-    declared = {1, record.size >= direct_pixels_at, {}};
+  if (index_size == direct_index_size) {
+    declared = {1, record.size() >= direct_pixels_at, {}};
     if (declared.readable && empty_at(direct_width_at)) {
       declared.empty.insert(0);
     }
     return declared;
   }
-  if (record.size < palette_head_size || length > INT32_MAX) {
+  const bool screens = index_size == screen_bank_index_size;
+  if (screens && length <= longest_skipped_screen_bank) {
+    return {0, true, {}}; // skipped without a word
+  }
+  if (record.size() < palette_head_size || length > INT32_MAX) {
     return declared;
   }
-  const std::uint32_t count = u16be(record.bytes + frame_count_at);
-  const std::size_t tables = kind == picture_kind::frame ? 2 : 1;
+  const std::uint32_t count = u16be(&record[frame_count_at]);
+  const std::size_t tables = screens ? 1 : 2;
   const std::size_t sizes = palette_head_size + table_entry_size * count;
   declared.count = static_cast<std::int32_t>(count);
-  declared.readable = palette_head_size + tables * table_entry_size * count <= record.size;
+  declared.readable = palette_head_size + tables * table_entry_size * count <= record.size();
   for (std::uint32_t k = 0; declared.readable && tables == 2 && k < count; ++k) {
     if (empty_at(sizes + table_entry_size * k)) {
       declared.empty.insert(static_cast<std::int32_t>(k));
@@ -112,58 +65,43 @@ declared_frames declared_by(picture_kind kind, const record_input& record, std::
   return declared;
 }
 
-// One record of `kind`: the first input byte picks the format; for screen banks the next 4 are
-// the length field of the record's index entry; the rest is the record.
-int fuzz_record(const std::uint8_t* data, std::size_t size, picture_kind kind) {
-  fuzz_state& fuzz = shared_state();
-  const std::size_t head = kind == picture_kind::screen ? 5 : 1;
-  if (size < head || size - head > record_buffer_size) {
-    return -1; // a record is never read beyond record_buffer
-  }
-  fuzz.start_input(data[0]);
-  const record_input record{data + head, size - head};
-  fuzz.hold_record(record.bytes, record.size);
-  const std::uint32_t length = kind == picture_kind::screen ? u32be(data + 1) : 0;
+// Every entry's record read as the walk reads it (from its sector, at most record_buffer),
+// each frame it declares numbered on from the entry before. A record whose head or tables
+// cannot be read is named by itself; every other frame counted is a picture or named by one
+// message, except a frame without pixels as a PNG, which is neither unless it is broken.
+void require_every_frame(fuzz_state& fuzz, std::int64_t index_size, const byte_view& index,
+                         const byte_view& archive, const damage_report& damage,
+                         const std::set<std::string>& written) {
+  const bool png = fuzz.state.format == output_format::png;
+  const bool direct = index_size == direct_index_size;
+  std::vector<std::vector<std::string>> expected;
   std::int32_t counter = 0;
-  decode([&] {
-    if (kind == picture_kind::direct) {
-      extract_direct_frame(fuzz.state, "P", counter, 0);
-    } else if (kind == picture_kind::frame) {
-      extract_frame_bank(fuzz.state, "P", counter, 0);
-    } else {
-      extract_screen_bank(fuzz.state, "P", length, counter, 0);
+  for (std::int32_t entry = 0; entry < index_size / 8; ++entry) {
+    std::uint32_t sector = 0;
+    std::uint32_t length = 0;
+    read_index_entry(index, entry, sector, length);
+    const std::uint64_t start = std::min<std::uint64_t>(sector * sector_size, archive.size);
+    const std::size_t size = std::min<std::uint64_t>(
+        {archive.size - start, length, record_buffer_size});
+    const byte_vector record(archive.bytes + start, archive.bytes + start + size);
+    const declared_frames declared =
+        declared_by(index_size, record, index_size == screen_bank_index_size ? length : 0);
+    require(damage.broken_records.count(entry) == (declared.readable ? 0u : 1u),
+            "a record is named broken exactly when its head or tables cannot be read");
+    expected.emplace_back();
+    for (std::int32_t k = 0; k < declared.count; ++k, ++counter) {
+      const std::string name = "P" + (direct ? direct_suffix(counter) : indexed_suffix(counter)) +
+                               (png ? ".PNG" : ".BMP");
+      if (!png || declared.empty.count(k) == 0 || damage.broken_frames.count(name) != 0) {
+        expected.back().push_back(name);
+      }
     }
-  });
-  const record_outcome outcome = finish_record(fuzz);
-  if (kind == picture_kind::screen && length <= longest_skipped_screen_bank) {
-    require(counter == 0 && outcome.written.empty() && outcome.damage.messages == 0 &&
-                !fuzz.state.incomplete,
-            "a short screen bank is skipped without a word");
-    return 0;
   }
-  const declared_frames declared = declared_by(kind, record, length);
-  require(counter == declared.count, "the declared frames are counted");
-  if (!declared.readable) {
-    require_broken_record(fuzz, outcome);
-  } else {
-    require_every_frame(fuzz, outcome, "P", kind == picture_kind::direct, counter, declared.empty);
-  }
-  return 0;
+  const std::string wrong = account_for_damage(expected, written, damage, fuzz.state.incomplete);
+  require(wrong.empty(), wrong);
 }
 
 } // namespace
-
-int fuzz_direct_frame(const std::uint8_t* data, std::size_t size) {
-  return fuzz_record(data, size, picture_kind::direct);
-}
-
-int fuzz_frame_bank(const std::uint8_t* data, std::size_t size) {
-  return fuzz_record(data, size, picture_kind::frame);
-}
-
-int fuzz_screen_bank(const std::uint8_t* data, std::size_t size) {
-  return fuzz_record(data, size, picture_kind::screen);
-}
 
 // A whole index walk. The first byte picks the index size (frame banks, screen banks, direct
 // colour, or an unknown size) and the format; the next bytes are the index (zero entries where
@@ -178,36 +116,37 @@ int fuzz_extract_pair(const std::uint8_t* data, std::size_t size) {
   const std::int64_t index_size = index_sizes[data[0] % 4];
   const std::size_t index_bytes = std::min<std::size_t>(size - 1, index_size);
   fuzz.start_input(data[0] / 4);
-  fuzz.restore_record_buffer();
   fuzz.state.quiet = false;
   std::memset(fuzz.state.index_buffer.get(), 0, index_size);
   std::memcpy(fuzz.state.index_buffer.get(), data + 1, index_bytes);
-  const std::size_t archive_size = size - 1 - index_bytes;
+  const byte_view archive{data + 1 + index_bytes, size - 1 - index_bytes};
   fuzz.state.archive_stream =
-      archive_size == 0
-          ? std::fopen("/dev/null", "rb")
-          : fmemopen(const_cast<std::uint8_t*>(data + 1 + index_bytes), archive_size, "rb");
+      archive.size == 0 ? std::fopen("/dev/null", "rb")
+                        : fmemopen(const_cast<std::uint8_t*>(archive.bytes), archive.size, "rb");
   require(fuzz.state.archive_stream != nullptr, "no archive stream");
   fuzz.state.archive_path = "A.BIN";
-  decode([&] { extract_pair(fuzz.state, "P", index_size); });
+  try {
+    extract_pair(fuzz.state, "P", index_size);
+  } catch (const fatal_error& failure) { // a failure that ends the run is never the input's
+    require(false, text_of(failure.message, failure.name));
+  }
   std::fclose(fuzz.state.archive_stream);
   fuzz.state.archive_stream = nullptr;
   fuzz.state.quiet = true;
 
   const std::string console = fuzz.console_text();
-  fuzz.take_pictures();
+  const std::set<std::string> written = fuzz.take_pictures();
   const damage_report damage = read_damage(console, fuzz.state.output_folder, "A.BIN");
-  require(damage.other_lines == 0, "a line that is neither progress nor a message");
-  require(fuzz.state.incomplete == (damage.messages != 0),
-          "incomplete does not match the messages");
   if (index_size == index_entry_size) {
     require(console.empty(), "an index of unknown size yields nothing");
-  } else {
-    require(console.size() >= 12 && console.compare(console.size() - 12, 12, "\ncompleted.\n") == 0,
-            "the walk ends with its completion line");
-    require(std::count(console.begin(), console.end(), '\r') == index_size / 8,
-            "one countdown step per entry");
+    return 0;
   }
+  require(console.size() >= 12 && console.compare(console.size() - 12, 12, "\ncompleted.\n") == 0,
+          "the walk ends with its completion line");
+  require(std::count(console.begin(), console.end(), '\r') == index_size / 8,
+          "one countdown step per entry");
+  require_every_frame(fuzz, index_size, {fuzz.state.index_buffer.get(), std::size_t(index_size)},
+                      archive, damage, written);
   return 0;
 }
 

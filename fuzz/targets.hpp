@@ -7,9 +7,6 @@
 
 using fuzz_target = int (*)(const std::uint8_t* data, std::size_t size);
 
-int fuzz_direct_frame(const std::uint8_t* data, std::size_t size);
-int fuzz_frame_bank(const std::uint8_t* data, std::size_t size);
-int fuzz_screen_bank(const std::uint8_t* data, std::size_t size);
 int fuzz_extract_pair(const std::uint8_t* data, std::size_t size);
 int fuzz_expand_runs(const std::uint8_t* data, std::size_t size);
 int fuzz_paths(const std::uint8_t* data, std::size_t size);
