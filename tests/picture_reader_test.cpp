@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "archive/record_writing.hpp"
+#include "bitmap/bitmap_file.hpp"
 #include "bitmap/bitmap_writers.hpp"
 #include "bitmap/picture_reader.hpp"
 #include "bitmap/png_file.hpp"
@@ -103,9 +104,11 @@ std::string read_back(const fs::path& path) {
   return decode({}, 0x80000, path);
 }
 
-// Our writers' files read back as the indices, palette and colours that went in: at widths
-// whose rows need padding, as 0 x N and 0 x 0 bitmaps, and tall enough for the RGB writer to
-// switch to Huffman codes alone.
+// Our writers' files: each bitmap byte for byte as laid out by hand (rows bottom up, padded
+// with zeros), each PNG read back as the indices, palette and colours that went in. Noise, at
+// widths whose rows need padding, as 0 x N and 0 x 0 pictures, larger than the output buffer or
+// than one gathered write takes, in several IDAT chunks, and tall enough for the RGB writer to
+// switch to Huffman codes alone; each file written over a larger one of the same name.
 TEST(PictureReader, ReadsBackWhatOurWritersWrite) {
   scratch_folder folder;
   test_state test(folder.path);
@@ -121,26 +124,49 @@ TEST(PictureReader, ReadsBackWhatOurWritersWrite) {
     }
     return rgb;
   };
-  for (const auto& [width, height] : {std::pair{5, 3}, {7, 20}, {0, 4}, {0, 0}}) {
+  const byte_vector palette = colours(test.state.palette.data(), 256);
+  std::uint32_t seed = 1;
+  for (const auto& [width, height] : {std::pair{1024, 512},
+                                      {400, 400},
+                                      {1, 524'288},
+                                      {4097, 127},
+                                      {5, 3},
+                                      {7, 20},
+                                      {0, 4},
+                                      {0, 0}}) {
     test.state.image_width = width;
     test.state.image_height = height;
-    byte_vector indices(width * height), words(2 * indices.size());
-    for (std::size_t i = 0; i < indices.size(); ++i) {
-      indices[i] = static_cast<std::uint8_t>(i * 11 + 3);
-      words[2 * i] = static_cast<std::uint8_t>(i * 29 + 1), words[2 * i + 1] = indices[i];
+    byte_vector indices(std::size_t(width) * height), words(2 * indices.size());
+    for (std::uint8_t& byte : words) {
+      seed = seed * 1103515245u + 12345u;
+      byte = static_cast<std::uint8_t>(seed >> 16);
     }
+    std::copy(words.begin(), words.begin() + indices.size(), indices.begin());
+    const bool direct = direct_frame_fits(width, height);
     write_indexed_bitmap(test.state, "I", 0, indices.data());
-    write_direct_bitmap(test.state, "D", 0, words.data());
     write_indexed_png(test.state, "I", 0, indices.data());
-    write_direct_png(test.state, "D", 0, words.data());
+    if (direct) {
+      write_direct_bitmap(test.state, "D", 0, words.data());
+      write_direct_png(test.state, "D", 0, words.data());
+    }
     const std::string size = std::to_string(width) + " " + std::to_string(height);
-    for (const std::string kind : {"BMP", "PNG"}) { // an empty PNG is no PNG: none is written
-      if (width != 0 || kind == "BMP") {
-        EXPECT_EQ(read_back(folder.path / ("I000." + kind)),
-                  size + " P " + hex(indices) + " " + hex(colours(test.state.palette.data(), 256)));
-        EXPECT_EQ(read_back(folder.path / ("D00." + kind)),
-                  size + " RGB " + hex(colours(words.data(), indices.size())) + " -");
-      }
+    const byte_vector rgb = colours(words.data(), indices.size());
+    EXPECT_EQ(read_whole_file(folder.path / "I000.BMP"),
+              bitmap_file(width, height, indices, palette))
+        << size;
+    EXPECT_TRUE(!direct ||
+                read_whole_file(folder.path / "D00.BMP") == bitmap_file(width, height, rgb))
+        << size;
+    if (width != 0) { // an empty PNG is no PNG: none is written
+      EXPECT_EQ(read_back(folder.path / "I000.PNG"),
+                size + " P " + hex(indices) + " " + hex(palette));
+      EXPECT_TRUE(!direct || read_back(folder.path / "D00.PNG") == size + " RGB " + hex(rgb) + " -")
+          << size;
+    }
+    if (width == 1024 || width == 400) {
+      const byte_vector png =
+          read_whole_file(folder.path / (width == 400 ? "D00.PNG" : "I000.PNG"));
+      EXPECT_GE(count_of(std::string(png.begin(), png.end()), "IDAT"), 2u) << size;
     }
   }
 }
