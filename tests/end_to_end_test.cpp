@@ -386,22 +386,12 @@ std::pair<std::string, byte_vector> read_with_image_reader(const fs::path& pictu
   return {text.substr(0, line_end), rgb};
 }
 
-byte_vector expected_rgb(const colour_words& words) {
-  byte_vector rgb;
-  for (const std::uint16_t word : words) {
-    rgb.push_back(static_cast<std::uint8_t>((word & 0x1F) << 3));
-    rgb.push_back(static_cast<std::uint8_t>(((word >> 5) & 0x1F) << 3));
-    rgb.push_back(static_cast<std::uint8_t>(((word >> 10) & 0x1F) << 3));
-  }
-  return rgb;
-}
-
 byte_vector through_palette(const byte_vector& indices, const colour_words& palette) {
   colour_words words;
   for (const std::uint8_t index : indices) {
     words.push_back(palette[index]);
   }
-  return expected_rgb(words);
+  return rgb_of(words);
 }
 
 // Every picture of all three kinds, as a bitmap and as a PNG, read by an image library: each
@@ -429,7 +419,7 @@ TEST(ImageReader, SeesThePixelsAndPalettesTheSampleWriterDrew) {
   for (const char* extension : {".BMP", ".PNG"}) {
     auto [size, rgb] = read_with_image_reader(tree / "out" / ("PICS1A" + std::string(extension)));
     EXPECT_EQ(size, "8 6");
-    EXPECT_EQ(rgb, expected_rgb(gradient_frame(26, 8, 6)));
+    EXPECT_EQ(rgb, rgb_of(gradient_frame(26, 8, 6)));
     // Bank 5 holds screen 500 with palette 5; frame bank 1 holds frames 100 and 101.
     std::tie(size, rgb) =
         read_with_image_reader(tree / "out" / ("GFIL005" + std::string(extension)));

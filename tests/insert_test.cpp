@@ -10,16 +10,6 @@
 
 namespace {
 
-byte_vector colours_of(const colour_words& palette) {
-  byte_vector colours;
-  for (const std::uint16_t word : palette) {
-    for (const int shift : {0, 5, 10}) {
-      colours.push_back(static_cast<std::uint8_t>((word >> shift & 0x1F) << 3));
-    }
-  }
-  return colours;
-}
-
 class Insertion : public ::testing::Test {
 protected:
   scratch_folder folder{fast_storage()};
@@ -107,7 +97,7 @@ TEST_F(Insertion, DirectColourKeepsEveryUnchangedWordAndBit15) {
   write_pair(data, "PICS", pair);
   extract("PICS");
   const colour_words frame = gradient_frame(5, 4, 3);
-  byte_vector edited = colours_of(frame);
+  byte_vector edited = rgb_of(frame);
   edited[3 * 5] = 0xFF; // pixel 5 becomes red 0xFF: rounded down to 0xF8
   give("PICS05.BMP", bitmap_file(4, 3, edited));
   ASSERT_EQ(insert("PICS"), "0");
@@ -133,7 +123,7 @@ TEST_F(Insertion, AFrameThatGrowsMovesItsRecordAndTheOthersKeepTheirIndices) {
   pair.index[0] = 0xA5; // not read, but kept
   write_pair(data, "BFIL", pair);
   extract("BFIL");
-  byte_vector colours = colours_of(sample_palette(0));
+  byte_vector colours = rgb_of(sample_palette(0));
   colours.resize(16 * 3); // a short colour table takes the record's other colours
   colours[0] = 0x0B;      // low bits lost
   // Over 64 KiB: every byte of the new length counts.
@@ -141,7 +131,7 @@ TEST_F(Insertion, AFrameThatGrowsMovesItsRecordAndTheOthersKeepTheirIndices) {
   fs::remove(pictures / "BFIL000.BMP"); // the frames of one bank share one palette
   byte_vector kept = read_whole_file(pictures / "BFIL002.BMP");
   fs::remove(pictures / "BFIL002.BMP");
-  give("BFIL003.BMP", bitmap_file(50, 50, byte_vector(2500, 1), colours_of(sample_palette(1))));
+  give("BFIL003.BMP", bitmap_file(50, 50, byte_vector(2500, 1), rgb_of(sample_palette(1))));
   ASSERT_EQ(insert("BFIL", false), (data / "BFIL.OFB").string() + "\n" + walk_text(16) +
                                        "2 pictures replaced (1 with colours rounded down)\n0");
   // Neither bank fits its sectors any more: they follow the archive's last sector.
@@ -160,7 +150,7 @@ TEST_F(Insertion, AFrameThatGrowsMovesItsRecordAndTheOthersKeepTheirIndices) {
   fs::remove_all(pictures);
   fs::create_directory(pictures);
   extract("BFIL");
-  byte_vector palette = colours_of(sample_palette(0));
+  byte_vector palette = rgb_of(sample_palette(0));
   palette[0] = 0x08;
   EXPECT_EQ(read_whole_file(pictures / "BFIL001.BMP"),
             bitmap_file(300, 230, byte_vector(300 * 230, 2), palette));
@@ -218,7 +208,7 @@ struct refusal_case {
 };
 
 TEST_F(Insertion, WhatCannotBePutBackIsNamedAndLeavesNoPair) {
-  const byte_vector palette = colours_of(sample_palette(2));
+  const byte_vector palette = rgb_of(sample_palette(2));
   byte_vector other_palette = palette;
   other_palette[5] = 0x40;
   byte_vector run_length_coded = bitmap_file(3, 2, byte_vector(6, 1), palette);

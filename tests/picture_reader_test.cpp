@@ -115,16 +115,7 @@ TEST(PictureReader, ReadsBackWhatOurWritersWrite) {
   for (std::size_t i = 0; i < palette_size; ++i) {
     test.state.palette[i] = static_cast<std::uint8_t>(i * 37 + 5);
   }
-  const auto colours = [](const std::uint8_t* words, std::size_t count) { // red, green, blue << 3
-    byte_vector rgb;
-    for (std::size_t i = 0; i < 2 * count; i += 2) {
-      const unsigned word = u16be(words + i);
-      rgb.insert(rgb.end(), {std::uint8_t(word << 3 & 0xF8), std::uint8_t(word >> 2 & 0xF8),
-                             std::uint8_t(word >> 7 & 0xF8)});
-    }
-    return rgb;
-  };
-  const byte_vector palette = colours(test.state.palette.data(), 256);
+  const byte_vector palette = rgb_of(words_of(test.state.palette.data(), 256));
   std::uint32_t seed = 1;
   for (const auto& [width, height] : {std::pair{1024, 512},
                                       {400, 400},
@@ -150,7 +141,7 @@ TEST(PictureReader, ReadsBackWhatOurWritersWrite) {
       write_direct_png(test.state, "D", 0, words.data());
     }
     const std::string size = std::to_string(width) + " " + std::to_string(height);
-    const byte_vector rgb = colours(words.data(), indices.size());
+    const byte_vector rgb = rgb_of(words_of(words.data(), indices.size()));
     EXPECT_EQ(read_whole_file(folder.path / "I000.BMP"),
               bitmap_file(width, height, indices, palette))
         << size;

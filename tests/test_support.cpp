@@ -93,6 +93,24 @@ std::string test_state::console_text() {
   return text;
 }
 
+byte_vector rgb_of(const colour_words& words) {
+  byte_vector rgb;
+  for (const std::uint16_t word : words) {
+    for (const int shift : {0, 5, 10}) {
+      rgb.push_back(static_cast<std::uint8_t>((word >> shift & 0x1F) << 3));
+    }
+  }
+  return rgb;
+}
+
+colour_words words_of(const std::uint8_t* bytes, std::size_t count) {
+  colour_words words(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    words[i] = static_cast<std::uint16_t>(u16be(bytes + 2 * i));
+  }
+  return words;
+}
+
 byte_vector bitmap_file(int width, int height, const byte_vector& pixels,
                         const byte_vector& colours) {
   const int bytes_per_pixel = colours.empty() ? 3 : 1;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/state.hpp"
+#include "sample_writer.hpp"
 
 namespace fs = std::filesystem;
 using byte_vector = std::vector<std::uint8_t>;
@@ -48,6 +49,11 @@ std::size_t count_of(const std::string& text, const std::string& needle);
 std::string countdown(int from);
 // The countdown followed by the completion line.
 std::string walk_text(int from);
+
+// Red, green and blue bytes of colour words, each channel's five bits shifted up; colour words
+// from big-endian bytes, as records hold them.
+byte_vector rgb_of(const colour_words& words);
+colour_words words_of(const std::uint8_t* bytes, std::size_t count);
 
 // An uncompressed 8-bit (with the colours given, 3 bytes each) or 24-bit bitmap (pixels given
 // red, green, blue), bottom-up, laid out as the tool writes its own.
