@@ -11,10 +11,11 @@
 #include "test_support.hpp"
 
 int main(int argc, char** argv) {
-  const std::map<std::string, fuzz_target> targets = {
-      {"extract_pair", fuzz_extract_pair},     {"expand_runs", fuzz_expand_runs},
-      {"paths", fuzz_paths},                   {"picture_reader", fuzz_picture_reader},
-      {"insert_pair", fuzz_insert_pair}};
+  const std::map<std::string, fuzz_target> targets = {{"extract_pair", fuzz_extract_pair},
+                                                      {"expand_runs", fuzz_expand_runs},
+                                                      {"paths", fuzz_paths},
+                                                      {"picture_reader", fuzz_picture_reader},
+                                                      {"insert_pair", fuzz_insert_pair}};
   std::size_t inputs = 0;
   for (int i = 1; i < argc; ++i) {
     for (const auto& [name, target] : targets) {

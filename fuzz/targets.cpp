@@ -81,8 +81,8 @@ void require_every_frame(fuzz_state& fuzz, std::int64_t index_size, const byte_v
     std::uint32_t length = 0;
     read_index_entry(index, entry, sector, length);
     const std::uint64_t start = std::min<std::uint64_t>(sector * sector_size, archive.size);
-    const std::size_t size = std::min<std::uint64_t>(
-        {archive.size - start, length, record_buffer_size});
+    const std::size_t size =
+        std::min<std::uint64_t>({archive.size - start, length, record_buffer_size});
     const byte_vector record(archive.bytes + start, archive.bytes + start + size);
     const declared_frames declared =
         declared_by(index_size, record, index_size == screen_bank_index_size ? length : 0);

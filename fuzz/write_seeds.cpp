@@ -46,8 +46,9 @@ void write_all(const fs::path& folder) {
   byte_vector cut_bank = bank;
   cut_bank.resize(cut_bank.size() - 9);
   // Between whole records: one whose tables are missing, one cut short, one empty.
-  write_pair_seed(folder, "frame_banks", 0, 136,
-                  {bank, make_palette_head(palette, 3), cut_bank, make_frame_bank(palette, {}), bank});
+  write_pair_seed(
+      folder, "frame_banks", 0, 136,
+      {bank, make_palette_head(palette, 3), cut_bank, make_frame_bank(palette, {}), bank});
   const byte_vector short_streams = make_screen_bank(
       palette, {make_run_stream(byte_vector(300, 4)), make_run_stream({1, 2, 3, 3, 3, 9})});
   byte_vector tables_missing = make_palette_head(palette, 40);
@@ -58,8 +59,11 @@ void write_all(const fs::path& folder) {
   byte_vector direct_cut = make_direct_record(17, 5, gradient_frame(2, 17, 5));
   direct_cut.pop_back();
   write_pair_seed(folder, "direct", 2, 3048,
-                  {make_direct_record(3, 2, gradient_frame(1, 3, 2)), {0, 0, 0, 2}, direct_cut,
-                   make_direct_record(0, 5, {}), make_direct_record(2, 2, gradient_frame(3, 2, 2))});
+                  {make_direct_record(3, 2, gradient_frame(1, 3, 2)),
+                   {0, 0, 0, 2},
+                   direct_cut,
+                   make_direct_record(0, 5, {}),
+                   make_direct_record(2, 2, gradient_frame(3, 2, 2))});
 
   write_seed(folder, "expand_runs", "screen",
              joined({0x01, 0x4A, 0x00}, make_run_stream(sample_screen(9))));
@@ -74,8 +78,8 @@ void write_all(const fs::path& folder) {
               5, 4, 3, 2, 1, 0, 0x40, 0, 0x80, 1, 0x40, 4, 0x80, 0, 0x40, 2, 0x90});
   write_seed(folder, "picture_reader", "rgba", {1, 0, 0,   0, 2, 0, 0, 0, 2, 8, 6, 0, 0, 0, 1, 1,
                                                 2, 3, 255, 4, 5, 6, 0, 4, 1, 2, 3, 0, 1, 1, 1, 0});
-  byte_vector bitmap = {0, 'B', 'M', 66, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 3, 0, 0, 0,
-                        1, 0, 0, 0, 1, 0, 24};
+  byte_vector bitmap = {0,  'B', 'M', 66, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,
+                        40, 0,   0,   0,  3, 0, 0, 0, 1, 0, 0, 0,  1, 0, 24};
   bitmap.resize(1 + 54 + 12, 0x5A);
   write_seed(folder, "picture_reader", "bitmap", bitmap);
 
