@@ -1,29 +1,31 @@
 #include "fuzz_support.hpp"
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+
+#include "damage_oracle.hpp"
 
 std::string replayed_input;
 
-namespace {
-
-std::string scratch_folder_path() {
-  static const std::string folder = [] {
-    const char* base = std::getenv("OFB2BMP_FUZZ_SCRATCH");
-    const std::string path = std::string(base != nullptr ? base : "/dev/shm") + "/ofb2bmp-fuzz-" +
-                             std::to_string(getpid());
-    require(mkdir(path.c_str(), 0755) == 0, "cannot create the scratch folder " + path);
-    return path + "/";
-  }();
-  return folder;
+fs::path empty_scratch_folder() {
+  const char* chosen = std::getenv("OFB2BMP_FUZZ_SCRATCH");
+  static const scratch_folder folder(chosen != nullptr ? fs::path(chosen) : fast_storage());
+  for (const auto& entry : fs::directory_iterator(folder.path)) {
+    fs::remove_all(entry.path());
+  }
+  return folder.path;
 }
 
-} // namespace
+std::set<std::string> take_pictures(const fs::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    require(well_formed_picture_file(entry.path().string()), name + " is not well formed");
+    names.insert(name);
+    fs::remove(entry.path());
+  }
+  return names;
+}
 
 void require(bool holds, const std::string& what) {
   if (!holds) {
@@ -31,50 +33,4 @@ void require(bool holds, const std::string& what) {
                  replayed_input.empty() ? "" : " in ", replayed_input.c_str());
     std::abort();
   }
-}
-
-fuzz_state::fuzz_state() {
-  require(allocate_working_buffers(state), "out of memory");
-  state.output_folder = scratch_folder_path();
-  state.quiet = true;
-  state.console = open_memstream(&console_bytes, &console_size);
-  require(state.console != nullptr, "no console stream");
-}
-
-fuzz_state::~fuzz_state() {
-  rmdir(state.output_folder.c_str());
-  std::fclose(state.console);
-  std::free(console_bytes);
-}
-
-void fuzz_state::start_input(std::uint8_t format_choice) {
-  std::fclose(state.console);
-  std::free(console_bytes);
-  console_bytes = nullptr;
-  state.console = open_memstream(&console_bytes, &console_size);
-  require(state.console != nullptr, "no console stream");
-  state.incomplete = false;
-  state.format = format_choice % 2 == 0 ? output_format::bmp : output_format::png;
-}
-
-std::string fuzz_state::console_text() {
-  std::fflush(state.console);
-  return std::string(console_bytes, console_size);
-}
-
-std::set<std::string> fuzz_state::take_pictures() {
-  std::set<std::string> names;
-  DIR* folder = opendir(state.output_folder.c_str());
-  require(folder != nullptr, "scratch folder is gone");
-  while (const dirent* entry = readdir(folder)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") {
-      const std::string path = state.output_folder + name;
-      require(well_formed_picture_file(path), name + " is not well formed");
-      std::remove(path.c_str());
-      names.insert(name);
-    }
-  }
-  closedir(folder);
-  return names;
 }

@@ -1,6 +1,4 @@
 // Insertion on arbitrary pairs: extracted, perhaps with one picture edited, and put back.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -15,12 +13,6 @@
 #include "test_support.hpp"
 
 namespace {
-
-fs::path scratch_root() {
-  const char* chosen = std::getenv("OFB2BMP_FUZZ_SCRATCH");
-  return fs::path(chosen != nullptr ? chosen : fast_storage()) /
-         ("ofb2bmp-insert-" + std::to_string(getpid()));
-}
 
 // Every picture in the folder, decoded, by name without its extension.
 std::map<std::string, picture_pixels> pictures_in(const fs::path& folder) {
@@ -92,8 +84,7 @@ int fuzz_insert_pair(const std::uint8_t* data, std::size_t size) {
   const std::size_t index_bytes = std::min<std::size_t>(size - 4, index_size);
   byte_vector index(data + 4, data + 4 + index_bytes);
   index.resize(static_cast<std::size_t>(index_size), 0);
-  const fs::path root = scratch_root();
-  fs::remove_all(root);
+  const fs::path root = empty_scratch_folder();
   for (const char* folder : {"data", "pictures", "out", "check"}) {
     fs::create_directories(root / folder);
   }
@@ -136,6 +127,5 @@ int fuzz_insert_pair(const std::uint8_t* data, std::size_t size) {
               "the new pair does not give " + name + " as given");
     }
   }
-  fs::remove_all(root);
   return 0;
 }

@@ -13,16 +13,12 @@
 #include "bitmap/bitmap_file.hpp"
 #include "bitmap/picture_reader.hpp"
 #include "bitmap/pictures.hpp"
+#include "damage_oracle.hpp"
 #include "driver/paths.hpp"
 #include "fuzz_support.hpp"
 #include "test_support.hpp"
 
 namespace {
-
-fuzz_state& shared_state() {
-  static fuzz_state fuzz;
-  return fuzz;
-}
 
 // What a record declares, read here apart from the decoders: the frames it counts, whether
 // its head and tables can be read, and which frames have no pixels.
@@ -69,10 +65,10 @@ declared_frames declared_by(std::int64_t index_size, const byte_vector& record,
 // each frame it declares numbered on from the entry before. A record whose head or tables
 // cannot be read is named by itself; every other frame counted is a picture or named by one
 // message, except a frame without pixels as a PNG, which is neither unless it is broken.
-void require_every_frame(fuzz_state& fuzz, std::int64_t index_size, const byte_view& index,
-                         const byte_view& archive, const damage_report& damage,
-                         const std::set<std::string>& written) {
-  const bool png = fuzz.state.format == output_format::png;
+void require_every_frame(const extraction_state& state, std::int64_t index_size,
+                         const byte_view& index, const byte_view& archive,
+                         const damage_report& damage, const std::set<std::string>& written) {
+  const bool png = state.format == output_format::png;
   const bool direct = index_size == direct_index_size;
   std::vector<std::vector<std::string>> expected;
   std::int32_t counter = 0;
@@ -97,7 +93,7 @@ void require_every_frame(fuzz_state& fuzz, std::int64_t index_size, const byte_v
       }
     }
   }
-  const std::string wrong = account_for_damage(expected, written, damage, fuzz.state.incomplete);
+  const std::string wrong = account_for_damage(expected, written, damage, state.incomplete);
   require(wrong.empty(), wrong);
 }
 
@@ -109,34 +105,30 @@ void require_every_frame(fuzz_state& fuzz, std::int64_t index_size, const byte_v
 int fuzz_extract_pair(const std::uint8_t* data, std::size_t size) {
   static const std::int64_t index_sizes[] = {frame_bank_index_size, screen_bank_index_size,
                                              direct_index_size, index_entry_size};
-  fuzz_state& fuzz = shared_state();
   if (size < 1) {
     return -1;
   }
   const std::int64_t index_size = index_sizes[data[0] % 4];
   const std::size_t index_bytes = std::min<std::size_t>(size - 1, index_size);
-  fuzz.start_input(data[0] / 4);
-  fuzz.state.quiet = false;
-  std::memset(fuzz.state.index_buffer.get(), 0, index_size);
-  std::memcpy(fuzz.state.index_buffer.get(), data + 1, index_bytes);
+  test_state run(empty_scratch_folder());
+  extraction_state& state = run.state;
+  state.format = data[0] / 4 % 2 != 0 ? output_format::png : output_format::bmp;
+  std::memset(state.index_buffer.get(), 0, index_size);
+  std::memcpy(state.index_buffer.get(), data + 1, index_bytes);
   const byte_view archive{data + 1 + index_bytes, size - 1 - index_bytes};
-  fuzz.state.archive_stream =
+  state.archive_stream =
       archive.size == 0 ? std::fopen("/dev/null", "rb")
                         : fmemopen(const_cast<std::uint8_t*>(archive.bytes), archive.size, "rb");
-  require(fuzz.state.archive_stream != nullptr, "no archive stream");
-  fuzz.state.archive_path = "A.BIN";
+  require(state.archive_stream != nullptr, "no archive stream");
+  state.archive_path = "A.BIN";
   try {
-    extract_pair(fuzz.state, "P", index_size);
+    extract_pair(state, "P", index_size);
   } catch (const fatal_error& failure) { // a failure that ends the run is never the input's
     require(false, text_of(failure.message, failure.name));
   }
-  std::fclose(fuzz.state.archive_stream);
-  fuzz.state.archive_stream = nullptr;
-  fuzz.state.quiet = true;
-
-  const std::string console = fuzz.console_text();
-  const std::set<std::string> written = fuzz.take_pictures();
-  const damage_report damage = read_damage(console, fuzz.state.output_folder, "A.BIN");
+  const std::string console = run.console_text();
+  const std::set<std::string> written = take_pictures(state.output_folder);
+  const damage_report damage = read_damage(console, state.output_folder, "A.BIN");
   if (index_size == index_entry_size) {
     require(console.empty(), "an index of unknown size yields nothing");
     return 0;
@@ -145,7 +137,7 @@ int fuzz_extract_pair(const std::uint8_t* data, std::size_t size) {
           "the walk ends with its completion line");
   require(std::count(console.begin(), console.end(), '\r') == index_size / 8,
           "one countdown step per entry");
-  require_every_frame(fuzz, index_size, {fuzz.state.index_buffer.get(), std::size_t(index_size)},
+  require_every_frame(state, index_size, {state.index_buffer.get(), std::size_t(index_size)},
                       archive, damage, written);
   return 0;
 }

@@ -70,11 +70,12 @@ std::string walk_text(int from) {
 test_state::test_state(const fs::path& folder) {
   allocate_working_buffers(state);
   state.output_folder = folder.string() + "/";
-  state.console = std::tmpfile();
+  state.console = open_memstream(&console_bytes, &console_size);
 }
 
 test_state::~test_state() {
   std::fclose(state.console);
+  std::free(console_bytes);
   if (state.archive_stream != nullptr) {
     std::fclose(state.archive_stream);
   }
@@ -82,15 +83,7 @@ test_state::~test_state() {
 
 std::string test_state::console_text() {
   std::fflush(state.console);
-  std::rewind(state.console);
-  std::string text;
-  char chunk[4096];
-  std::size_t got = 0;
-  while ((got = std::fread(chunk, 1, sizeof chunk, state.console)) > 0) {
-    text.append(chunk, got);
-  }
-  std::fseek(state.console, 0, SEEK_END); // more text may follow
-  return text;
+  return std::string(console_bytes, console_size);
 }
 
 byte_vector rgb_of(const colour_words& words) {

@@ -60,11 +60,15 @@ colour_words words_of(const std::uint8_t* bytes, std::size_t count);
 byte_vector bitmap_file(int width, int height, const byte_vector& pixels,
                         const byte_vector& colours = {});
 
-// A state with its buffers allocated, writing pictures into `folder` and console text into a
-// temporary file that console_text() reads back.
+// A state with its buffers allocated, writing pictures into `folder` and console text into
+// memory, which console_text() gives.
 struct test_state {
   extraction_state state;
+  char* console_bytes = nullptr;
+  std::size_t console_size = 0;
   explicit test_state(const fs::path& folder);
   ~test_state();
+  test_state(const test_state&) = delete;
+  test_state& operator=(const test_state&) = delete;
   std::string console_text();
 };
