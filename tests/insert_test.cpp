@@ -166,11 +166,17 @@ TEST_F(Insertion, AShortScreenAfterAChangedOneStillShowsWhatItDid) {
   byte_vector edited = read_whole_file(pictures / "GFIL000.BMP");
   edited[edited.size() - 352 * 100] ^= 1;
   give("GFIL000.BMP", edited);
+  // The damaged record after GFIL001 paints over its top row: a change there may be made.
+  byte_vector top_row = before;
+  top_row.back() ^= 1;
+  give("GFIL001.BMP", top_row);
+  const byte_vector after = read_whole_file(pictures / "GFIL002.BMP");
   ASSERT_EQ(insert("GFIL"), "0");
   data = out;
   extract("GFIL");
   EXPECT_EQ(read_whole_file(pictures / "GFIL000.BMP"), edited);
-  EXPECT_EQ(read_whole_file(pictures / "GFIL001.BMP"), before);
+  EXPECT_EQ(read_whole_file(pictures / "GFIL001.BMP"), top_row);
+  EXPECT_EQ(read_whole_file(pictures / "GFIL002.BMP"), after);
   // The short stream was packed anew in full; the records after it are as they were.
   EXPECT_GT(u32be(&made("GFIL.OFB")[4]), u32be(&pair.index[4]));
   EXPECT_TRUE(std::equal(pair.index.begin() + 8, pair.index.end(), made("GFIL.OFB").begin() + 8));

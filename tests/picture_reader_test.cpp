@@ -196,7 +196,7 @@ TEST(PictureReader, ReadsOtherBitmapHeadersAndRefusesDamagedFilesSayingWhy) {
 
   const std::pair<std::string, byte_vector> plte = {"PLTE", {1, 2, 3, 4, 5, 6}},
                                             idat = deflated({0, 0x12, 2, 0x01}); // 2nd row Up
-  const byte_vector good = png(4, 3, {plte, idat});
+  const byte_vector good = png(4, 3, {plte, idat}), &z = idat.second;
   const std::string read = "2 2 P 01020103 010203040506", big = "larger than the tool's buffers",
                     rle = "RLE-compressed bitmaps are not supported", size = "bad picture size",
                     depth = "bad bit depth", grey = "greyscale PNG pictures are not supported",
@@ -245,6 +245,7 @@ TEST(PictureReader, ReadsOtherBitmapHeadersAndRefusesDamagedFilesSayingWhy) {
   const std::pair<byte_vector, std::string> files[] = {
       {good, read},
       {png(4, 3, {plte, idat, {"IDAT", {}}}), read},
+      {png(4, 3, {plte, {"IDAT", {z.begin(), z.end() - 1}}, {"IDAT", {z.back()}}}), read},
       {png(4, 3, {{"PLTE", byte_vector(768, 0x11)}, {"tRNS", {255}}, {"abCD", {}}, idat}),
        "2 2 P 01020103 " + std::string(1536, '1')},
       {png(4, 3, {{"PLTE", byte_vector(771, 1)}, idat}), length},
