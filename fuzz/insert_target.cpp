@@ -26,17 +26,6 @@ std::map<std::string, picture_pixels> pictures_in(const fs::path& folder) {
   return found;
 }
 
-void extract_into(const fs::path& pair, const fs::path& folder, output_format format) {
-  test_state run(folder);
-  run.state.format = format;
-  run.state.quiet = true;
-  try {
-    process_index_file(run.state, pair.string(), pair.filename().string());
-  } catch (const fatal_error& failure) {
-    require(false, text_of(failure.message, failure.name));
-  }
-}
-
 // Changes one picture as `how` and `value` say: one pixel, its size, or one palette colour.
 void edit(picture_pixels& picture, std::uint8_t how, std::uint8_t value) {
   const std::size_t channels = picture.indexed ? 1 : 3;
@@ -89,7 +78,7 @@ int fuzz_insert_pair(const std::uint8_t* data, std::size_t size) {
     fs::create_directories(root / folder);
   }
   write_pair(root / "data", "P", {index, byte_vector(data + 4 + index_bytes, data + size)});
-  extract_into(root / "data" / "P.OFB", root / "pictures", format);
+  extract_quietly(root / "data" / "P.OFB", root / "pictures", format);
 
   std::map<std::string, picture_pixels> given = pictures_in(root / "pictures");
   if (data[1] != 0 && !given.empty()) {
@@ -119,7 +108,7 @@ int fuzz_insert_pair(const std::uint8_t* data, std::size_t size) {
     require(console.rfind("insert error![", 0) == 0 && fs::is_empty(root / "out"),
             "a refusal must name the picture and leave no pair: " + console);
   } else {
-    extract_into(root / "out" / "P.OFB", root / "check", format);
+    extract_quietly(root / "out" / "P.OFB", root / "check", format);
     const std::map<std::string, picture_pixels> extracted = pictures_in(root / "check");
     require(extracted.size() == given.size(), "the new pair gives other pictures");
     for (const auto& [name, picture] : given) {

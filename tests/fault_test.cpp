@@ -87,22 +87,15 @@ struct extraction {
   picture_set pictures;
 };
 
-picture_set pictures_in(const fs::path& folder) {
-  picture_set pictures;
-  for (const auto& entry : fs::directory_iterator(folder)) {
-    pictures[entry.path().filename().string()] = read_whole_file(entry.path());
-  }
-  return pictures;
-}
-
 // Extracts data/<name>.OFB in this process through the driver, into an emptied `out`.
 extraction extract_in_process(const fs::path& data, const std::string& name, const fs::path& out) {
   fs::remove_all(out);
   fs::create_directories(out);
-  test_state run(out);
-  run.state.quiet = true;
-  process_index_file(run.state, (data / (name + ".OFB")).string(), name + ".OFB");
-  return {run.state.incomplete, run.console_text(), pictures_in(out)};
+  extraction result;
+  result.console =
+      extract_quietly(data / (name + ".OFB"), out, output_format::bmp, &result.incomplete);
+  result.pictures = files_in(out);
+  return result;
 }
 
 // Every length where something changes (a record's first bytes, its head's end and tables,

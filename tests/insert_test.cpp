@@ -23,10 +23,7 @@ protected:
     }
   }
   void extract(const std::string& name, output_format format = output_format::bmp) {
-    test_state run(pictures);
-    run.state.format = format;
-    run.state.quiet = true;
-    process_index_file(run.state, (data / (name + ".OFB")).string(), name + ".OFB");
+    extract_quietly(data / (name + ".OFB"), pictures, format);
   }
   // Inserts the pictures folder into the pair; the console text, the status on its last line.
   std::string insert(const std::string& name, bool quiet = true) {

@@ -7,6 +7,8 @@
 #include <iterator>
 #include <random>
 
+#include "driver/driver.hpp"
+
 scratch_folder::scratch_folder(const fs::path& base) {
   std::random_device seed;
   do {
@@ -84,6 +86,26 @@ test_state::~test_state() {
 std::string test_state::console_text() {
   std::fflush(state.console);
   return std::string(console_bytes, console_size);
+}
+
+std::string extract_quietly(const fs::path& index, const fs::path& folder, output_format format,
+                            bool* incomplete) {
+  test_state run(folder);
+  run.state.format = format;
+  run.state.quiet = true;
+  process_index_file(run.state, index.string(), index.filename().string());
+  if (incomplete != nullptr) {
+    *incomplete = run.state.incomplete;
+  }
+  return run.console_text();
+}
+
+std::map<std::string, byte_vector> files_in(const fs::path& folder) {
+  std::map<std::string, byte_vector> files;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    files[entry.path().filename().string()] = read_whole_file(entry.path());
+  }
+  return files;
 }
 
 byte_vector rgb_of(const colour_words& words) {

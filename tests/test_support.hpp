@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,14 @@ colour_words words_of(const std::uint8_t* bytes, std::size_t count);
 // red, green, blue), bottom-up, laid out as the tool writes its own.
 byte_vector bitmap_file(int width, int height, const byte_vector& pixels,
                         const byte_vector& colours = {});
+
+// Extracts the index file `index` quietly through the driver, the pictures into `folder`.
+// Returns the console text (the messages); `incomplete` tells whether anything was missing.
+std::string extract_quietly(const fs::path& index, const fs::path& folder,
+                            output_format format = output_format::bmp, bool* incomplete = nullptr);
+
+// Every file in `folder`, by name.
+std::map<std::string, byte_vector> files_in(const fs::path& folder);
 
 // A state with its buffers allocated, writing pictures into `folder` and console text into
 // memory, which console_text() gives.
