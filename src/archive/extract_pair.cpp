@@ -6,17 +6,6 @@
 #include "bitmap/bitmap_writers.hpp"
 #include "bitmap/pictures.hpp"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define OFB2BMP_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define OFB2BMP_ADDRESS_SANITIZER 1
-#endif
-#endif
-#ifdef OFB2BMP_ADDRESS_SANITIZER
-#include <sanitizer/asan_interface.h>
-#endif
-
 bool seek_file(std::FILE* stream, std::uint64_t offset) {
   if (offset > static_cast<std::uint64_t>(INT64_MAX)) {
     return false;
@@ -57,31 +46,15 @@ void extract_entry(extraction_state& state, const std::string& base_name, std::i
   }
 }
 
-namespace {
-
-// Under AddressSanitizer the bytes of record_buffer past `readable` are marked unreadable, so
-// that a decoder reading beyond the bytes actually read stops the sanitizer builds at once
-// instead of reading what an earlier record left there.
-void mark_readable_record_bytes(const extraction_state& state, std::size_t readable) {
-#ifdef OFB2BMP_ADDRESS_SANITIZER
-  ASAN_UNPOISON_MEMORY_REGION(state.record_buffer.get(), record_buffer_size);
-  ASAN_POISON_MEMORY_REGION(state.record_buffer.get() + readable, record_buffer_size - readable);
-#else
-  (void)state;
-  (void)readable;
-#endif
-}
-
-} // namespace
-
 std::size_t read_record(extraction_state& state, std::uint64_t offset, std::uint32_t length) {
   state.record_size = 0;
   if (seek_file(state.archive_stream, offset)) {
     const std::size_t wanted = std::min<std::size_t>(length, record_buffer_size);
-    mark_readable_record_bytes(state, wanted);
+    mark_readable(state.record_buffer.get(), wanted, record_buffer_size);
     state.record_size = std::fread(state.record_buffer.get(), 1, wanted, state.archive_stream);
   }
-  mark_readable_record_bytes(state, state.record_size);
+  // What an earlier record left past this one is unreadable to the sanitizer builds.
+  mark_readable(state.record_buffer.get(), state.record_size, record_buffer_size);
   return state.record_size;
 }
 

@@ -6,10 +6,33 @@
 #include <cstddef>
 #include <cstdint>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define OFB2BMP_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define OFB2BMP_ADDRESS_SANITIZER 1
+#endif
+#endif
+#ifdef OFB2BMP_ADDRESS_SANITIZER
+#include <sanitizer/asan_interface.h>
+#endif
+
 struct byte_view {
   const std::uint8_t* bytes = nullptr;
   std::size_t size = 0;
 };
+
+// Under AddressSanitizer, marks the `capacity` bytes at `buffer` readable up to `readable` and
+// unreadable after it (elsewhere it does nothing): a read beyond the bytes actually there then
+// stops the sanitizer builds at once, even where it stays inside the buffer.
+inline void mark_readable(const std::uint8_t* buffer, std::size_t readable, std::size_t capacity) {
+#ifdef OFB2BMP_ADDRESS_SANITIZER
+  ASAN_UNPOISON_MEMORY_REGION(buffer, capacity);
+  ASAN_POISON_MEMORY_REGION(buffer + readable, capacity - readable);
+#else
+  (void)buffer, (void)readable, (void)capacity;
+#endif
+}
 
 // Whether `count` bytes at `offset` are there (no overflow for any values).
 inline bool holds(const byte_view& view, std::size_t offset, std::size_t count) {
