@@ -1,13 +1,29 @@
 #include "test_support.hpp"
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <random>
 
 #include "driver/driver.hpp"
+
+namespace {
+
+// No test writes a file over 1 GiB: a writer caught in a loop (a fault under test) ends its
+// process with SIGXFSZ instead of filling memory-backed storage. The programs the tests start
+// inherit the limit.
+const bool file_size_limited = [] {
+  rlimit limit{};
+  getrlimit(RLIMIT_FSIZE, &limit);
+  limit.rlim_cur = std::min<rlim_t>(limit.rlim_cur, rlim_t{1} << 30);
+  return setrlimit(RLIMIT_FSIZE, &limit) == 0;
+}();
+
+} // namespace
 
 scratch_folder::scratch_folder(const fs::path& base) {
   std::random_device seed;
