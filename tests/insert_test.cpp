@@ -115,6 +115,26 @@ TEST_F(Insertion, DirectColourKeepsEveryUnchangedWordAndBit15) {
   EXPECT_EQ(u32be(&made("PICS.OFB")[7 * 8 + 4]), 2048u);
 }
 
+// A record that another entry reads too is not rebuilt in place: that entry keeps its picture.
+TEST_F(Insertion, ARecordAnotherEntryReadsMovesAndThatEntryKeepsIt) {
+  archive_pair pair = direct_sample(2, 2);
+  std::copy_n(pair.index.begin() + 8 * 2, 8, pair.index.begin() + 8 * 3);
+  write_pair(data, "PICS", pair);
+  extract("PICS");
+  const byte_vector third = read_whole_file(pictures / "PICS03.BMP");
+  byte_vector edited = read_whole_file(pictures / "PICS02.BMP");
+  edited[54] ^= 0x08;
+  give("PICS02.BMP", edited);
+  ASSERT_EQ(insert("PICS"), "0");
+  EXPECT_GE(u24be(&made("PICS.OFB")[2 * 8 + 1]) * sector_size, pair.archive.size());
+  data = out;
+  fs::remove_all(pictures);
+  fs::create_directory(pictures);
+  extract("PICS");
+  EXPECT_EQ(read_whole_file(pictures / "PICS02.BMP"), edited);
+  EXPECT_EQ(read_whole_file(pictures / "PICS03.BMP"), third);
+}
+
 TEST_F(Insertion, AFrameThatGrowsMovesItsRecordAndTheOthersKeepTheirIndices) {
   archive_pair pair = frame_bank_sample(3, 2, 5);
   pair.index[0] = 0xA5; // not read, but kept
