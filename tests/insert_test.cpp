@@ -142,7 +142,7 @@ TEST_F(Insertion, AFrameThatGrowsMovesItsRecordAndTheOthersKeepTheirIndices) {
   extract("BFIL");
   byte_vector colours = rgb_of(sample_palette(0));
   colours.resize(16 * 3); // a short colour table takes the record's other colours
-  colours[0] = 0x0B;      // low bits lost
+  colours[1] = 0x0B;      // low bits of a green lost
   // Over 64 KiB: every byte of the new length counts.
   give("BFIL001.BMP", bitmap_file(300, 230, byte_vector(300 * 230, 2), colours));
   fs::remove(pictures / "BFIL000.BMP"); // the frames of one bank share one palette
@@ -168,10 +168,10 @@ TEST_F(Insertion, AFrameThatGrowsMovesItsRecordAndTheOthersKeepTheirIndices) {
   fs::create_directory(pictures);
   extract("BFIL");
   byte_vector palette = rgb_of(sample_palette(0));
-  palette[0] = 0x08;
+  palette[1] = 0x08;
   EXPECT_EQ(read_whole_file(pictures / "BFIL001.BMP"),
             bitmap_file(300, 230, byte_vector(300 * 230, 2), palette));
-  kept[54 + 2] = 0x08; // colour 0's red in the colour table
+  kept[54 + 1] = 0x08; // colour 0's green in the colour table
   EXPECT_EQ(read_whole_file(pictures / "BFIL002.BMP"), kept);
 }
 
