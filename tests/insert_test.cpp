@@ -182,13 +182,17 @@ TEST_F(Insertion, AShortScreenAfterAChangedOneStillShowsWhatItDid) {
   const byte_vector before = read_whole_file(pictures / "GFIL001.BMP");
   byte_vector edited = read_whole_file(pictures / "GFIL000.BMP");
   edited[edited.size() - 352 * 100] ^= 1;
-  give("GFIL000.BMP", edited);
   // The damaged record after GFIL001 paints over its top row: a change there may be made.
   byte_vector top_row = before;
   top_row.back() ^= 1;
+  edited[54 + 4 * 5] ^= 0x08; // one colour of the bank changed, by whole steps: nothing rounded
+  top_row[54 + 4 * 5] ^= 0x08;
+  give("GFIL000.BMP", edited);
   give("GFIL001.BMP", top_row);
   const byte_vector after = read_whole_file(pictures / "GFIL002.BMP");
-  ASSERT_EQ(insert("GFIL"), "0");
+  const std::string console = insert("GFIL", false);
+  ASSERT_EQ(console.substr(console.rfind('\n', console.size() - 3) + 1),
+            "2 pictures replaced (0 with colours rounded down)\n0");
   data = out;
   extract("GFIL");
   EXPECT_EQ(read_whole_file(pictures / "GFIL000.BMP"), edited);
@@ -197,6 +201,24 @@ TEST_F(Insertion, AShortScreenAfterAChangedOneStillShowsWhatItDid) {
   // The short stream was packed anew in full; the records after it are as they were.
   EXPECT_GT(u32be(&made("GFIL.OFB")[4]), u32be(&pair.index[4]));
   EXPECT_TRUE(std::equal(pair.index.begin() + 8, pair.index.end(), made("GFIL.OFB").begin() + 8));
+}
+
+// The longest side a size table holds, 65535, is put back; one more is refused.
+TEST_F(Insertion, FramesUpToTheLongestSideATableHolds) {
+  write_pair(data, "BFIL", frame_bank_sample(1, 2, 2));
+  extract("BFIL");
+  const byte_vector table = read_whole_file(pictures / "BFIL000.BMP");
+  byte_vector colours;
+  for (std::size_t at = 54; at < 54 + 4 * 256; at += 4) {
+    colours.insert(colours.end(), {table[at + 2], table[at + 1], table[at]});
+  }
+  fs::remove_all(pictures);
+  fs::create_directory(pictures);
+  give("BFIL000.BMP", bitmap_file(65535, 1, byte_vector(65535, 1), colours));
+  EXPECT_EQ(insert("BFIL"), "0");
+  give("BFIL000.BMP", bitmap_file(65536, 1, byte_vector(65536, 1), colours));
+  EXPECT_EQ(insert("BFIL"), "insert error![" + (pictures / "BFIL000.BMP").string() +
+                                ": larger than the tool's buffers allow]\n1");
 }
 
 // The check after building: the new pair must give back every picture expected, and no fewer.
