@@ -113,6 +113,10 @@ bool worth_cutting_at(const archive_pair& pair, std::size_t length) {
 }
 
 TEST(DamagedArchives, CutAtEveryLengthLoseOnlyWhatIsGoneAndSayWhat) {
+  const auto open_files = [] {
+    return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator{});
+  };
+  const auto open_before = open_files();
   scratch_folder folder(fast_storage());
   const fs::path data = folder.path / "data";
   const fs::path out = folder.path / "out";
@@ -141,6 +145,7 @@ TEST(DamagedArchives, CutAtEveryLengthLoseOnlyWhatIsGoneAndSayWhat) {
       ASSERT_TRUE(cut.incomplete) << "every cut loses something";
     }
   }
+  EXPECT_EQ(open_files(), open_before) << "a file of the runs left open";
 }
 
 // ---- the real program: failing disks, an unnamable program folder -------------------------
@@ -240,10 +245,13 @@ TEST(ProgramFolder, BeyondTheSystemsPathLimitNothingIsWrittenElsewhere) {
   }
   EXPECT_EQ(shell("cd '" + tree.string() + "' && " + down + "mkdir " + component + " && cp \"" +
                   OFB2BMP_EXE "\" " + component + "/ofb2bmp && (" + component + "/ofb2bmp " + up +
-                  "data/PICS </dev/null; echo $? >" + up + "status) | cat >" + up + "stdout"),
+                  "data/PICS </dev/null; echo $? >" + up + "status; " + component +
+                  "/ofb2bmp </dev/null; echo $? >>" + up + "status) | cat >" + up + "stdout"),
             0);
-  EXPECT_EQ(read_text(tree / "status"), "1\n");
-  EXPECT_EQ(read_text(tree / "stdout"), "file create error![" + component + "/ofb2bmp]\n");
+  // With a name, and without one: the program's folder is settled before anyone is asked.
+  EXPECT_EQ(read_text(tree / "status"), "1\n1\n");
+  const std::string message = "file create error![" + component + "/ofb2bmp]\n";
+  EXPECT_EQ(read_text(tree / "stdout"), message + message);
   EXPECT_EQ(shell("cd '" + tree.string() + "' && test -z \"$(find . -name '*.BMP')\""), 0)
       << "pictures written somewhere else";
   shell("rm -rf '" + (tree / component).string() + "'");
