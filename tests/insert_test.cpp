@@ -4,6 +4,7 @@
 
 #include "archive/archive.hpp"
 #include "archive/insert_pair.hpp"
+#include "bitmap/picture_reader.hpp"
 #include "driver/driver.hpp"
 #include "sample_writer.hpp"
 #include "test_support.hpp"
@@ -207,11 +208,11 @@ TEST_F(Insertion, AShortScreenAfterAChangedOneStillShowsWhatItDid) {
 TEST_F(Insertion, FramesUpToTheLongestSideATableHolds) {
   write_pair(data, "BFIL", frame_bank_sample(1, 2, 2));
   extract("BFIL");
-  const byte_vector table = read_whole_file(pictures / "BFIL000.BMP");
-  byte_vector colours;
-  for (std::size_t at = 54; at < 54 + 4 * 256; at += 4) {
-    colours.insert(colours.end(), {table[at + 2], table[at + 1], table[at]});
-  }
+  picture_pixels bank_frame;
+  std::string why;
+  ASSERT_TRUE(
+      read_picture_file((pictures / "BFIL000.BMP").string(), pixel_buffer_size, bank_frame, why));
+  const byte_vector colours = bank_frame.palette; // the bank's own colours
   fs::remove_all(pictures);
   fs::create_directory(pictures);
   give("BFIL000.BMP", bitmap_file(65535, 1, byte_vector(65535, 1), colours));
