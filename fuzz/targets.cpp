@@ -235,9 +235,10 @@ int fuzz_paths(const std::uint8_t* data, std::size_t size) {
 
 namespace {
 
-// A PNG of `input`: IHDR of its first 13 bytes, a PLTE of the next 3 x `colours` bytes unless
-// `colours` is 0, the rest deflated as one IDAT, and IEND, every checksum right.
-byte_vector framed_png(const byte_vector& input, std::size_t colours) {
+// A PNG of `input`: IHDR of its first 13 bytes, a chunk of `type` (PLTE or tRNS) of the next
+// `length` bytes unless `length` is 0, the rest deflated as one IDAT, and IEND, every checksum
+// right.
+byte_vector framed_png(const byte_vector& input, const char* type, std::size_t length) {
   byte_vector png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   const auto add = [&png](const char* type, const std::uint8_t* data, std::size_t size) {
     append_u32be(png, static_cast<std::uint32_t>(size));
@@ -246,11 +247,11 @@ byte_vector framed_png(const byte_vector& input, std::size_t colours) {
     append_u32be(png, crc32(0, &png[png.size() - size - 4], static_cast<uInt>(size + 4)));
   };
   const std::size_t head = std::min<std::size_t>(input.size(), 13);
-  const std::size_t plte = std::min(input.size() - head, 3 * colours);
+  const std::size_t plte = std::min(input.size() - head, length);
   const std::size_t rest = input.size() - head - plte;
   add("IHDR", input.data(), head);
-  if (colours != 0) {
-    add("PLTE", input.data() + head, plte);
+  if (length != 0) {
+    add(type, input.data() + head, plte);
   }
   uLongf size = compressBound(static_cast<uLong>(rest));
   byte_vector rows(size);
@@ -263,15 +264,18 @@ byte_vector framed_png(const byte_vector& input, std::size_t colours) {
 } // namespace
 
 // Decodes the input after its first byte as a picture file, within the tool's buffers: as it
-// is for a first byte of 0, else framed as a PNG with a PLTE of (first byte - 1) colours, so
-// that mutations reach the row filters and pixel layouts. Whatever the bytes, a decoded
+// is for a first byte of 0, else framed as a PNG with a PLTE of (first byte - 1) colours, or
+// from 129 on a tRNS of (first byte - 129) bytes, so that mutations reach the row filters,
+// pixel layouts and transparent colours. Whatever the bytes, a decoded
 // picture is as large as it says and within the limit, and a refusal says why.
 int fuzz_picture_reader(const std::uint8_t* data, std::size_t size) {
   if (size == 0) {
     return 0;
   }
   const byte_vector input(data + 1, data + size);
-  const byte_vector prepared = data[0] == 0 ? input : framed_png(input, data[0] - 1u);
+  const byte_vector prepared = data[0] == 0     ? input
+                               : data[0] <= 128 ? framed_png(input, "PLTE", 3 * (data[0] - 1u))
+                                                : framed_png(input, "tRNS", data[0] - 129u);
   const byte_vector file(prepared.begin(), prepared.end()); // an allocation of exactly its size
   picture_pixels picture;
   std::string why;

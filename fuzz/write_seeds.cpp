@@ -4,6 +4,7 @@
 #include <exception>
 #include <iostream>
 
+#include "bitmap/bitmap_file.hpp"
 #include "sample_writer.hpp"
 
 namespace fs = std::filesystem;
@@ -19,6 +20,19 @@ void write_seed(const fs::path& folder, const std::string& target, const std::st
 byte_vector joined(byte_vector head, const byte_vector& tail) {
   head.insert(head.end(), tail.begin(), tail.end());
   return head;
+}
+
+// A bitmap for the picture reader target (after a first byte of 0): the tool's own header with
+// `compression`, then `table` (colours, or bit field masks) and the pixels.
+byte_vector bitmap_seed(std::int32_t width, std::int32_t height, std::uint16_t bits,
+                        std::uint32_t compression, const byte_vector& table,
+                        const byte_vector& pixels) {
+  byte_vector seed(1 + bitmap_header_size);
+  const auto offset = static_cast<std::uint32_t>(bitmap_header_size + table.size());
+  put_bitmap_header(&seed[1], {static_cast<std::uint32_t>(offset + pixels.size()), offset, width,
+                               height, bits, static_cast<std::uint32_t>(table.size() / 4)});
+  put_u32le(&seed[1 + 30], compression);
+  return joined(joined(seed, table), pixels);
 }
 
 // Kind and format byte, the index padded with zero entries to its full size, then the archive.
@@ -70,18 +84,32 @@ void write_all(const fs::path& folder) {
   write_seed(folder, "expand_runs", "tiny",
              {0x00, 0x00, 0x10, 0, 0, 0, 0, 0, 0, 0, 4, 0x01, 0x2A, 0xFE, 0x10, 0x20});
 
-  // Pictures framed by the target (first byte: PLTE colours + 1, then IHDR's 13 bytes, the
-  // PLTE, the rows): 3 x 3 of 2-bit indices, interlaced; 2 x 2 RGBA, opaque, rows filtered Sub
-  // and Paeth; and a bitmap as it is (first byte 0).
+  // Pictures framed by the target (first byte: PLTE colours + 1, or tRNS bytes + 129; then
+  // IHDR's 13 bytes, that chunk, the rows): 3 x 3 of 2-bit indices, interlaced; 2 x 2 RGBA,
+  // opaque, rows filtered Sub and Paeth; 16-bit grey; 8-bit grey with a transparent grey that
+  // no pixel has. Bitmaps as they are (first byte 0): 24-bit; RLE8 and RLE4 (runs, an end of
+  // line, a delta, indices as they are); 5-6-5 bit fields.
   write_seed(folder, "picture_reader", "adam7-2-bit",
              {4, 0, 0, 0, 3, 0, 0,    0, 3,    2, 3,    0, 0,    1, 9,    8, 7,   6,
               5, 4, 3, 2, 1, 0, 0x40, 0, 0x80, 1, 0x40, 4, 0x80, 0, 0x40, 2, 0x90});
   write_seed(folder, "picture_reader", "rgba", {1, 0, 0,   0, 2, 0, 0, 0, 2, 8, 6, 0, 0, 0, 1, 1,
                                                 2, 3, 255, 4, 5, 6, 0, 4, 1, 2, 3, 0, 1, 1, 1, 0});
-  byte_vector bitmap = {0,  'B', 'M', 66, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,
-                        40, 0,   0,   0,  3, 0, 0, 0, 1, 0, 0, 0,  1, 0, 24};
-  bitmap.resize(1 + 54 + 12, 0x5A);
-  write_seed(folder, "picture_reader", "bitmap", bitmap);
+  write_seed(folder, "picture_reader", "grey-16",
+             {1, 0, 0, 0, 2, 0, 0, 0, 2, 16, 0, 0, 0, 0, 0, 0x12, 0xFF, 0x34, 2, 0, 1, 0, 2, 0});
+  write_seed(folder, "picture_reader", "grey-trns",
+             {131, 0, 0, 0, 2, 0, 0, 0, 2, 8, 0, 0, 0, 0, 0, 9, 0, 5, 6, 1, 7, 1});
+  write_seed(folder, "picture_reader", "bitmap",
+             bitmap_seed(3, 1, 24, 0, {}, byte_vector(12, 0x5A)));
+  const byte_vector two_colours = {1, 2, 3, 0, 4, 5, 6, 0};
+  write_seed(
+      folder, "picture_reader", "rle8",
+      bitmap_seed(4, 3, 8, 1, two_colours, {3, 1, 0, 0, 0, 2, 1, 1, 0, 3, 1, 0, 1, 0, 0, 1}));
+  write_seed(
+      folder, "picture_reader", "rle4",
+      bitmap_seed(5, 2, 4, 2, two_colours, {3, 0x10, 0, 0, 0, 5, 0x01, 0x10, 0x10, 0, 0, 1}));
+  write_seed(folder, "picture_reader", "bit-fields",
+             bitmap_seed(3, 1, 16, 3, {0, 0xF8, 0, 0, 0xE0, 7, 0, 0, 0x1F, 0, 0, 0},
+                         {0xFF, 0xFF, 0x3D, 0x8C, 0x1F, 0, 0, 0}));
 
   const char* paths[] = {"data/PICS.OFB", "../data/v1.2/A.X", "C:\\GAME\\\x83\x5C\x83\x74.BIN",
                          "dir.d/name",    "a\x81/b\x81\\c.d", "*.OFB",

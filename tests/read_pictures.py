@@ -4,12 +4,15 @@
 read_pictures.py PICTURE: prints "WIDTH HEIGHT", then the pixels top row first as hex RGB.
 read_pictures.py --compare FOLDER: every NAME.PNG in FOLDER must decode to exactly the pixels,
 mode and palette of NAME.BMP; prints each difference and exits with 1 if there is one.
-read_pictures.py --make FOLDER: writes PNG files of kinds our writers never make into FOLDER
-(interlaced ones framed here, using every row filter), and prints how the library reads each:
-"NAME WIDTH HEIGHT P|RGB PIXELS PALETTE" in hexadecimal ("-" for no palette).
+read_pictures.py --make FOLDER [--magick]: writes BMP and PNG files of kinds our writers never
+make into FOLDER, with the library (interlaced PNG framed here, using every row filter) and, with
+--magick, with ImageMagick's convert; prints what each holds: "NAME WIDTH HEIGHT P|RGB PIXELS
+PALETTE" in hexadecimal ("-" for no palette) as the library reads it or as made, or "NAME refused"
+for pictures that are not opaque.
 """
 import pathlib
 import struct
+import subprocess
 import sys
 import zlib
 
@@ -52,19 +55,92 @@ def interlaced(path, image, depth):
                      chunk(b"IEND", b""))
 
 
+def widened(value, bits):  # a channel of 5 to 8 bits widened to 8 by repeating its top bits
+    return (value << (8 - bits) | value >> (2 * bits - 8)) & 255
+
+
+def image_of(mode, values, width=6):
+    image = Image.new(mode, (width, len(values) // width))
+    image.putdata(values)
+    return image
+
+
+def fields(widths, alpha=()):  # colours that writers rounding or truncating to these widths keep
+    kept = [[v for v in map(widened, range(1 << w), [w] * 64) if v * ((1 << w) - 1) // 255 == v >> (8 - w)]
+            for w in widths]
+    return image_of("RGBA" if alpha else "RGB", [tuple(k[(i * 5 + c * 11) % len(k)] for c, k in enumerate(kept))
+                                                 + alpha for i in range(24)])
+
+
+def translucent(image):
+    image = image.convert("RGBA")
+    image.putpixel((1, 1), (1, 2, 3, 254))
+    return image
+
+
+def pillow(image, **options):
+    return lambda path: image.save(path, **options)
+
+
+def magick(source, *options, prefix=""):  # the source saved by the library, then converted
+    def make(path):
+        source.save(path.with_suffix(".source.png"))
+        subprocess.run(["convert", path.with_suffix(".source.png"), *options, prefix + str(path)], check=True)
+    return make
+
+
+def described(image):
+    mode = "P" if image.mode == "P" else "RGB"
+    palette = bytes(image.getpalette()).hex() if mode == "P" else "-"
+    return f"{image.width} {image.height} {mode} {image.convert(mode).tobytes().hex()} {palette}"
+
+
+def made_cases():  # name, writer, and pixels expected: None for as the library reads the file
+    rgb, rgba, grey = pattern("RGB", 7, 5, 200), pattern("RGBA", 6, 5, 200), pattern("RGB", 9, 4, 251).convert("L")
+    deep_grey = [v * 4099 % 65536 for v in range(40)] + [0x00FF, 0xFF7F]  # any 16-bit greys, rounded
+    return [
+        ("colours2.png", pillow(pattern("P", 9, 5, 2)), None),  # 1, 2 and 4 bits, PLTE short
+        ("colours3.png", pillow(pattern("P", 7, 3, 3)), None),
+        ("colours12.png", pillow(pattern("P", 10, 6, 12)), None),
+        ("palette-alpha.png", pillow(pattern("P", 5, 4, 7), transparency=0), None),
+        ("rgb.png", pillow(pattern("RGB", 13, 7, 200)), None),
+        ("rgba.png", pillow(rgba), None),
+        ("adam7-rgb.png", lambda path: interlaced(path, pattern("RGB", 10, 9, 250), 8), None),
+        ("adam7-depth4.png", lambda path: interlaced(path, pattern("P", 3, 2, 16), 4), None),
+        ("grey1.png", pillow(grey.convert("1")), None),
+        ("grey-alpha8.png", pillow(grey.convert("LA")), None),
+        ("grey16.png", pillow(image_of("I;16", deep_grey)), image_of("L", [(v * 255 + 32767) // 65535 for v in deep_grey])),
+        ("grey-key.png", pillow(grey, transparency=250), None),  # a grey no pixel has
+        ("rgb-key-hit.png", pillow(rgb, transparency=rgb.getpixel((6, 4))), "refused"),
+        ("32-bit.bmp", pillow(translucent(rgb)), None),  # no bit fields: the fourth byte ignored
+    ], [
+        ("rle8.bmp", magick(rgb, "-type", "Palette", prefix="BMP3:"), None),
+        ("1-bit.bmp", magick(rgb, "-colors", "2", prefix="BMP3:"), None),
+        ("4-bit.bmp", magick(rgb, "-colors", "16", prefix="BMP3:"), None),
+        ("24-bit.bmp", magick(rgb), None),  # 124-byte header
+        ("32-bit-fields.bmp", magick(rgba), None),
+        ("32-bit-alpha-0.bmp", magick(rgba, "-alpha", "transparent"), None),
+        ("32-bit-translucent.bmp", magick(translucent(rgba)), "refused"),
+        ("565.bmp", magick(fields((5, 6, 5)), "-define", "bmp:subtype=RGB565"), fields((5, 6, 5))),
+        ("1555.bmp", magick(fields((5, 5, 5), (255,)), "-define", "bmp:subtype=ARGB1555"), fields((5, 5, 5))),
+        ("rgb16.png", magick(rgb, "-depth", "16", prefix="PNG48:"), None),
+        ("rgba16.png", magick(rgba, "-depth", "16", prefix="PNG64:"), None),
+        ("grey8.png", magick(rgb, "-colorspace", "Gray"), None),
+        ("grey2.png", magick(rgb, "-colorspace", "Gray", "-depth", "2"), None),
+        ("grey4.png", magick(rgb, "-colorspace", "Gray", "-depth", "4"), None),
+        ("grey-alpha16.png", magick(grey.convert("LA"), "-define", "png:bit-depth=16", "-define", "png:color-type=4"),
+         None),
+        ("palette-trns.png", magick(rgb, "-transparent", "#%02x%02x%02x" % rgb.getpixel((0, 0)), prefix="PNG8:"), None),
+    ]
+
+
 if sys.argv[1] == "--make":
     folder = pathlib.Path(sys.argv[2])
-    for colours, size in ((2, (9, 5)), (3, (7, 3)), (12, (10, 6))):  # 1, 2 and 4 bits, PLTE short
-        pattern("P", *size, colours).save(folder / f"colours{colours}.png")
-    pattern("RGB", 13, 7, 200).save(folder / "rgb.png")
-    pattern("RGBA", 6, 5, 200).save(folder / "rgba.png")
-    interlaced(folder / "adam7-rgb.png", pattern("RGB", 10, 9, 250), 8)
-    interlaced(folder / "adam7-depth4.png", pattern("P", 3, 2, 16), 4)
-    for path in sorted(folder.glob("*.png")):
-        with Image.open(path) as image:
-            mode = "P" if image.mode == "P" else "RGB"
-            palette = bytes(image.getpalette()).hex() if mode == "P" else "-"
-            print(path.name, image.width, image.height, mode, image.convert(mode).tobytes().hex(), palette)
+    by_library, by_magick = made_cases()
+    for name, make, expected in by_library + (by_magick if "--magick" in sys.argv else []):
+        make(folder / name)
+        with Image.open(folder / name) as image:
+            print(name, expected if isinstance(expected, str) else described(expected or image))
     sys.exit(0)
 
 if sys.argv[1] == "--compare":

@@ -1,13 +1,25 @@
 // What is read back:
-// - BMP: uncompressed 8-bit (with a colour table of up to 256 entries) and 24-bit bitmaps,
-//   with an info header of 40, 108 or 124 bytes, stored bottom-up or top-down.
-// - PNG: palette pictures of 1, 2, 4 or 8 bits, RGB and fully opaque RGBA pictures of 8 bits a
-//   channel, interlaced or not.
+// - BMP: 1-, 4- and 8-bit palette pictures, uncompressed or (8 and 4 bits) RLE-compressed;
+//   16-bit (5-5-5 plain, or 5-5-5 and 5-6-5 bit fields), 24-bit, and 32-bit pictures, plain
+//   (the fourth byte ignored) or with bit fields whose alpha is opaque everywhere (or zero
+//   everywhere, as writers without alpha leave it). Info headers of 40, 52, 56, 108 or 124
+//   bytes, rows bottom-up or (uncompressed only) top-down, the last row's padding optional.
+//   Bit fields of 5 to 8 bits a colour are widened to 8 by repeating their top bits below
+//   them: 31 of 5 bits gives 255, and the top 5 bits of the result are the 5-bit value again,
+//   which is what putting a colour back keeps.
+// - PNG: palette pictures of 1, 2, 4 or 8 bits (any tRNS ignored: the colours are what count);
+//   greyscale of 1 to 16 bits and RGB of 8 or 16 bits, refused only when a pixel has the
+//   colour tRNS makes transparent; greyscale and RGB with alpha, 8 or 16 bits, refused unless
+//   opaque everywhere; interlaced or not. Grey becomes RGB; each sample is scaled to 8 bits
+//   with rounding (a 16-bit v8 * 257 gives back v8, a 4-bit v gives v * 17).
 // Pixel indices beyond the colour table or PLTE are kept: the caller completes the palette.
+// Each refusal ends with what the user can do about it.
 #include "bitmap/picture_reader.hpp"
 
 #include <zlib.h>
 
+#include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,118 +32,384 @@ bool fail(std::string& why, const std::string& text) {
   return false;
 }
 
+// A kind the tool does not read.
+bool unsupported(std::string& why, const std::string& text) {
+  return fail(why, text + ": save as 8-bit palette or 24-bit RGB");
+}
+
+// A file that breaks its own format.
+bool damaged(std::string& why, const std::string& text) {
+  return fail(why, text + ": save the picture again");
+}
+
+bool too_large(std::string& why) {
+  return fail(why, "larger than the tool's buffers: make the picture smaller");
+}
+
 // Pixels the tool refuses: more than the caller's buffers take. The bound also keeps every
-// size derived from the pixel count (at most 4 bytes and a filter byte a pixel, for each of
-// 7 passes) far from overflowing.
+// size derived from the pixel count (at most 8 bytes a pixel, and a filter byte a row in each
+// of 7 passes) far from overflowing.
 bool too_many_pixels(std::uint64_t width, std::uint64_t height, std::size_t most_pixels) {
   const std::uint64_t pixels = width * height; // both below 2^32
   return pixels > most_pixels || pixels > SIZE_MAX / 16;
 }
 
+// The `depth`-bit sample `index` of a row packed high bits first (depth 1, 2, 4 or 8).
+std::uint32_t unpacked(const std::uint8_t* row, std::size_t index, unsigned depth) {
+  const std::size_t bit = index * depth;
+  return row[bit / 8] >> (8 - depth - bit % 8) & ((1u << depth) - 1);
+}
+
 // ---- BMP ----------------------------------------------------------------------------------
 
 constexpr std::size_t file_header_size = 14;
-constexpr std::uint32_t bmp_rle8 = 1;
-constexpr std::uint32_t bmp_rle4 = 2;
+constexpr std::size_t masks_at = file_header_size + 40; // after the part all headers share
+constexpr std::uint32_t bmp_bitfields = 3;
+constexpr std::uint32_t bmp_header_sizes[] = {40, 52, 56, 108, 124};
 
-bool decode_bmp(const byte_view& file, std::size_t most_pixels, picture_pixels& picture,
-                std::string& why) {
+enum class bmp_layout { indices, runs, masked };
+
+// The kinds read: bits a pixel, compression, how the pixels lie, and the red, green, blue and
+// alpha masks of direct colour (read from the file for bit fields).
+struct bmp_form {
+  std::uint32_t bits;
+  std::uint32_t compression;
+  bmp_layout layout;
+  std::uint32_t masks[4];
+};
+constexpr bmp_form bmp_forms[] = {
+    {1, 0, bmp_layout::indices, {}},
+    {4, 0, bmp_layout::indices, {}},
+    {8, 0, bmp_layout::indices, {}},
+    {8, 1, bmp_layout::runs, {}},
+    {4, 2, bmp_layout::runs, {}},
+    {16, 0, bmp_layout::masked, {0x7C00, 0x3E0, 0x1F, 0}},
+    {16, bmp_bitfields, bmp_layout::masked, {}},
+    {24, 0, bmp_layout::masked, {0xFF0000, 0xFF00, 0xFF, 0}},
+    {32, 0, bmp_layout::masked, {0xFF0000, 0xFF00, 0xFF, 0}},
+    {32, bmp_bitfields, bmp_layout::masked, {}},
+};
+
+struct bmp_info {
   std::uint32_t pixel_offset = 0;
   std::uint32_t header_size = 0;
-  if (!read_u32le(file, 10, pixel_offset) || !read_u32le(file, file_header_size, header_size)) {
-    return fail(why, "cut short");
+  std::uint32_t bits = 0;
+  std::uint32_t colours_used = 0;
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  bool top_down = false;
+  const bmp_form* form = nullptr;
+  std::uint32_t masks[4] = {};
+};
+
+const bmp_form* bmp_form_of(std::uint32_t bits, std::uint32_t compression) {
+  const auto found = std::find_if(std::begin(bmp_forms), std::end(bmp_forms), [&](auto& form) {
+    return form.bits == bits && form.compression == compression;
+  });
+  return found == std::end(bmp_forms) ? nullptr : found;
+}
+
+bool contiguous(std::uint32_t mask) {
+  return mask != 0 && std::has_single_bit((std::uint64_t{mask} >> std::countr_zero(mask)) + 1);
+}
+
+// Colour channels of 5 to 8 bits and an alpha channel of any, within the pixel, apart.
+bool masks_supported(const bmp_info& info) {
+  std::uint32_t taken = 0;
+  for (std::size_t c = 0; c < 4; ++c) {
+    const std::uint32_t mask = info.masks[c];
+    const int width = std::popcount(mask);
+    if (c == 3 && mask == 0) {
+      break;
+    }
+    if (!contiguous(mask) || (mask & taken) != 0 || (info.bits < 32 && mask >> info.bits != 0) ||
+        (c < 3 && (width < 5 || width > 8))) {
+      return false;
+    }
+    taken |= mask;
   }
-  if (header_size != 40 && header_size != 108 && header_size != 124) {
-    return fail(why,
-                "bitmap headers of " + std::to_string(header_size) + " bytes are not supported");
+  return true;
+}
+
+// Bit fields give red, green and blue masks after the first 40 bytes of the header (after the
+// header itself when it is no longer), and the alpha mask in headers of 56 bytes or more.
+bool read_masks(const byte_view& file, bmp_info& info, std::string& why) {
+  std::copy(std::begin(info.form->masks), std::end(info.form->masks), info.masks);
+  if (info.form->compression != bmp_bitfields) {
+    return true;
   }
-  if (!holds(file, file_header_size, header_size)) {
-    return fail(why, "cut short");
+  if (!read_u32le(file, masks_at, info.masks[0]) ||
+      !read_u32le(file, masks_at + 4, info.masks[1]) ||
+      !read_u32le(file, masks_at + 8, info.masks[2])) {
+    return damaged(why, "cut short");
+  }
+  if (info.header_size >= 56) {
+    read_u32le(file, masks_at + 12, info.masks[3]);
+  }
+  return masks_supported(info) ||
+         unsupported(why, "bit fields other than 5 to 8 adjacent bits a colour are not supported");
+}
+
+// The form of the bitmap's bits a pixel and compression, with its masks.
+bool find_bmp_form(const byte_view& file, std::uint32_t compression, bmp_info& info,
+                   std::string& why) {
+  info.form = bmp_form_of(info.bits, compression);
+  if (info.form == nullptr) {
+    const bool bits_known = bmp_form_of(info.bits, 0) != nullptr;
+    return unsupported(why,
+                       std::to_string(info.bits) + "-bit bitmaps" +
+                           (bits_known ? " with compression " + std::to_string(compression) : "") +
+                           " are not supported");
+  }
+  if (info.form->layout == bmp_layout::runs && info.top_down) {
+    return damaged(why, "RLE-compressed bitmaps cannot be stored top-down");
+  }
+  return read_masks(file, info, why);
+}
+
+bool read_bmp_info(const byte_view& file, bmp_info& info, std::string& why) {
+  if (!read_u32le(file, 10, info.pixel_offset) ||
+      !read_u32le(file, file_header_size, info.header_size)) {
+    return damaged(why, "cut short");
+  }
+  if (std::find(std::begin(bmp_header_sizes), std::end(bmp_header_sizes), info.header_size) ==
+      std::end(bmp_header_sizes)) {
+    return unsupported(why, "bitmap headers of " + std::to_string(info.header_size) +
+                                " bytes are not supported");
+  }
+  if (!holds(file, file_header_size, info.header_size)) {
+    return damaged(why, "cut short");
   }
   std::uint32_t width_field = 0;
   std::uint32_t height_field = 0;
-  std::uint32_t bit_count = 0;
   std::uint32_t compression = 0;
-  std::uint32_t colours_used = 0;
   read_u32le(file, 18, width_field);
   read_u32le(file, 22, height_field);
-  read_u16le(file, 28, bit_count);
+  read_u16le(file, 28, info.bits);
   read_u32le(file, 30, compression);
-  read_u32le(file, 46, colours_used);
+  read_u32le(file, 46, info.colours_used);
 
   // A negative height means the rows are stored top row first; the most negative value has no
   // positive counterpart.
-  const auto width = static_cast<std::int32_t>(width_field);
+  info.width = static_cast<std::int32_t>(width_field);
   const auto signed_height = static_cast<std::int32_t>(height_field);
-  if (width < 0 || height_field == 0x80000000u) {
-    return fail(why, "bad picture size");
+  if (info.width < 0 || height_field == 0x80000000u) {
+    return damaged(why, "bad picture size");
   }
-  const bool top_down = signed_height < 0;
-  const std::int32_t height = top_down ? -signed_height : signed_height;
-  if (compression == bmp_rle8 || compression == bmp_rle4) {
-    return fail(why, "RLE-compressed bitmaps are not supported");
-  }
-  if (compression != 0) {
-    return fail(why, "bitmap compression " + std::to_string(compression) + " is not supported");
-  }
-  if (bit_count != 8 && bit_count != 24) {
-    return fail(why, std::to_string(bit_count) + "-bit bitmaps are not supported");
-  }
-  if (too_many_pixels(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height),
-                      most_pixels)) {
-    return fail(why, "larger than the tool's buffers");
-  }
+  info.top_down = signed_height < 0;
+  info.height = info.top_down ? -signed_height : signed_height;
+  return find_bmp_form(file, compression, info, why);
+}
 
-  const bool indexed = bit_count == 8;
-  if (indexed) {
-    const std::uint32_t entries = colours_used == 0 ? 256 : colours_used;
-    if (entries > 256) {
-      return fail(why, "colour table longer than 256 entries");
-    }
-    const std::uint8_t* table = bytes_at(file, file_header_size + header_size, 4 * entries);
-    if (table == nullptr) {
-      return fail(why, "colour table lies outside the file");
-    }
-    picture.palette.resize(3 * entries);
-    for (std::size_t i = 0; i < entries; ++i) {
-      picture.palette[3 * i] = table[4 * i + 2];
-      picture.palette[3 * i + 1] = table[4 * i + 1];
-      picture.palette[3 * i + 2] = table[4 * i];
-    }
+bool read_colour_table(const byte_view& file, const bmp_info& info, picture_pixels& picture,
+                       std::string& why) {
+  const std::uint32_t entries = info.colours_used == 0 ? 1u << info.bits : info.colours_used;
+  if (entries > 256) {
+    return damaged(why, "colour table longer than 256 entries");
   }
-
-  // Every row is padded to 4 bytes, the last one too. A row may be long while there are no
-  // rows (or the reverse): sizes stay 64-bit until the pixel count bounds them.
-  const std::size_t pixel_size = indexed ? 1 : 3;
-  const std::uint64_t row_bytes = static_cast<std::uint64_t>(width) * pixel_size;
-  const std::uint64_t stride = (row_bytes + 3) & ~std::uint64_t{3};
-  const std::uint64_t data_size = stride * static_cast<std::uint64_t>(height);
-  const std::uint8_t* data = bytes_at(file, pixel_offset, static_cast<std::size_t>(data_size));
-  if (data == nullptr) {
-    return fail(why, "cut short");
+  const std::uint8_t* table = bytes_at(file, file_header_size + info.header_size, 4 * entries);
+  if (table == nullptr) {
+    return damaged(why, "colour table lies outside the file");
   }
-
-  picture.width = width;
-  picture.height = height;
-  picture.indexed = indexed;
-  picture.pixels.resize(static_cast<std::size_t>(row_bytes) * static_cast<std::size_t>(height));
-  // A picture without columns has no rows worth copying, however many it declares.
-  const std::size_t rows = picture.pixels.empty() ? 0 : static_cast<std::size_t>(height);
-  for (std::size_t row = 0; row < rows; ++row) {
-    const std::size_t stored = top_down ? row : static_cast<std::size_t>(height) - 1 - row;
-    const std::uint8_t* from = data + stored * stride;
-    std::uint8_t* to = picture.pixels.data() + row * row_bytes;
-    if (indexed) {
-      std::memcpy(to, from, static_cast<std::size_t>(row_bytes));
-      continue;
-    }
-    for (std::size_t x = 0; x < static_cast<std::size_t>(width); ++x) {
-      to[3 * x] = from[3 * x + 2]; // stored blue, green, red
-      to[3 * x + 1] = from[3 * x + 1];
-      to[3 * x + 2] = from[3 * x];
-    }
+  picture.palette.resize(3 * entries);
+  for (std::size_t i = 0; i < entries; ++i) {
+    picture.palette[3 * i] = table[4 * i + 2]; // stored blue, green, red, unused
+    picture.palette[3 * i + 1] = table[4 * i + 1];
+    picture.palette[3 * i + 2] = table[4 * i];
   }
   return true;
+}
+
+// ---- BMP run lengths ----
+
+// RLE8 or RLE4 data (`depth` 8 or 4) being expanded. Some writers encode each row with its
+// padding to 4 bytes: indices there, past the picture's width, are dropped.
+struct run_stream {
+  byte_view data;
+  unsigned depth = 8;
+  std::size_t at = 0;           // the next byte
+  std::size_t x = 0;            // where the next index goes: column x of stored row y, the
+  std::size_t y = 0;            // bottom row first
+  std::size_t padded_width = 0; // the row's indices with its padding
+  const std::uint8_t* take(std::size_t count) {
+    at += count;
+    return bytes_at(data, at - count, count);
+  }
+};
+
+// Writes `count` indices, the i-th given by `index(i)`, moving past them; refused where they
+// would leave the picture (x grows by at most 255 a byte, so it cannot overflow).
+template <typename Index>
+bool put_run(run_stream& runs, std::size_t count, Index index, picture_pixels& picture,
+             std::string& why) {
+  const auto width = static_cast<std::size_t>(picture.width);
+  const auto height = static_cast<std::size_t>(picture.height);
+  if (runs.y >= height || runs.x + count > runs.padded_width) {
+    return damaged(why, "RLE data runs off the picture");
+  }
+  std::uint8_t* row = picture.pixels.data() + (height - 1 - runs.y) * width;
+  for (std::size_t i = 0; i < count && runs.x + i < width; ++i) {
+    row[runs.x + i] = static_cast<std::uint8_t>(index(i));
+  }
+  runs.x += count;
+  return true;
+}
+
+// The escape after a count of 0 (but end of bitmap): 0 end of line, 2 a delta of two more
+// bytes, else that many indices as they are, padded to a 16-bit word.
+bool run_escape(run_stream& runs, std::uint8_t escape, picture_pixels& picture, std::string& why) {
+  if (escape == 0) {
+    runs.x = 0;
+    ++runs.y;
+    return true;
+  }
+  const std::size_t bytes = escape == 2 ? 2 : (escape * runs.depth + 7) / 8;
+  const std::uint8_t* read = runs.take((bytes + 1) & ~std::size_t{1});
+  if (read == nullptr) {
+    return damaged(why, "RLE data cut short");
+  }
+  if (escape == 2) {
+    runs.x += read[0];
+    runs.y += read[1];
+    return true;
+  }
+  const auto stored = [&](std::size_t i) { return unpacked(read, i, runs.depth); };
+  return put_run(runs, escape, stored, picture, why);
+}
+
+// Expands the runs into the picture, whose pixels are all 0 beforehand, as stay those that an
+// end of line or a delta skips. Pairs of bytes: a count and an index (two alternating 4-bit
+// ones), or 0 and an escape, 1 for the end of the bitmap.
+bool expand_runs(run_stream runs, picture_pixels& picture, std::string& why) {
+  runs.padded_width =
+      (static_cast<std::size_t>(picture.width) * runs.depth + 31) / 32 * 32 / runs.depth;
+  for (;;) {
+    const std::uint8_t* pair = runs.take(2);
+    if (pair == nullptr) {
+      return damaged(why, "RLE data cut short");
+    }
+    const std::uint8_t value = pair[1];
+    const auto repeated = [&](std::size_t i) {
+      return runs.depth == 8 ? value : i % 2 == 0 ? value >> 4 : value & 15;
+    };
+    if (pair[0] == 0 && value == 1) {
+      return true;
+    }
+    if (!(pair[0] != 0 ? put_run(runs, pair[0], repeated, picture, why)
+                       : run_escape(runs, value, picture, why))) {
+      return false;
+    }
+  }
+}
+
+// ---- BMP rows ----
+
+// A mask's place: its lowest bit and how many bits it has.
+struct channel {
+  std::uint32_t mask;
+  int shift;
+  int width;
+};
+
+channel channel_of(std::uint32_t mask) {
+  return {mask, mask == 0 ? 0 : std::countr_zero(mask), std::popcount(mask)};
+}
+
+// A channel of 5 to 8 bits widened to 8 by repeating its top bits below it.
+std::uint8_t widened(std::uint32_t pixel, const channel& c) {
+  const std::uint32_t value = (pixel & c.mask) >> c.shift;
+  return static_cast<std::uint8_t>(value << (8 - c.width) | value >> (2 * c.width - 8));
+}
+
+// Whether any pixel had alpha bits set, and whether any was not opaque: pictures of either
+// kind alone are read (all-zero alpha is no alpha), of both refused.
+struct alpha_seen {
+  bool some_set = false;
+  bool some_not_opaque = false;
+};
+
+void place_masked_row(const std::uint8_t* from, std::size_t width, const bmp_info& info,
+                      std::uint8_t* to, alpha_seen& alpha) {
+  const channel channels[4] = {channel_of(info.masks[0]), channel_of(info.masks[1]),
+                               channel_of(info.masks[2]), channel_of(info.masks[3])};
+  const std::size_t bytes = info.bits / 8;
+  for (std::size_t x = 0; x < width; ++x) {
+    std::uint32_t pixel = 0;
+    for (std::size_t i = 0; i < bytes; ++i) {
+      pixel |= std::uint32_t{from[bytes * x + i]} << 8 * i;
+    }
+    for (std::size_t c = 0; c < 3; ++c) {
+      to[3 * x + c] = widened(pixel, channels[c]);
+    }
+    alpha.some_set |= (pixel & info.masks[3]) != 0;
+    alpha.some_not_opaque |= (pixel & info.masks[3]) != info.masks[3];
+  }
+}
+
+// Uncompressed rows, each padded to 4 bytes, except perhaps the last one stored where the file
+// ends. A row may be long while there are no rows (or the reverse): sizes stay 64-bit until
+// the pixel count bounds them.
+bool read_bmp_rows(const byte_view& file, const bmp_info& info, picture_pixels& picture,
+                   std::string& why) {
+  const auto width = static_cast<std::size_t>(info.width);
+  const auto height = static_cast<std::size_t>(info.height);
+  const std::uint64_t row_bits = std::uint64_t{width} * info.bits;
+  const std::uint64_t stride = (row_bits + 31) / 32 * 4;
+  const std::uint64_t size =
+      picture.pixels.empty() ? 0 : stride * (height - 1) + (row_bits + 7) / 8;
+  const std::uint8_t* data = bytes_at(file, info.pixel_offset, static_cast<std::size_t>(size));
+  if (data == nullptr) {
+    return damaged(why, "cut short");
+  }
+  alpha_seen alpha;
+  const bool plain_24_bits = info.bits == 24 && info.masks[0] == 0xFF0000 &&
+                             info.masks[1] == 0xFF00 && info.masks[2] == 0xFF && info.masks[3] == 0;
+  for (std::size_t row = 0; !picture.pixels.empty() && row < height; ++row) {
+    const std::size_t stored = info.top_down ? row : height - 1 - row;
+    const std::uint8_t* from = data + stored * stride;
+    if (picture.indexed && info.bits == 8) { // the usual forms, without unpacking or masks
+      std::memcpy(picture.pixels.data() + row * width, from, width);
+    } else if (plain_24_bits) {
+      std::uint8_t* to = picture.pixels.data() + 3 * row * width;
+      for (std::size_t x = 0; x < width; ++x) {
+        to[3 * x] = from[3 * x + 2]; // stored blue, green, red
+        to[3 * x + 1] = from[3 * x + 1];
+        to[3 * x + 2] = from[3 * x];
+      }
+    } else if (picture.indexed) {
+      for (std::size_t x = 0; x < width; ++x) {
+        picture.pixels[row * width + x] = static_cast<std::uint8_t>(unpacked(from, x, info.bits));
+      }
+    } else {
+      place_masked_row(from, width, info, picture.pixels.data() + 3 * row * width, alpha);
+    }
+  }
+  return !(alpha.some_set && alpha.some_not_opaque) ||
+         unsupported(why, "transparency is not supported");
+}
+
+bool decode_bmp(const byte_view& file, std::size_t most_pixels, picture_pixels& picture,
+                std::string& why) {
+  bmp_info info;
+  if (!read_bmp_info(file, info, why)) {
+    return false;
+  }
+  if (too_many_pixels(static_cast<std::uint32_t>(info.width),
+                      static_cast<std::uint32_t>(info.height), most_pixels)) {
+    return too_large(why);
+  }
+  picture.width = info.width;
+  picture.height = info.height;
+  picture.indexed = info.form->layout != bmp_layout::masked;
+  if (picture.indexed && !read_colour_table(file, info, picture, why)) {
+    return false;
+  }
+  picture.pixels.resize(static_cast<std::size_t>(info.width) *
+                        static_cast<std::size_t>(info.height) * (picture.indexed ? 1 : 3));
+  if (info.form->layout == bmp_layout::runs) {
+    return expand_runs({rest_from(file, info.pixel_offset), info.bits}, picture, why);
+  }
+  return read_bmp_rows(file, info, picture, why);
 }
 
 // ---- PNG ----------------------------------------------------------------------------------
@@ -139,8 +417,22 @@ bool decode_bmp(const byte_view& file, std::size_t most_pixels, picture_pixels& 
 constexpr std::uint8_t png_signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 constexpr std::uint32_t longest_chunk = 0x7FFFFFFF;
 constexpr std::uint8_t palette_type = 3;
-constexpr std::uint8_t rgb_type = 2;
-constexpr std::uint8_t rgba_type = 6;
+
+// The colour types read: their samples a pixel (the last one alpha where there is one) and
+// the depths allowed, a bit for each.
+struct png_form {
+  std::uint8_t colour_type;
+  std::uint8_t channels;
+  bool alpha;
+  unsigned depths;
+};
+constexpr png_form png_forms[] = {
+    {0, 1, false, 1 | 2 | 4 | 8 | 16}, // greyscale
+    {2, 3, false, 8 | 16},             // RGB
+    {palette_type, 1, false, 1 | 2 | 4 | 8},
+    {4, 2, true, 8 | 16}, // greyscale and alpha
+    {6, 4, true, 8 | 16}, // RGB and alpha
+};
 
 struct png_header {
   std::uint32_t width;
@@ -148,13 +440,13 @@ struct png_header {
   std::uint8_t depth;
   std::uint8_t colour_type;
   bool interlaced;
+  const png_form* form;
+  bool keyed;           // tRNS names a transparent colour,
+  std::uint32_t key[3]; // grey, or red, green and blue, as stored
 };
 
 unsigned bits_per_pixel(const png_header& header) {
-  const unsigned channels = header.colour_type == rgb_type    ? 3
-                            : header.colour_type == rgba_type ? 4
-                                                              : 1;
-  return channels * header.depth;
+  return header.form->channels * header.depth;
 }
 
 // The 13 bytes of IHDR, refused unless the tool reads such pictures.
@@ -169,35 +461,45 @@ bool read_png_header(const std::uint8_t* data, png_header& header, std::string& 
   const std::uint8_t interlace = data[12];
   if (header.width == 0 || header.height == 0 || header.width > longest_chunk ||
       header.height > longest_chunk) {
-    return fail(why, "bad picture size");
+    return damaged(why, "bad picture size");
   }
-  if (header.colour_type == 0 || header.colour_type == 4) {
-    return fail(why, "greyscale PNG pictures are not supported");
+  const auto form = std::find_if(std::begin(png_forms), std::end(png_forms),
+                                 [&](auto& f) { return f.colour_type == header.colour_type; });
+  if (form == std::end(png_forms)) {
+    return damaged(why, "bad colour type");
   }
-  if (header.colour_type != palette_type && header.colour_type != rgb_type &&
-      header.colour_type != rgba_type) {
-    return fail(why, "bad colour type");
-  }
-  if (header.depth == 16 && header.colour_type != palette_type) {
-    return fail(why, "16-bit PNG channels are not supported");
-  }
-  const std::uint8_t depth = header.depth;
-  const bool depth_allowed = header.colour_type == palette_type
-                                 ? depth == 1 || depth == 2 || depth == 4 || depth == 8
-                                 : depth == 8;
-  if (!depth_allowed) {
-    return fail(why, "bad bit depth");
+  header.form = form;
+  if (!std::has_single_bit(header.depth) || (form->depths & header.depth) == 0) {
+    return damaged(why, "bad bit depth");
   }
   if (compression != 0) {
-    return fail(why, "compression method " + std::to_string(compression) + " is not supported");
+    return unsupported(why,
+                       "compression method " + std::to_string(compression) + " is not supported");
   }
   if (filter_method != 0) {
-    return fail(why, "filter method " + std::to_string(filter_method) + " is not supported");
+    return unsupported(why, "filter method " + std::to_string(filter_method) + " is not supported");
   }
   if (interlace > 1) {
-    return fail(why, "interlace method " + std::to_string(interlace) + " is not supported");
+    return unsupported(why, "interlace method " + std::to_string(interlace) + " is not supported");
   }
   header.interlaced = interlace == 1;
+  return true;
+}
+
+// tRNS: a palette's alpha values are ignored (the colours are what count); greyscale and RGB
+// name one colour by its samples, and pictures with alpha have no tRNS.
+bool read_transparent_key(const byte_view& data, png_header& header, std::string& why) {
+  if (header.colour_type == palette_type) {
+    return true;
+  }
+  const std::size_t samples = header.form->alpha ? 0 : header.form->channels;
+  if (samples == 0 || data.size != 2 * samples) {
+    return damaged(why, "bad tRNS chunk");
+  }
+  for (std::size_t i = 0; i < samples; ++i) {
+    read_u16be(data, 2 * i, header.key[i]);
+  }
+  header.keyed = true;
   return true;
 }
 
@@ -256,7 +558,7 @@ bool unfilter_pass(std::uint8_t* rows, const pass_layout& pass, std::size_t step
     const std::uint8_t filter = rows[0];
     std::uint8_t* row = rows + 1;
     if (filter > 4) {
-      return fail(why, "bad row filter");
+      return damaged(why, "bad row filter");
     }
     for (std::size_t i = 0; filter != 0 && i < pass.row_bytes; ++i) {
       const int a = i >= step ? row[i - step] : 0;
@@ -274,27 +576,54 @@ bool unfilter_pass(std::uint8_t* rows, const pass_layout& pass, std::size_t step
   return true;
 }
 
+// Sample `index` of a row of `depth`-bit samples, 16-bit ones most significant byte first.
+std::uint32_t sample(const std::uint8_t* row, std::size_t index, unsigned depth) {
+  return depth == 16 ? std::uint32_t{row[2 * index]} << 8 | row[2 * index + 1]
+                     : unpacked(row, index, depth);
+}
+
+// Scales a sample to 8 bits, rounding: exact for depths below 16 (a 4-bit v gives v * 17).
+std::uint8_t to_8_bits(std::uint32_t value, unsigned depth) {
+  const std::uint32_t largest = (1u << depth) - 1;
+  return static_cast<std::uint8_t>((value * 255 + largest / 2) / largest);
+}
+
+// One pixel of a greyscale or RGB picture, with or without alpha, as red, green and blue;
+// refused where it is not opaque.
+bool place_colour(const std::uint8_t* row, std::size_t x, const png_header& header,
+                  std::uint8_t* to, std::string& why) {
+  const png_form& form = *header.form;
+  std::uint32_t samples[4] = {};
+  for (std::size_t c = 0; c < form.channels; ++c) {
+    samples[c] = sample(row, x * form.channels + c, header.depth);
+  }
+  const std::size_t colours = form.alpha ? form.channels - 1u : form.channels;
+  const bool see_through = form.alpha
+                               ? samples[colours] != (1u << header.depth) - 1
+                               : header.keyed && std::equal(samples, samples + colours, header.key);
+  if (see_through) {
+    return unsupported(why, "transparency is not supported");
+  }
+  for (std::size_t c = 0; c < 3; ++c) {
+    to[c] = to_8_bits(samples[colours == 1 ? 0 : c], header.depth);
+  }
+  return true;
+}
+
 // Puts one pass's unfiltered rows in their places: palette indices, unpacked from the high bits
-// down for depths below 8, or red, green and blue, alpha dropped once known to be opaque.
+// down for depths below 8, or red, green and blue.
 bool place_pass(const std::uint8_t* rows, const png_header& header, const pass_layout& pass,
                 picture_pixels& picture, std::string& why) {
-  const unsigned depth = header.depth;
   for (std::size_t y = 0; y < pass.height; ++y) {
     const std::uint8_t* row = rows + y * (1 + pass.row_bytes) + 1;
     const std::size_t picture_row = pass.shape.y0 + y * pass.shape.dy;
     for (std::size_t x = 0; x < pass.width; ++x) {
       const std::size_t at = picture_row * header.width + pass.shape.x0 + x * pass.shape.dx;
       if (header.colour_type == palette_type) {
-        const std::size_t bit = x * depth;
-        const unsigned shift = 8 - depth - bit % 8;
-        picture.pixels[at] = static_cast<std::uint8_t>(row[bit / 8] >> shift & ((1u << depth) - 1));
-        continue;
+        picture.pixels[at] = static_cast<std::uint8_t>(unpacked(row, x, header.depth));
+      } else if (!place_colour(row, x, header, picture.pixels.data() + 3 * at, why)) {
+        return false;
       }
-      const std::uint8_t* pixel = row + x * (header.colour_type == rgba_type ? 4 : 3);
-      if (header.colour_type == rgba_type && pixel[3] != 255) {
-        return fail(why, "transparency is not supported");
-      }
-      std::memcpy(picture.pixels.data() + 3 * at, pixel, 3);
     }
   }
   return true;
@@ -316,7 +645,7 @@ struct image_inflater {
 bool start_inflating(image_inflater& inflater, std::size_t image_size, std::string& why) {
   inflater.image.resize(image_size);
   if (inflateInit(&inflater.stream) != Z_OK) {
-    return fail(why, "out of memory");
+    return fail(why, "out of memory: close other programs and try again");
   }
   inflater.started = true;
   inflater.stream.next_out = inflater.image.data();
@@ -330,7 +659,7 @@ bool inflate_chunk(image_inflater& inflater, const std::uint8_t* data, std::size
                    std::string& why) {
   z_stream& stream = inflater.stream;
   if (inflater.ended) {
-    return size == 0 || fail(why, "too much image data");
+    return size == 0 || damaged(why, "too much image data");
   }
   stream.next_in = const_cast<Bytef*>(data);
   stream.avail_in = static_cast<uInt>(size);
@@ -345,7 +674,7 @@ bool inflate_chunk(image_inflater& inflater, const std::uint8_t* data, std::size
     const int result = inflate(&stream, Z_NO_FLUSH);
     if (full) {
       if (stream.avail_out == 0) {
-        return fail(why, "too much image data");
+        return damaged(why, "too much image data");
       }
       stream.next_out = inflater.image.data() + inflater.image.size();
       stream.avail_out = 0;
@@ -353,15 +682,15 @@ bool inflate_chunk(image_inflater& inflater, const std::uint8_t* data, std::size
     if (result == Z_STREAM_END) {
       inflater.ended = true;
       if (stream.avail_out != 0) {
-        return fail(why, "too little image data");
+        return damaged(why, "too little image data");
       }
-      return stream.avail_in == 0 || fail(why, "too much image data");
+      return stream.avail_in == 0 || damaged(why, "too much image data");
     }
     if (result == Z_MEM_ERROR) {
-      return fail(why, "out of memory");
+      return fail(why, "out of memory: close other programs and try again");
     }
     if (result != Z_OK) {
-      return fail(why, "bad compressed image data");
+      return damaged(why, "bad compressed image data");
     }
   }
   return true;
@@ -404,43 +733,43 @@ bool decode_png(const byte_view& file, std::size_t most_pixels, picture_pixels& 
   for (std::size_t at = sizeof png_signature;;) {
     std::uint32_t length = 0;
     if (at == file.size) {
-      return fail(why, "no IEND chunk");
+      return damaged(why, "no IEND chunk");
     }
     if (!read_u32be(file, at, length)) {
-      return fail(why, "cut short");
+      return damaged(why, "cut short");
     }
     if (length > longest_chunk) {
-      return fail(why, "bad chunk length");
+      return damaged(why, "bad chunk length");
     }
     if (!holds(file, at, 12 + std::size_t{length})) {
-      return fail(why, "cut short");
+      return damaged(why, "cut short");
     }
     const std::uint8_t* type_bytes = file.bytes + at + 4;
     if (!is_letter(type_bytes[0]) || !is_letter(type_bytes[1]) || !is_letter(type_bytes[2]) ||
         !is_letter(type_bytes[3])) {
-      return fail(why, "bad chunk type");
+      return damaged(why, "bad chunk type");
     }
     const std::string type(type_bytes, type_bytes + 4);
     const std::uint8_t* data = type_bytes + 4;
     std::uint32_t stored_crc = 0;
     read_u32be(file, at + 8 + length, stored_crc);
     if (crc32(0, type_bytes, length + 4) != stored_crc) {
-      return fail(why, "bad checksum in chunk " + type);
+      return damaged(why, "bad checksum in chunk " + type);
     }
     at += 12 + std::size_t{length};
 
     if (!have_header) {
       if (type != "IHDR") {
-        return fail(why, "IHDR is not the first chunk");
+        return damaged(why, "IHDR is not the first chunk");
       }
       if (length != 13) {
-        return fail(why, "bad IHDR length");
+        return damaged(why, "bad IHDR length");
       }
       if (!read_png_header(data, header, why)) {
         return false;
       }
       if (too_many_pixels(header.width, header.height, most_pixels)) {
-        return fail(why, "larger than the tool's buffers");
+        return too_large(why);
       }
       std::size_t image_size = 0;
       for (std::size_t p = 0; p < pass_count(header); ++p) {
@@ -451,28 +780,25 @@ bool decode_png(const byte_view& file, std::size_t most_pixels, picture_pixels& 
       }
       have_header = true;
     } else if (type == "IHDR") {
-      return fail(why, "IHDR appears twice");
+      return damaged(why, "IHDR appears twice");
     } else if (type == "PLTE") {
       if (have_palette || seen_image_data) {
-        return fail(why, "PLTE out of place");
+        return damaged(why, "PLTE out of place");
       }
       if (length == 0 || length % 3 != 0 || length > 256 * 3) {
-        return fail(why, "bad PLTE length");
+        return damaged(why, "bad PLTE length");
       }
       have_palette = true;
       if (header.colour_type == palette_type) {
         picture.palette.assign(data, data + length);
       }
     } else if (type == "tRNS") {
-      // Only a palette's alpha values can all be opaque; RGB ones name a transparent colour.
-      for (std::size_t i = 0; i < length; ++i) {
-        if (header.colour_type != palette_type || data[i] != 255) {
-          return fail(why, "transparency is not supported");
-        }
+      if (!read_transparent_key({data, length}, header, why)) {
+        return false;
       }
     } else if (type == "IDAT") {
       if (header.colour_type == palette_type && !have_palette) {
-        return fail(why, "no PLTE before IDAT");
+        return damaged(why, "no PLTE before IDAT");
       }
       seen_image_data = true;
       if (!inflate_chunk(inflater, data, length, why)) {
@@ -480,11 +806,11 @@ bool decode_png(const byte_view& file, std::size_t most_pixels, picture_pixels& 
       }
     } else if (type == "IEND") {
       if (!inflater.ended) {
-        return fail(why, seen_image_data ? "image data cut short" : "no IDAT chunk");
+        return damaged(why, seen_image_data ? "image data cut short" : "no IDAT chunk");
       }
       return finish_png(inflater, header, picture, why);
     } else if (type[0] >= 'A' && type[0] <= 'Z') {
-      return fail(why, "chunk " + type + " is not supported");
+      return unsupported(why, "chunk " + type + " is not supported");
     }
   }
 }
@@ -501,7 +827,7 @@ bool decode_picture(const byte_view& file, std::size_t most_pixels, picture_pixe
              std::memcmp(file.bytes, png_signature, sizeof png_signature) == 0) {
     decoded = decode_png(file, most_pixels, read, why);
   } else {
-    return fail(why, "neither a BMP nor a PNG file");
+    return fail(why, "neither a BMP nor a PNG file: save as BMP or PNG");
   }
   if (decoded) {
     picture = std::move(read);
@@ -513,7 +839,7 @@ bool read_picture_file(const std::string& path, std::size_t most_pixels, picture
                        std::string& why) {
   std::FILE* stream = std::fopen(path.c_str(), "rb");
   if (stream == nullptr) {
-    return fail(why, "cannot be opened");
+    return fail(why, "cannot be opened: check that it is a file you may read");
   }
   // One read of the whole file, unbuffered, into a block that is not cleared first: picture
   // files are read by the thousand.
@@ -524,11 +850,11 @@ bool read_picture_file(const std::string& path, std::size_t most_pixels, picture
   }
   if (size < 0 || std::fseek(stream, 0, SEEK_SET) != 0) {
     std::fclose(stream);
-    return fail(why, "cannot be read");
+    return fail(why, "cannot be read: check the disk and try again");
   }
   if (static_cast<std::uint64_t>(size) > largest_picture_file) {
     std::fclose(stream);
-    return fail(why, "larger than 16 MiB");
+    return fail(why, "larger than 16 MiB: make the picture smaller");
   }
   const auto length = static_cast<std::size_t>(size);
   const std::unique_ptr<std::uint8_t[]> bytes(new std::uint8_t[length]);
@@ -536,7 +862,7 @@ bool read_picture_file(const std::string& path, std::size_t most_pixels, picture
   const bool read_error = std::ferror(stream) != 0 || got != length;
   std::fclose(stream);
   if (read_error) {
-    return fail(why, "cannot be read");
+    return fail(why, "cannot be read: check the disk and try again");
   }
   return decode_picture(byte_view{bytes.get(), length}, most_pixels, picture, why);
 }

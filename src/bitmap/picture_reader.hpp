@@ -23,8 +23,9 @@ struct picture_pixels {
 inline constexpr std::size_t largest_picture_file = 16 * 1024 * 1024;
 
 // Decodes the bytes of a BMP or a PNG file, told apart by their signature, not by any name.
-// False, with `why` saying in a few words what is wrong or not supported, for anything else.
-// A picture of more than `most_pixels` pixels is refused ("larger than the tool's buffers")
+// False, with `why` saying in a few words what is wrong or not supported and what to do about
+// it ("...: save as 8-bit palette or 24-bit RGB"), for anything else.
+// A picture of more than `most_pixels` pixels is refused ("larger than the tool's buffers: ...")
 // before any buffer for it is allocated.
 bool decode_picture(const byte_view& file, std::size_t most_pixels, picture_pixels& picture,
                     std::string& why);
