@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr std::size_t screen_bytes = std::size_t{screen_width} * screen_height;
 constexpr int direct_width = 256;
 constexpr int direct_height = 224;
 constexpr std::size_t direct_pixels = std::size_t{direct_width} * direct_height;

@@ -1,6 +1,14 @@
 // Damaged archives, failing disks and an unnamable program folder: what is lost is always
 // named, and nothing else is lost or changed.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <new>
+#include <thread>
 
 #include "archive/archive.hpp"
 #include "bitmap/bitmap_file.hpp"
@@ -162,6 +170,7 @@ struct disk_case {
   std::string message;  // the message that ends the run
   std::size_t at_least; // pictures kept
   bool own_mount;       // bin/ is a file system of its own (needs unshare -rm)
+  std::string reason;   // the system's text, on standard error
 };
 
 // The program folder becomes a file system of the program's size plus 16 pages: the
@@ -177,13 +186,13 @@ std::string small_file_system(const std::string& then) {
 TEST(FailingDisks, EndTheRunAndKeepEveryEarlierPictureIntact) {
   const disk_case cases[] = {
       {"a full device", "data/PICS", "ln -s /dev/full bin/PICS05.BMP;", "file write error![", 5,
-       false},
+       false, "No space left on device"},
       {"a file-size limit", "data/BFIL", "trap '' XFSZ; ulimit -f 3;", "file write error![", 1,
-       false},
+       false, "File too large"},
       {"a full file system", "data/PICS data/GFIL", small_file_system(""), "file write error![", 10,
-       true},
+       true, "No space left on device"},
       {"a read-only file system", "data/PICS", small_file_system("mount -o remount,ro bin &&"),
-       "file create error![", 0, true},
+       "file create error![", 0, true, "Read-only file system"},
   };
   for (const disk_case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -206,7 +215,8 @@ TEST(FailingDisks, EndTheRunAndKeepEveryEarlierPictureIntact) {
       shell("cd '" + tree.string() + "' && (unshare -rm sh -c '" + c.before + " bin/ofb2bmp " +
             c.arguments + " 2>stderr </dev/null; echo $? >status; cp bin/*.BMP kept/ 2>/dev/null;" +
             " true') | cat >stdout");
-      result = {std::stoi(read_text(tree / "status")), read_text(tree / "stdout"), ""};
+      result = {std::stoi(read_text(tree / "status")), read_text(tree / "stdout"),
+                read_text(tree / "stderr")};
     } else {
       result = trees.run(runner::native, c.arguments, c.before);
     }
@@ -215,10 +225,10 @@ TEST(FailingDisks, EndTheRunAndKeepEveryEarlierPictureIntact) {
     const std::size_t at = result.output.find(c.message);
     ASSERT_NE(at, std::string::npos) << result.output;
     EXPECT_EQ(result.output.substr(result.output.size() - 2), "]\n") << "the last line";
-    const std::string failed =
-        fs::path(result.output.substr(at + c.message.size(),
-                                      result.output.size() - at - c.message.size() - 2))
-            .filename();
+    const std::string failed_path = result.output.substr(
+        at + c.message.size(), result.output.size() - at - c.message.size() - 2);
+    EXPECT_EQ(result.errors, "ofb2bmp: " + failed_path + ": " + c.reason + "\n");
+    const std::string failed = fs::path(failed_path).filename();
     EXPECT_EQ(kept.count(failed), 0u) << "the cut picture is removed";
     EXPECT_FALSE(fs::exists(fs::symlink_status(tree / "bin" / failed)));
     EXPECT_GE(kept.size(), c.at_least);
@@ -255,6 +265,151 @@ TEST(ProgramFolder, BeyondTheSystemsPathLimitNothingIsWrittenElsewhere) {
   EXPECT_EQ(shell("cd '" + tree.string() + "' && test -z \"$(find . -name '*.BMP')\""), 0)
       << "pictures written somewhere else";
   shell("rm -rf '" + (tree / component).string() + "'");
+}
+
+// ---- interruptions ------------------------------------------------------------------------
+
+// Runs the program in `tree` and sends it `signal_number` (0: none) after `delay`. The status
+// as a shell shows it: 128 + the signal when the signal ended the run.
+int run_interrupted(const fs::path& tree, std::vector<std::string> arguments, int signal_number,
+                    std::chrono::microseconds delay) {
+  std::vector<char*> argv{const_cast<char*>("bin/ofb2bmp")};
+  for (std::string& argument : arguments) {
+    argv.push_back(argument.data());
+  }
+  argv.push_back(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    const int null = open("/dev/null", O_RDWR);
+    if (chdir(tree.c_str()) != 0 || null < 0) {
+      _exit(99);
+    }
+    dup2(null, STDIN_FILENO);
+    dup2(null, STDOUT_FILENO);
+    dup2(null, STDERR_FILENO);
+    signal(signal_number, SIG_DFL); // as from a terminal, even where the tests run in background
+    execv(argv[0], argv.data());
+    _exit(98);
+  }
+  std::this_thread::sleep_for(delay);
+  kill(child, signal_number);
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+}
+
+// Hundreds of pictures as bitmaps and PNG files, and new pairs, each run interrupted at many
+// moments spread over it: every file left under its final name is the one an uninterrupted run
+// writes, byte for byte, and no .part file is left.
+TEST(Interruptions, LeaveOnlyWholeFilesAndNoPartFiles) {
+  tool_trees trees;
+  trees.prepare(runner::native);
+  const fs::path tree = trees.tree(runner::native);
+  write_pair(tree / "data", "PICS", direct_sample(24, 16));
+  write_pair(tree / "data", "BFIL", frame_bank_sample(6, 8, 60));
+  write_pair(tree / "data", "GFIL", screen_bank_sample(1));
+  const std::vector<std::vector<std::string>> runs = {
+      {"-q", "-o", "out", "data/*"},
+      {"-q", "-f", "png", "-o", "out", "data/*"},
+      {"-q", "--insert", "edits", "-o", "out", "data/*"},
+  };
+  std::vector<picture_set> whole;
+  std::vector<std::chrono::microseconds> durations;
+  for (const auto& arguments : runs) {
+    // The shortest of three runs, so that later ones last at least as long.
+    durations.push_back(std::chrono::hours(1));
+    for (int again = 0; again < 3; ++again) {
+      fs::remove_all(tree / "out");
+      const auto start = std::chrono::steady_clock::now();
+      ASSERT_EQ(run_interrupted(tree, arguments, 0, {}), 0);
+      durations.back() =
+          std::min(durations.back(), std::chrono::duration_cast<std::chrono::microseconds>(
+                                         std::chrono::steady_clock::now() - start));
+    }
+    whole.push_back(files_in(tree / "out"));
+    if (whole.size() == 1) { // edits for the insertion: a direct-colour frame and a screen
+      fs::create_directories(tree / "edits");
+      for (const char* name : {"PICS05.BMP", "GFIL003.BMP"}) {
+        byte_vector picture = whole.front().at(name);
+        picture[1100] = static_cast<std::uint8_t>((picture[1100] ^ 0x80) & 0xF8);
+        write_file(tree / "edits" / name, picture);
+      }
+    }
+  }
+  ASSERT_EQ(whole[0].size(), 381u + 102u + 147u);
+  ASSERT_EQ(whole[2].size(), 6u);
+  int interrupted = 0;
+  for (std::size_t run = 0; run < runs.size(); ++run) {
+    constexpr int moments = 22;
+    for (int moment = 0; moment < moments; ++moment) {
+      // Mostly SIGINT; SIGTERM and SIGHUP once each, midway.
+      const int signal_number = moment == 5 ? SIGTERM : moment == 15 ? SIGHUP : SIGINT;
+      fs::remove_all(tree / "out");
+      const int status = run_interrupted(tree, runs[run], signal_number,
+                                         durations[run] * (2 * moment + 1) / (2 * moments));
+      ASSERT_TRUE(status == 0 || status == 128 + signal_number) << status;
+      interrupted += status != 0 ? 1 : 0;
+      std::error_code none;
+      for (const auto& entry : fs::directory_iterator(tree / "out", none)) {
+        const std::string name = entry.path().filename().string();
+        ASSERT_EQ(whole[run].count(name), 1u) << name << " left, run " << run << " at " << moment;
+        ASSERT_EQ(read_whole_file(entry.path()), whole[run].at(name)) << name << " is not whole";
+      }
+    }
+  }
+  EXPECT_GE(interrupted, 50);
+}
+
+// ---- running out of memory ---------------------------------------------------------------
+
+} // namespace
+
+// Allocations of this size or more fail while it is not 0.
+static std::size_t failing_allocation_size = 0;
+
+void* operator new(std::size_t size) {
+  void* bytes = failing_allocation_size != 0 && size >= failing_allocation_size
+                    ? nullptr
+                    : std::malloc(size == 0 ? 1 : size);
+  if (bytes == nullptr) {
+    throw std::bad_alloc();
+  }
+  return bytes;
+}
+
+// Freed as allocated; the compiler cannot see that the replaced operator new used malloc.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void operator delete(void* bytes) noexcept {
+  std::free(bytes);
+}
+
+void operator delete(void* bytes, std::size_t) noexcept {
+  std::free(bytes);
+}
+#pragma GCC diagnostic pop
+
+namespace {
+
+TEST(OutOfMemory, IsNamedAndEndsTheRunWithoutAPartialPair) {
+  scratch_folder folder(fast_storage());
+  const fs::path data = folder.path / "data";
+  fs::create_directories(data);
+  fs::create_directories(folder.path / "edits");
+  write_pair(data, "GFIL", screen_bank_sample(1));
+  extract_quietly(data / "GFIL.OFB", folder.path / "edits");
+  std::string words[] = {
+      "ofb2bmp",        "-q", "--insert", folder.path / "edits", "-o", folder.path / "out",
+      data / "GFIL.OFB"};
+  char* argv[std::size(words)];
+  std::transform(std::begin(words), std::end(words), argv, [](std::string& w) { return w.data(); });
+  testing::internal::CaptureStdout();
+  failing_allocation_size = 64 << 10; // a screen read from its file
+  const int status = run_ofb2bmp(static_cast<int>(std::size(argv)), argv);
+  failing_allocation_size = 0;
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), text_of(text::out_of_memory));
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(files_in(folder.path / "out").size(), 0u) << "a partial pair left";
 }
 
 } // namespace

@@ -2,8 +2,12 @@
 // of the pair stays as it was, and what cannot be put back is named and leaves no pair.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <sstream>
+
 #include "archive/archive.hpp"
 #include "archive/insert_pair.hpp"
+#include "archive/palette_fitting.hpp"
 #include "bitmap/picture_reader.hpp"
 #include "driver/driver.hpp"
 #include "sample_writer.hpp"
@@ -110,10 +114,13 @@ TEST_F(Insertion, DirectColourKeepsEveryUnchangedWordAndBit15) {
   EXPECT_EQ(archive[record + 2 * 5 + 1] & 0x1F, 0x1F);
   EXPECT_EQ(archive[record + 2 * 5] & 0x80, (frame[5] >> 8) & 0x80);
   // A record that fills its sector exactly stays where it was.
-  give("PICS07.BMP", bitmap_file(1021, 1, byte_vector(3 * 1021, 8)));
+  // A palette picture is taken by its colours.
+  give("PICS07.BMP", bitmap_file(1021, 1, byte_vector(1021, 1), {0, 0, 0, 8, 16, 24}));
   ASSERT_EQ(insert("PICS"), "0");
   EXPECT_EQ(u24be(&made("PICS.OFB")[7 * 8 + 1]), u24be(&pair.index[7 * 8 + 1]));
   EXPECT_EQ(u32be(&made("PICS.OFB")[7 * 8 + 4]), 2048u);
+  const std::size_t moved = u24be(&pair.index[7 * 8 + 1]) * sector_size + direct_pixels_at;
+  EXPECT_EQ(u16be(&made("PICS.BIN")[moved + 2 * 1020]), 3u << 10 | 2u << 5 | 1u);
 }
 
 // A record that another entry reads too is not rebuilt in place: that entry keeps its picture.
@@ -143,12 +150,10 @@ TEST_F(Insertion, AFrameThatGrowsMovesItsRecordAndTheOthersKeepTheirIndices) {
   extract("BFIL");
   byte_vector colours = rgb_of(sample_palette(0));
   colours.resize(16 * 3); // a short colour table takes the record's other colours
-  colours[1] = 0x0B;      // low bits of a green lost
+  colours[7] |= 3;        // low bits of a green lost
   // Over 64 KiB: every byte of the new length counts.
   give("BFIL001.BMP", bitmap_file(300, 230, byte_vector(300 * 230, 2), colours));
-  fs::remove(pictures / "BFIL000.BMP"); // the frames of one bank share one palette
-  byte_vector kept = read_whole_file(pictures / "BFIL002.BMP");
-  fs::remove(pictures / "BFIL002.BMP");
+  const byte_vector kept = read_whole_file(pictures / "BFIL002.BMP");
   give("BFIL003.BMP", bitmap_file(50, 50, byte_vector(2500, 1), rgb_of(sample_palette(1))));
   ASSERT_EQ(insert("BFIL", false), (data / "BFIL.OFB").string() + "\n" + walk_text(16) +
                                        "2 pictures replaced (1 with colours rounded down)\n0");
@@ -168,11 +173,8 @@ TEST_F(Insertion, AFrameThatGrowsMovesItsRecordAndTheOthersKeepTheirIndices) {
   fs::remove_all(pictures);
   fs::create_directory(pictures);
   extract("BFIL");
-  byte_vector palette = rgb_of(sample_palette(0));
-  palette[1] = 0x08;
   EXPECT_EQ(read_whole_file(pictures / "BFIL001.BMP"),
-            bitmap_file(300, 230, byte_vector(300 * 230, 2), palette));
-  kept[54 + 1] = 0x08; // colour 0's green in the colour table
+            bitmap_file(300, 230, byte_vector(300 * 230, 2), rgb_of(sample_palette(0))));
   EXPECT_EQ(read_whole_file(pictures / "BFIL002.BMP"), kept);
 }
 
@@ -219,7 +221,7 @@ TEST_F(Insertion, FramesUpToTheLongestSideATableHolds) {
   EXPECT_EQ(insert("BFIL"), "0");
   give("BFIL000.BMP", bitmap_file(65536, 1, byte_vector(65536, 1), colours));
   EXPECT_EQ(insert("BFIL"), "insert error![" + (pictures / "BFIL000.BMP").string() +
-                                ": larger than the tool's buffers allow]\n1");
+                                ": larger than the tool's buffers allow: make it smaller]\n1");
 }
 
 // The check after building: the new pair must give back every picture expected, and no fewer.
@@ -232,14 +234,19 @@ TEST_F(Insertion, TheCheckNamesAPictureThatDiffersAndMissingOnes) {
   run.state.archive_stream = std::fopen((data / "GFIL.BIN").string().c_str(), "rb");
   insertion work;
   work.new_index = pair.index;
-  work.screen = byte_buffer(static_cast<std::uint8_t*>(std::calloc(pixel_buffer_size, 1)));
+  const byte_buffer screen(static_cast<std::uint8_t*>(std::calloc(pixel_buffer_size, 1)));
+  work.screen = screen.get();
   insert_pictures(run.state, work, "GFIL", 1176);
-  EXPECT_TRUE(verify_new_pair(run.state, work, "GFIL", 1176));
+  const auto verify = [&] { // each check starts from the blank screen the walk started from
+    std::memset(run.state.pixel_buffer.get(), 0, pixel_buffer_size);
+    return verify_new_pair(run.state, work, "GFIL", 1176);
+  };
+  EXPECT_TRUE(verify());
   work.expected[1] ^= 1;
-  EXPECT_FALSE(verify_new_pair(run.state, work, "GFIL", 1176));
+  EXPECT_FALSE(verify());
   work.expected[1] ^= 1;
   work.expected.push_back(0);
-  EXPECT_FALSE(verify_new_pair(run.state, work, "GFIL", 1176));
+  EXPECT_FALSE(verify());
   EXPECT_EQ(run.console_text(),
             "insert error![GFIL001.BMP: the new pair does not give this picture back (a fault of "
             "ofb2bmp)]\ninsert error![: the new pair gives fewer pictures back (a fault of "
@@ -255,30 +262,35 @@ struct refusal_case {
 
 TEST_F(Insertion, WhatCannotBePutBackIsNamedAndLeavesNoPair) {
   const byte_vector palette = rgb_of(sample_palette(2));
-  byte_vector other_palette = palette;
-  other_palette[5] = 0x40;
-  byte_vector run_length_coded = bitmap_file(3, 2, byte_vector(6, 1), palette);
-  run_length_coded[30] = 1;
+  byte_vector many_colours; // none of them in the bank's palette: blue 4 is no colour of it
+  for (int i = 0; i < 300; ++i) {
+    many_colours.insert(many_colours.end(),
+                        {std::uint8_t(8 * (i % 32)), std::uint8_t(8 * (i / 32)), 4 * 8});
+  }
   byte_vector screen_row_100 = byte_vector(352 * 240, 4);
   screen_row_100[352 * 100] = 7;
   const refusal_case cases[] = {
-      {"24 bits for a palette frame", "BFIL000.BMP", bitmap_file(3, 2, byte_vector(18, 1)),
-       "a palette picture needs 8 bits a pixel"},
-      {"8 bits for direct colour", "PICS00.BMP", bitmap_file(2, 1, {1, 2}, palette),
-       "a direct-colour picture needs 24 bits a pixel"},
+      {"more new colours than free slots", "BFIL000.BMP", bitmap_file(300, 1, many_colours),
+       "needs 299 colours the record's palette lacks; 255 slots are free"},
+      {"a pixel beyond its palette, for direct colour", "PICS00.BMP",
+       bitmap_file(2, 1, {1, 2}, byte_vector(6, 8)),
+       "a pixel uses colour 2, which its palette does not hold: save it again in a paint "
+       "program"},
       {"a screen of another size", "GFIL000.BMP",
        bitmap_file(352, 239, byte_vector(352 * 239), palette), "a screen must be 352 x 240"},
       {"a record that would outgrow the buffer", "BFIL000.BMP",
        bitmap_file(724, 724, byte_vector(724 * 724, 3), palette),
        "its rebuilt record would be longer than the tool's record buffer (524288 bytes)"},
       {"a frame of a damaged record", "BFIL001.BMP", bitmap_file(1, 1, {1}, palette),
-       "its record is damaged (extraction reports it broken), so it cannot change"},
+       "its record is damaged (extraction reports it broken), so it cannot change: leave it as "
+       "extracted"},
       {"a changed frame beside a broken one", "BFIL004.BMP",
        bitmap_file(5, 4, byte_vector(20), palette),
-       "its record is damaged (extraction reports it broken), so it cannot change"},
+       "its record is damaged (extraction reports it broken), so it cannot change: leave it as "
+       "extracted"},
       {"a screen that a damaged record's short stream shows", "GFIL002.BMP",
        bitmap_file(352, 240, screen_row_100, palette), ""},
-      {"a compressed bitmap", "BFIL000.BMP", run_length_coded, ""},
+      {"a bitmap cut short", "BFIL000.BMP", {'B', 'M'}, ""},
   };
   for (const auto& [name, pair] : damaged_pairs()) {
     write_pair(data, name, pair);
@@ -300,20 +312,14 @@ TEST_F(Insertion, WhatCannotBePutBackIsNamedAndLeavesNoPair) {
     }
     EXPECT_TRUE(fs::is_empty(out)) << c.what;
   }
-  // Two pictures of one bank with different palettes; one picture given twice.
+  // One picture given twice, in two letter cases.
   fs::remove_all(pictures);
   fs::create_directory(pictures);
-  give("BFIL000.BMP", bitmap_file(3, 2, byte_vector(6, 1), palette));
   give("PICS00.BMP", bitmap_file(2, 1, byte_vector(6, 1)));
-  give("PICS00.PNG", {});
-  write_pair(data, "BANK", frame_bank_sample(2, 2, 2));
-  give("BANK000.BMP", bitmap_file(2, 2, byte_vector(4, 1), palette));
-  give("BANK001.BMP", bitmap_file(2, 2, byte_vector(4, 1), other_palette));
-  EXPECT_EQ(insert("BANK"), "insert error![" + pictures.string() +
-                                "/BANK001.BMP: its palette differs from that of BANK000.BMP (the "
-                                "pictures of one record share one palette)]\n1");
-  EXPECT_EQ(insert("PICS"), "insert error![" + pictures.string() +
-                                "/PICS00.BMP: given twice, also as PICS00.PNG]\n1");
+  give("pics00.png", {});
+  EXPECT_EQ(insert("PICS"),
+            "insert error![" + pictures.string() +
+                "/PICS00.BMP: given twice, also as pics00.png: keep one of them]\n1");
   // A new pair may not take the place of its own input.
   out = data;
   EXPECT_EQ(insert("PICS"), "2");
@@ -321,3 +327,243 @@ TEST_F(Insertion, WhatCannotBePutBackIsNamedAndLeavesNoPair) {
 }
 
 } // namespace
+
+namespace {
+
+// A bank of three frames whose colours are all different but for white, which indices 200 to
+// 255 share: frame 0 shows one of them.
+struct colour_bank {
+  colour_words palette = colour_words(256, 0x7FFF);
+  std::vector<indexed_frame> frames = {
+      {4, 2, {1, 2, 3, 4, 201, 201, 5, 6}}, {2, 2, {7, 8, 9, 10}}, {2, 1, {11, 255}}};
+  colour_bank() {
+    for (std::uint16_t i = 0; i < 200; ++i) {
+      palette[i] = i; // red and green only
+    }
+  }
+  byte_vector file(std::size_t k, const byte_vector& colours) const {
+    return bitmap_file(frames[k].width, frames[k].height, frames[k].pixels, colours);
+  }
+};
+
+// The colours with index i at 255 - i, and each frame's indices turned with them, as paint
+// programs reorder palettes.
+byte_vector reversed(const byte_vector& colours) {
+  byte_vector turned;
+  for (std::size_t i = 256; i-- > 0;) {
+    turned.insert(turned.end(), colours.begin() + 3 * i, colours.begin() + 3 * i + 3);
+  }
+  return turned;
+}
+byte_vector turned(const byte_vector& pixels) {
+  byte_vector indices;
+  for (const std::uint8_t index : pixels) {
+    indices.push_back(static_cast<std::uint8_t>(255 - index));
+  }
+  return indices;
+}
+
+struct colour_case {
+  const char* what;
+  std::map<std::string, byte_vector> given;
+  std::vector<byte_vector> after; // the bank's three pictures, extracted from the new pair
+  std::string replaced;           // the summary line
+  std::string rows;               // result and slots of each row of the preview
+};
+
+} // namespace
+
+// Colours decide, not indices: each case's files are previewed, inserted, and the new pair
+// extracted again; the preview's rows say what the insertion did.
+TEST_F(Insertion, ColoursDecideNotIndices) {
+  const colour_bank bank;
+  const byte_vector colours = rgb_of(bank.palette);
+  std::vector<byte_vector> records(17, make_frame_bank(bank.palette, {{1, 1, {1}}}));
+  records[0] = make_frame_bank(bank.palette, bank.frames);
+  const archive_pair pair = lay_out_pair(records);
+  write_pair(data, "BFIL", pair);
+  const std::vector<byte_vector> original = {bank.file(0, colours), bank.file(1, colours),
+                                             bank.file(2, colours)};
+
+  byte_vector low_bits = reversed(colours); // re-saved with low bits set: still the same colours
+  for (std::uint8_t& channel : low_bits) {
+    channel |= channel < 0xF8 ? 3 : 0;
+  }
+  byte_vector edited = turned(bank.frames[0].pixels);
+  edited[7] = 255 - 7; // now the colour of index 7
+  byte_vector new_colour = rgb_of(words_of(nullptr, 0));
+  for (const std::uint8_t index : bank.frames[1].pixels) {
+    new_colour.insert(new_colour.end(), colours.begin() + 3 * index,
+                      colours.begin() + 3 * index + 3);
+  }
+  new_colour[2] = 0x84; // a blue the bank lacks, its low bits set
+  byte_vector slot_0 = colours;
+  slot_0[0] = 7 << 3; // red of index 7, with that blue
+  slot_0[2] = 0x80;
+  byte_vector blues = colours; // the whole bank recoloured
+  for (std::size_t i = 1; i <= 11; ++i) {
+    blues[3 * i + 2] = 0xF8;
+  }
+  const colour_case cases[] = {
+      {"re-saved with reordered palettes and low bits set",
+       {{"BFIL000.BMP", bitmap_file(4, 2, turned(bank.frames[0].pixels), low_bits)},
+        {"bfil001.bmp", bitmap_file(2, 2, turned(bank.frames[1].pixels), low_bits)},
+        {"BFIL002.BMP", original[2]}},
+       original,
+       "0 pictures replaced (0 with colours rounded down)",
+       "unchanged 0 unchanged 0 unchanged 0"},
+      {"one pixel to a colour the bank has, in a reordered palette",
+       {{"BFIL000.BMP", bitmap_file(4, 2, edited, reversed(colours))},
+        {"BFIL001.BMP", original[1]}},
+       {bitmap_file(4, 2, {1, 2, 3, 4, 201, 201, 5, 7}, colours), original[1], original[2]},
+       "1 picture replaced (0 with colours rounded down)",
+       "replaced 0 unchanged 0"},
+      {"a colour the bank lacks takes the lowest slot no picture uses",
+       {{"BFIL001.BMP", bitmap_file(2, 2, new_colour)}},
+       {bank.file(0, slot_0), bitmap_file(2, 2, {0, 8, 9, 10}, slot_0), bank.file(2, slot_0)},
+       "1 picture replaced (1 with colours rounded down)",
+       "replaced 1"},
+      {"every picture given with one new palette recolours the bank",
+       {{"BFIL000.BMP", bank.file(0, blues)},
+        {"BFIL001.BMP", bank.file(1, blues)},
+        {"BFIL002.BMP", bank.file(2, blues)}},
+       {bank.file(0, blues), bank.file(1, blues), bank.file(2, blues)},
+       "3 pictures replaced (0 with colours rounded down)",
+       "replaced 0 replaced 0 replaced 0"},
+  };
+  for (const colour_case& c : cases) {
+    for (const fs::path& path : {pictures, out}) {
+      fs::remove_all(path);
+      fs::create_directory(path);
+    }
+    for (const auto& [file, bytes] : c.given) {
+      give(file, bytes);
+    }
+    test_state preview(out);
+    insert_pictures_of(preview.state, pictures.string(), {(data / "BFIL.OFB").string()}, true);
+    std::istringstream rows(preview.console_text());
+    std::string row;
+    std::string results;
+    std::getline(rows, row); // the header
+    while (std::getline(rows, row)) {
+      std::vector<std::string> fields;
+      std::istringstream cells(row);
+      for (std::string cell; std::getline(cells, cell, '\t');) {
+        fields.push_back(cell);
+      }
+      results += (results.empty() ? "" : " ") + fields.at(4) + " " + fields.at(6);
+    }
+    EXPECT_EQ(results, c.rows) << c.what;
+    EXPECT_TRUE(fs::is_empty(out)) << c.what;
+
+    const std::string console = insert("BFIL", false);
+    EXPECT_EQ(console.substr(console.rfind('\n', console.size() - 3) + 1), c.replaced + "\n0")
+        << c.what;
+    if (c.after == original) {
+      EXPECT_EQ(made("BFIL.BIN"), pair.archive) << c.what;
+    }
+    const fs::path again = folder.path / "again";
+    fs::remove_all(again);
+    fs::create_directory(again);
+    extract_quietly(out / "BFIL.OFB", again);
+    for (std::size_t k = 0; k < 3; ++k) {
+      EXPECT_EQ(read_whole_file(again / ("BFIL00" + std::to_string(k) + ".BMP")), c.after[k])
+          << c.what << ", frame " << k;
+    }
+  }
+}
+
+// Extraction carries the screen from one index file to the next; so does insertion, and the
+// unchanged pictures of a run over several index files give back every pair. An index file of
+// no known size is passed over; names are matched ignoring case, and a file named like a pair's
+// pictures that names none of them is said to be not used.
+TEST_F(Insertion, TheScreenCarriesOverBetweenIndexFilesAsInExtraction) {
+  const colour_words palette = sample_palette(3);
+  std::vector<byte_vector> first(147, make_screen_bank(palette, {}));
+  std::vector<byte_vector> second = first;
+  first[0] = make_screen_bank(palette, {make_run_stream(sample_screen(1))});
+  second[0] = make_screen_bank(palette, {make_run_stream(byte_vector(5000, 3))});
+  write_pair(data, "A", lay_out_pair(first));
+  write_pair(data, "B", lay_out_pair(second));
+  write_file(data / "X.OFB", byte_vector(137));
+  write_file(data / "X.BIN", {});
+  {
+    test_state run(pictures);
+    run.state.quiet = true;
+    std::set<std::string> done;
+    process_input(run.state, (data / "*").string(), done);
+  }
+  fs::rename(pictures / "B000.BMP", pictures / "b000.bmp");
+  give("B999.PNG", {});
+  test_state preview(out);
+  insert_pictures_of(preview.state, pictures.string(), {(data / "*").string()}, true);
+  const std::string a = (data / "A.OFB").string();
+  const std::string b = (data / "B.OFB").string();
+  EXPECT_EQ(preview.console_text(),
+            text_of(text::insert_list_header) + a + "\tA000.BMP\t0\t0\tunchanged\tno\t0\t-\n" + b +
+                "\tb000.bmp\t0\t0\tunchanged\tno\t0\t-\n" + b +
+                "\tB999.PNG\t-\t-\tnot used\t-\t-\tnames no picture of B.OFB\n");
+  EXPECT_EQ(insert("*"), "0");
+  for (const char* file : {"A.OFB", "A.BIN", "B.OFB", "B.BIN"}) {
+    EXPECT_EQ(made(file), read_whole_file(data / file)) << file;
+  }
+  EXPECT_FALSE(fs::exists(out / "X.OFB"));
+}
+
+// What a paint program saves: ImageMagick reorders the palette of the one screen edited. The
+// edited screen comes back as drawn, and the other eleven of its bank as they were.
+TEST_F(Insertion, AScreenEditedInImageMagickChangesNoOther) {
+  if (shell("convert -version 2>/dev/null | grep -q ImageMagick") != 0) {
+    ASSERT_EQ(std::getenv("OFB2BMP_REQUIRE_IMAGE_READER"), nullptr) << "ImageMagick needed";
+    GTEST_SKIP() << "ImageMagick is not installed";
+  }
+  std::vector<byte_vector> screens;
+  for (unsigned k = 0; k < 12; ++k) {
+    screens.push_back(make_run_stream(sample_screen(k)));
+  }
+  std::vector<byte_vector> banks(147, make_screen_bank(sample_palette(4), {}));
+  banks[0] = make_screen_bank(sample_palette(4), screens);
+  write_pair(data, "GFIL", lay_out_pair(banks));
+  extract("GFIL");
+  // As the README shows: a palette bitmap with the palette reordered, and what ImageMagick
+  // writes by default, a PNG and a bitmap of its own choosing.
+  fs::path edits = folder.path / "edits";
+  fs::create_directory(edits);
+  const std::string draw = " -fill white -draw 'rectangle 20,20,120,60' ";
+  for (const auto& [from, to] :
+       {std::pair{"GFIL005.BMP", "-type Palette -compress none BMP3:GFIL005.BMP"},
+        {"GFIL007.BMP", "GFIL007.PNG"},
+        {"GFIL00A.BMP", "GFIL00A.BMP"}}) {
+    ASSERT_EQ(shell("cd '" + edits.string() + "' && convert '" + (pictures / from).string() + "'" +
+                    draw + to),
+              0);
+  }
+  const auto colours = [](const fs::path& file) { // each pixel's colour, rounded
+    picture_pixels picture;
+    std::string why;
+    EXPECT_TRUE(read_picture_file(file.string(), pixel_buffer_size, picture, why)) << why;
+    std::string ignored;
+    EXPECT_TRUE(expand_to_rgb(picture, ignored));
+    for (std::uint8_t& channel : picture.pixels) {
+      channel &= 0xF8;
+    }
+    return picture.pixels;
+  };
+  const std::map<int, fs::path> drawn = {
+      {5, edits / "GFIL005.BMP"}, {7, edits / "GFIL007.PNG"}, {10, edits / "GFIL00A.BMP"}};
+  pictures.swap(edits);
+  ASSERT_EQ(insert("GFIL"), "0");
+  pictures.swap(edits);
+  const fs::path again = folder.path / "again";
+  fs::create_directory(again);
+  extract_quietly(out / "GFIL.OFB", again);
+  for (int k = 0; k < 12; ++k) {
+    const std::string name = "GFIL00" + std::string(1, "0123456789AB"[k]) + ".BMP";
+    if (drawn.count(k) != 0) {
+      EXPECT_EQ(colours(again / name), colours(drawn.at(k))) << name;
+      EXPECT_NE(colours(again / name), colours(pictures / name)) << name;
+    } else {
+      EXPECT_EQ(read_whole_file(again / name), read_whole_file(pictures / name)) << name;
+    }
+  }
+}

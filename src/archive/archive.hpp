@@ -70,6 +70,7 @@ inline constexpr std::size_t frame_height_at = 2;
 
 inline constexpr std::int32_t screen_width = 352;
 inline constexpr std::int32_t screen_height = 240;
+inline constexpr std::size_t screen_bytes = std::size_t{screen_width} * screen_height;
 inline constexpr std::uint32_t longest_skipped_screen_bank = 576;
 
 inline constexpr std::size_t run_length_at = 5;

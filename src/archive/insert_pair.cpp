@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "archive/archive.hpp"
+#include "archive/palette_fitting.hpp"
 #include "bitmap/bitmap_file.hpp"
 #include "bitmap/bitmap_writers.hpp"
 #include "bitmap/picture_reader.hpp"
@@ -12,7 +13,6 @@
 
 namespace {
 
-constexpr std::size_t screen_bytes = std::size_t{screen_width} * screen_height;
 constexpr std::int32_t longest_side = 0xFFFF;
 constexpr std::uint32_t last_sector = 0xFFFFFF;
 
@@ -22,6 +22,10 @@ struct frame_work {
   const shown_picture* shown = nullptr; // as the original shows it; null in an unreadable record
   std::string path;                     // the picture given for it, or empty
   picture_pixels given;
+  bool changed = false; // given, read, and showing colours other than the original's
+  bool refused = false;
+  std::string reason;
+  fitted_frame fit; // for palette records: its indices after insertion, slots, rounding
 };
 
 struct record_work {
@@ -30,23 +34,22 @@ struct record_work {
   std::int32_t entry = 0;
   std::vector<frame_work> frames;
   bool damaged = false; // the record or one of its frames is reported broken
-  bool refused = false; // a picture given for it cannot be put back
 };
 
 std::uint64_t round_to_sector(std::uint64_t size) {
   return (size + sector_size - 1) / sector_size * sector_size;
 }
 
-std::string file_name_of(const std::string& path) {
-  const std::size_t cut = path.find_last_of("/\\");
-  return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
-void refuse(extraction_state& state, insertion& work, record_work& record, const std::string& path,
-            const std::string& why) {
-  say(state, text::insert_error, path + ": " + why);
+// A picture that cannot be put back: named with the reason, and no new pair. It counts as not
+// given for the rest of its record.
+void refuse(extraction_state& state, insertion& work, frame_work& frame, const std::string& why) {
+  if (!work.preview) {
+    say(state, text::insert_error, frame.path + ": " + why);
+  }
   work.failed = true;
-  record.refused = true;
+  frame.refused = true;
+  frame.changed = false;
+  frame.reason = why;
 }
 
 // Folds bytes into a 64-bit fingerprint: four lanes of eight bytes a step, so the multiplies
@@ -109,12 +112,25 @@ void expect_unchanged(insertion& work, const std::vector<shown_picture>& shown) 
   }
 }
 
+// The files given for a picture: its name as extraction writes it, as a bitmap or a PNG, in
+// any letter case.
+std::vector<std::string> files_given_for(const insertion& work, const std::string& stem) {
+  std::vector<std::string> files;
+  for (const char* extension : {".BMP", ".PNG"}) {
+    const auto found = work.picture_files.find(picture_file_key(stem + extension));
+    if (found != work.picture_files.end()) {
+      files.insert(files.end(), found->second.begin(), found->second.end());
+    }
+  }
+  return files;
+}
+
 // The record's frames, each with what the original shows and the picture given for it.
 record_work gather_record(extraction_state& state, insertion& work,
                           const std::vector<shown_picture>& shown, const std::string& base_name,
                           picture_kind kind, std::int32_t entry, std::int32_t first_counter,
                           std::int32_t next_counter) {
-  record_work record{base_name, kind, entry, {}, false, false};
+  record_work record{base_name, kind, entry, {}, false};
   for (std::int32_t counter = first_counter; counter < next_counter; ++counter) {
     record.frames.emplace_back().counter = counter;
   }
@@ -127,146 +143,88 @@ record_work gather_record(extraction_state& state, insertion& work,
   }
   for (frame_work& frame : record.frames) {
     record.damaged = record.damaged || frame.shown == nullptr;
-    const std::string stem =
-        base_name + (kind == picture_kind::direct ? direct_suffix(frame.counter)
-                                                  : indexed_suffix(frame.counter));
-    const bool bitmap = work.picture_files.count(stem + ".BMP") != 0;
-    const bool png = work.picture_files.count(stem + ".PNG") != 0;
-    if (bitmap && png) {
-      refuse(state, work, record, work.pictures_folder + stem + ".BMP",
-             "given twice, also as " + stem + ".PNG");
-    } else if (bitmap || png) {
-      frame.path = work.pictures_folder + stem + (bitmap ? ".BMP" : ".PNG");
+    const std::vector<std::string> files = files_given_for(
+        work, base_name + (kind == picture_kind::direct ? direct_suffix(frame.counter)
+                                                        : indexed_suffix(frame.counter)));
+    for (const std::string& file : files) {
+      work.used.insert(work.pictures_folder + file);
+    }
+    if (!files.empty()) {
+      frame.path = work.pictures_folder + files.front();
+    }
+    if (files.size() > 1) {
+      refuse(state, work, frame, "given twice, also as " + files[1] + ": keep one of them");
     }
   }
   return record;
 }
 
-// A picture's palette: the colours its file gives, a short palette completed with the
-// record's own colours.
-std::vector<std::uint8_t> completed_palette(const picture_pixels& given,
-                                            const std::vector<std::uint8_t>& own) {
-  std::vector<std::uint8_t> colours(given.palette.begin(),
-                                    given.palette.begin() + static_cast<std::ptrdiff_t>(std::min(
-                                                                given.palette.size(), own.size())));
-  colours.insert(colours.end(), own.begin() + static_cast<std::ptrdiff_t>(colours.size()),
-                 own.end());
-  return colours;
-}
-
-// Whether the picture given shows just what the original does.
-bool shows_original(const frame_work& frame) {
-  const shown_picture* shown = frame.shown;
-  return shown != nullptr && shown->status == shown_status::picture &&
-         frame.given.indexed == (shown->where.kind != picture_kind::direct) &&
-         frame.given.width == shown->width && frame.given.height == shown->height &&
-         frame.given.pixels == shown->pixels &&
-         (!frame.given.indexed || completed_palette(frame.given, shown->palette) == shown->palette);
-}
-
-// Reads the pictures given for the record. In a damaged record only unchanged pictures may be
-// given: its frames cannot all be extracted, so it cannot be rebuilt.
+// Reads the pictures given for the record and tells the changed ones. In a damaged record only
+// unchanged pictures may be given: its frames cannot all be extracted, so it cannot be rebuilt.
 void read_given(extraction_state& state, insertion& work, record_work& record) {
   std::size_t pixels = 0;
   for (frame_work& frame : record.frames) {
-    if (frame.path.empty()) {
+    if (frame.path.empty() || frame.refused) {
       continue;
     }
     std::string why;
-    if (!read_picture_file(frame.path, pixel_buffer_size, frame.given, why)) {
-      refuse(state, work, record, frame.path, why);
-    } else if (record.damaged && !shows_original(frame)) {
-      refuse(state, work, record, frame.path,
-             "its record is damaged (extraction reports it broken), so it cannot change");
-    } else if (record.kind != picture_kind::screen &&
+    if (!read_picture_file(frame.path, pixel_buffer_size, frame.given, why) ||
+        (record.kind == picture_kind::direct && !expand_to_rgb(frame.given, why))) {
+      refuse(state, work, frame, why);
+      continue;
+    }
+    const shown_picture* shown = frame.shown;
+    frame.changed = shown == nullptr || shown->status != shown_status::picture ||
+                    !shows_same_colours(frame.given, shown->width, shown->height, shown->pixels,
+                                        shown->palette);
+    if (record.damaged && frame.changed) {
+      refuse(state, work, frame,
+             "its record is damaged (extraction reports it broken), so it cannot change: leave it "
+             "as extracted");
+    } else if (record.kind != picture_kind::screen && frame.changed &&
                (pixels += frame.given.pixels.size()) > record_buffer_size) {
       // Their pixels are stored as they are: the record could not hold them.
-      refuse(state, work, record, frame.path,
-             "the pictures of its record are larger than the tool's buffers");
+      refuse(state, work, frame,
+             "the pictures of its record are larger than the tool's buffers: make them smaller");
     }
   }
 }
 
 bool is_changed(const frame_work& frame) {
-  return !frame.path.empty() &&
-         (frame.given.width != frame.shown->width || frame.given.height != frame.shown->height ||
-          frame.given.pixels != frame.shown->pixels);
+  return frame.changed;
 }
 
-// The record's colours after insertion: those of the pictures given, a short palette completed
-// with the record's own colours, or the record's own when none is given. All pictures given
-// for one record must agree.
-std::vector<std::uint8_t> settle_palette(extraction_state& state, insertion& work,
-                                         record_work& record,
-                                         const std::vector<std::uint8_t>& own) {
-  std::vector<std::uint8_t> chosen = own;
-  const frame_work* first = nullptr;
+void count_replaced(insertion& work, const record_work& record) {
   for (const frame_work& frame : record.frames) {
-    if (frame.path.empty() || !frame.given.indexed) {
-      continue;
-    }
-    const std::vector<std::uint8_t> colours = completed_palette(frame.given, own);
-    if (first == nullptr) {
-      chosen = colours;
-      first = &frame;
-    } else if (colours != chosen) {
-      refuse(state, work, record, frame.path,
-             "its palette differs from that of " + file_name_of(first->path) +
-                 " (the pictures of one record share one palette)");
-    }
-  }
-  return chosen;
-}
-
-// The palette as colour words: a colour that did not change keeps its word exactly, a changed
-// one keeps bit 15 of the word it replaces. True when a changed colour lost low bits.
-bool put_palette_words(std::uint8_t* words, const std::vector<std::uint8_t>& own,
-                       const std::vector<std::uint8_t>& colours) {
-  bool rounded = false;
-  for (std::size_t i = 0; i < 256; ++i) {
-    const std::uint8_t* colour = &colours[3 * i];
-    if (std::memcmp(colour, &own[3 * i], 3) == 0) {
-      continue;
-    }
-    const std::uint32_t kept_bit = words[2 * i] & 0x80;
-    const std::uint16_t word = colour_word_of(colour[0], colour[1], colour[2]);
-    words[2 * i] = static_cast<std::uint8_t>(kept_bit | word >> 8);
-    words[2 * i + 1] = static_cast<std::uint8_t>(word);
-    rounded = rounded || loses_bits(colour[0], colour[1], colour[2]);
-  }
-  return rounded;
-}
-
-std::vector<std::uint8_t> rounded_down(std::vector<std::uint8_t> colours) {
-  for (std::uint8_t& channel : colours) {
-    channel &= 0xF8;
-  }
-  return colours;
-}
-
-void count_replaced(insertion& work, const record_work& record, bool palette_changed,
-                    bool palette_rounded) {
-  for (const frame_work& frame : record.frames) {
-    if (!frame.path.empty() && (palette_changed || is_changed(frame))) {
+    if (frame.changed) {
       ++work.replaced;
-      work.rounded += palette_rounded ? 1 : 0;
+      work.rounded += frame.fit.rounded ? 1 : 0;
     }
   }
 }
 
-const std::string& first_given(const record_work& record) {
-  for (const frame_work& frame : record.frames) {
-    if (!frame.path.empty()) {
-      return frame.path;
+// A record that cannot be written: each changed picture of it is refused, the first named.
+void refuse_record(extraction_state& state, insertion& work, record_work& record,
+                   const std::string& why) {
+  bool named = false;
+  for (frame_work& frame : record.frames) {
+    if (frame.changed) {
+      if (named) {
+        frame.refused = true;
+        frame.changed = false;
+        frame.reason = why;
+        continue;
+      }
+      refuse(state, work, frame, why);
+      named = true;
     }
   }
-  return record.frames.front().path;
 }
 
 void write_bytes(insertion& work, std::uint64_t offset, const std::uint8_t* bytes,
                  std::size_t count, bool& written) {
-  written = written && seek_file(work.new_archive, offset) &&
-            std::fwrite(bytes, 1, count, work.new_archive) == count;
+  written = written && (work.preview || (seek_file(work.new_archive, offset) &&
+                                         std::fwrite(bytes, 1, count, work.new_archive) == count));
   work.archive_size = std::max(work.archive_size, offset + count);
 }
 
@@ -289,9 +247,9 @@ bool free_to_write(const insertion& work, std::int32_t entry, std::uint64_t offs
 void write_record(extraction_state& state, insertion& work, record_work& record,
                   const byte_vector& rebuilt) {
   if (rebuilt.size() > record_buffer_size) {
-    refuse(state, work, record, first_given(record),
-           "its rebuilt record would be longer than the tool's record buffer (" +
-               std::to_string(record_buffer_size) + " bytes)");
+    refuse_record(state, work, record,
+                  "its rebuilt record would be longer than the tool's record buffer (" +
+                      std::to_string(record_buffer_size) + " bytes)");
     return;
   }
   std::uint32_t sector = 0;
@@ -302,13 +260,14 @@ void write_record(extraction_state& state, insertion& work, record_work& record,
       !free_to_write(work, record.entry, offset, rebuilt.size())) {
     offset = round_to_sector(work.archive_size);
     if (!free_to_write(work, record.entry, offset, rebuilt.size())) {
-      refuse(state, work, record, first_given(record),
-             "its rebuilt record has no room: another entry reads past the end of the archive");
+      refuse_record(
+          state, work, record,
+          "its rebuilt record has no room: another entry reads past the end of the archive");
       return;
     }
     if (offset / sector_size > last_sector) {
-      refuse(state, work, record, first_given(record),
-             "the archive would grow past the last sector its index can name");
+      refuse_record(state, work, record,
+                    "the archive would grow past the last sector its index can name");
       return;
     }
   }
@@ -319,7 +278,8 @@ void write_record(extraction_state& state, insertion& work, record_work& record,
   }
   write_bytes(work, offset, rebuilt.data(), rebuilt.size(), written);
   if (!written) {
-    refuse(state, work, record, work.archive_name, "cannot be written");
+    work.write_failed = true;
+    work.failed = true;
     return;
   }
   work.read_spans[static_cast<std::size_t>(record.entry)] = {offset, offset + rebuilt.size()};
@@ -334,21 +294,20 @@ void write_record(extraction_state& state, insertion& work, record_work& record,
   std::memcpy(entry + entry_sector_at, fields, sizeof fields);
 }
 
+bool too_large(std::int32_t width, std::int32_t height, bool direct) {
+  return (direct ? !direct_frame_fits(width, height) : !indexed_frame_fits(width, height)) ||
+         width > longest_side || height > longest_side;
+}
+
 void put_back_direct(extraction_state& state, insertion& work, record_work& record,
                      const std::vector<shown_picture>& shown) {
   frame_work& frame = record.frames.front();
-  if (record.damaged || frame.path.empty() || record.refused || !is_changed(frame)) {
-    expect_unchanged(work, shown);
-    return;
-  }
   const picture_pixels& given = frame.given;
-  if (given.indexed) {
-    refuse(state, work, record, frame.path, "a direct-colour picture needs 24 bits a pixel");
-    return;
+  if (frame.changed && too_large(given.width, given.height, true)) {
+    refuse(state, work, frame, "larger than the tool's buffers allow: make it smaller");
   }
-  if (!direct_frame_fits(given.width, given.height) || given.width > longest_side ||
-      given.height > longest_side) {
-    refuse(state, work, record, frame.path, "larger than the tool's buffers allow");
+  if (!frame.changed) {
+    expect_unchanged(work, shown);
     return;
   }
   const byte_view original = current_record(state);
@@ -363,55 +322,95 @@ void put_back_direct(extraction_state& state, insertion& work, record_work& reco
   if (same_size) {
     std::memcpy(words, original.bytes + direct_pixels_at, colour_word_size * count);
   }
-  bool rounded = false;
+  std::vector<std::uint8_t> shown_pixels(given.pixels.size());
+  const std::uint8_t* before = frame.shown->pixels.data();
   for (std::size_t i = 0; i < count; ++i) {
     const std::uint8_t* colour = &given.pixels[3 * i];
-    if (same_size && std::memcmp(colour, &frame.shown->pixels[3 * i], 3) == 0) {
-      continue;
+    const std::uint8_t red = colour[0] & 0xF8;
+    const std::uint8_t green = colour[1] & 0xF8;
+    const std::uint8_t blue = colour[2] & 0xF8;
+    shown_pixels[3 * i] = red;
+    shown_pixels[3 * i + 1] = green;
+    shown_pixels[3 * i + 2] = blue;
+    if (same_size && red == before[3 * i] && green == before[3 * i + 1] &&
+        blue == before[3 * i + 2]) {
+      continue; // the same colour keeps its word, bit 15 included
     }
     const std::uint32_t word =
         (words[2 * i] & 0x80) << 8 | colour_word_of(colour[0], colour[1], colour[2]);
     words[2 * i] = static_cast<std::uint8_t>(word >> 8);
     words[2 * i + 1] = static_cast<std::uint8_t>(word);
-    rounded = rounded || loses_bits(colour[0], colour[1], colour[2]);
   }
-  expect(work, *frame.shown, rounded_down(given.pixels), given.width, given.height, {});
-  ++work.replaced;
-  work.rounded += rounded ? 1 : 0;
+  frame.fit.rounded = colours_lose_bits(given);
+  expect(work, *frame.shown, shown_pixels, given.width, given.height, {});
+  count_replaced(work, record);
   write_record(state, work, record, rebuilt);
 }
 
-// Checks what every picture given for a palette record must be.
+// Refuses the changed pictures of a palette record that cannot be of its kind.
 void check_palette_pictures(extraction_state& state, insertion& work, record_work& record) {
-  for (const frame_work& frame : record.frames) {
-    if (frame.path.empty() || record.refused) {
+  for (frame_work& frame : record.frames) {
+    const picture_pixels& given = frame.given;
+    if (!frame.changed) {
       continue;
     }
-    const picture_pixels& given = frame.given;
-    if (!given.indexed) {
-      refuse(state, work, record, frame.path, "a palette picture needs 8 bits a pixel");
-    } else if (record.kind == picture_kind::screen &&
-               (given.width != screen_width || given.height != screen_height)) {
-      refuse(state, work, record, frame.path,
+    if (record.kind == picture_kind::screen &&
+        (given.width != screen_width || given.height != screen_height)) {
+      refuse(state, work, frame,
              "a screen must be " + std::to_string(screen_width) + " x " +
                  std::to_string(screen_height));
-    } else if (!indexed_frame_fits(given.width, given.height) || given.width > longest_side ||
-               given.height > longest_side) {
-      refuse(state, work, record, frame.path, "larger than the tool's buffers allow");
+    } else if (too_large(given.width, given.height, false)) {
+      refuse(state, work, frame, "larger than the tool's buffers allow: make it smaller");
     }
   }
 }
 
-const std::vector<std::uint8_t>& pixels_after(const frame_work& frame) {
-  return frame.path.empty() ? frame.shown->pixels : frame.given.pixels;
+// Fits the changed pictures of a palette record to its colours; `words` becomes the record's
+// palette after insertion. False (after the refusals) when they do not fit.
+bool fit_record(extraction_state& state, insertion& work, record_work& record,
+                std::array<std::uint8_t, palette_size>& words) {
+  std::vector<fitted_frame> frames;
+  for (const frame_work& frame : record.frames) {
+    fitted_frame& fitted = frames.emplace_back();
+    fitted.width = frame.shown->width;
+    fitted.height = frame.shown->height;
+    fitted.original = &frame.shown->pixels;
+    fitted.given = !frame.path.empty() && !frame.refused ? &frame.given : nullptr;
+    fitted.changed = frame.changed;
+  }
+  const bool fits = fit_to_palette(words, frames);
+  for (std::size_t k = 0; k < frames.size(); ++k) {
+    record.frames[k].fit = std::move(frames[k]);
+    if (!record.frames[k].fit.refusal.empty()) {
+      refuse(state, work, record.frames[k], record.frames[k].fit.refusal);
+    }
+  }
+  if (!fits) {
+    for (frame_work& frame : record.frames) {
+      frame.fit.indices.clear();
+      frame.changed = false;
+    }
+  }
+  return fits;
 }
 
-// The palette head of a rebuilt record: the new colours, then the record's own bytes up to
-// the offset table.
-byte_vector rebuilt_head(const byte_view& original, const std::vector<std::uint8_t>& own,
-                         const std::vector<std::uint8_t>& colours, bool& rounded) {
+// A frame after insertion: the indices fitting gave it, or the original's.
+const std::vector<std::uint8_t>& pixels_after(const frame_work& frame) {
+  return frame.fit.indices.empty() ? frame.shown->pixels : frame.fit.indices;
+}
+std::int32_t width_after(const frame_work& frame) {
+  return frame.fit.indices.empty() ? frame.shown->width : frame.given.width;
+}
+std::int32_t height_after(const frame_work& frame) {
+  return frame.fit.indices.empty() ? frame.shown->height : frame.given.height;
+}
+
+// The palette head of a rebuilt record: the new colour words, then the record's own bytes up
+// to the offset table.
+byte_vector rebuilt_head(const byte_view& original,
+                         const std::array<std::uint8_t, palette_size>& words) {
   byte_vector rebuilt(original.bytes, original.bytes + palette_head_size);
-  rounded = put_palette_words(rebuilt.data(), own, colours);
+  std::memcpy(rebuilt.data(), words.data(), palette_size);
   return rebuilt;
 }
 
@@ -421,45 +420,41 @@ void append_offset_entry(byte_vector& rebuilt, const byte_view& original, std::u
   append_u24be(rebuilt, static_cast<std::uint32_t>(offset));
 }
 
+std::array<std::uint8_t, palette_size> palette_words_of(const byte_view& record) {
+  std::array<std::uint8_t, palette_size> words{};
+  std::memcpy(words.data(), record.bytes, palette_size);
+  return words;
+}
+
 void put_back_frames(extraction_state& state, insertion& work, record_work& record,
                      const std::vector<shown_picture>& shown) {
-  if (record.damaged || record.refused) {
-    expect_unchanged(work, shown);
-    return;
+  if (!record.damaged) {
+    check_palette_pictures(state, work, record);
   }
-  check_palette_pictures(state, work, record);
   const byte_view original = current_record(state);
-  const std::vector<std::uint8_t> own = palette_colours(original.bytes);
-  const std::vector<std::uint8_t> colours = settle_palette(state, work, record, own);
-  const bool palette_changed = colours != own;
-  if (record.refused ||
-      (!palette_changed && std::none_of(record.frames.begin(), record.frames.end(), is_changed))) {
+  std::array<std::uint8_t, palette_size> words = palette_words_of(original);
+  if (record.damaged || std::none_of(record.frames.begin(), record.frames.end(), is_changed) ||
+      !fit_record(state, work, record, words)) {
     expect_unchanged(work, shown);
     return;
   }
-  bool rounded = false;
-  byte_vector rebuilt = rebuilt_head(original, own, colours, rounded);
+  byte_vector rebuilt = rebuilt_head(original, words);
   std::size_t offset = 0;
   for (std::uint32_t k = 0; k < record.frames.size(); ++k) {
     append_offset_entry(rebuilt, original, k, offset);
     offset += pixels_after(record.frames[k]).size();
   }
   for (const frame_work& frame : record.frames) {
-    const bool given = !frame.path.empty();
-    append_u16be(rebuilt,
-                 static_cast<std::uint32_t>(given ? frame.given.width : frame.shown->width));
-    append_u16be(rebuilt,
-                 static_cast<std::uint32_t>(given ? frame.given.height : frame.shown->height));
+    append_u16be(rebuilt, static_cast<std::uint32_t>(width_after(frame)));
+    append_u16be(rebuilt, static_cast<std::uint32_t>(height_after(frame)));
   }
-  const std::vector<std::uint8_t> shown_colours = rounded_down(colours);
+  const std::vector<std::uint8_t> colours = palette_colours(words.data());
   for (const frame_work& frame : record.frames) {
     const std::vector<std::uint8_t>& pixels = pixels_after(frame);
     rebuilt.insert(rebuilt.end(), pixels.begin(), pixels.end());
-    const bool given = !frame.path.empty();
-    expect(work, *frame.shown, pixels, given ? frame.given.width : frame.shown->width,
-           given ? frame.given.height : frame.shown->height, shown_colours);
+    expect(work, *frame.shown, pixels, width_after(frame), height_after(frame), colours);
   }
-  count_replaced(work, record, palette_changed, rounded);
+  count_replaced(work, record);
   write_record(state, work, record, rebuilt);
 }
 
@@ -475,19 +470,24 @@ void put_back_screens(extraction_state& state, insertion& work, record_work& rec
     expect_unchanged(work, shown);
     return;
   }
-  check_palette_pictures(state, work, record);
   const byte_view original = current_record(state);
   const auto frame_count = static_cast<std::uint32_t>(record.frames.size());
   const byte_view packed_area =
       rest_from(original, palette_head_size + table_entry_size * frame_count);
-  const std::vector<std::uint8_t> own = palette_colours(original.bytes);
-  const std::vector<std::uint8_t> colours =
-      record.damaged ? own : settle_palette(state, work, record, own);
+  const std::array<std::uint8_t, palette_size> own = palette_words_of(original);
+  std::array<std::uint8_t, palette_size> words = own;
+  if (!record.damaged) {
+    check_palette_pictures(state, work, record);
+    if (std::any_of(record.frames.begin(), record.frames.end(), is_changed)) {
+      fit_record(state, work, record, words);
+    }
+  }
+  const bool palette_changed = words != own;
   // While the new pair's screen is the original's, a bank none of whose pictures changed shows
   // what it showed: its streams need not be followed again.
-  if (work.screen_matches && !record.refused && colours == own &&
+  if (work.screen_matches && !palette_changed &&
       std::none_of(record.frames.begin(), record.frames.end(), is_changed)) {
-    std::memcpy(work.screen.get(), state.pixel_buffer.get(), screen_bytes);
+    std::memcpy(work.screen, state.pixel_buffer.get(), screen_bytes);
     expect_unchanged(work, shown);
     return;
   }
@@ -495,44 +495,44 @@ void put_back_screens(extraction_state& state, insertion& work, record_work& rec
   std::vector<run_expansion> streams;
   std::vector<bool> repacked;
   for (std::uint32_t k = 0; k < frame_count; ++k) {
-    const frame_work& frame = record.frames[k];
-    streams.push_back(expand_runs(rest_from(packed_area, frame_offset(original, k)),
-                                  work.screen.get(), pixel_buffer_size));
+    frame_work& frame = record.frames[k];
+    streams.push_back(expand_runs(rest_from(packed_area, frame_offset(original, k)), work.screen,
+                                  pixel_buffer_size));
     repacked.push_back(false);
-    if (!streams.back().complete || record.refused) {
+    if (!streams.back().complete) {
       continue;
     }
     const std::vector<std::uint8_t>& wanted = pixels_after(frame);
-    if (std::memcmp(work.screen.get(), wanted.data(), screen_bytes) == 0) {
+    if (std::memcmp(work.screen, wanted.data(), screen_bytes) == 0) {
       continue;
     }
     if (record.damaged) {
-      refuse(state, work, record,
-             work.pictures_folder + picture_name(state, record.base_name, frame.shown->where),
+      if (frame.path.empty()) {
+        frame.path =
+            work.pictures_folder + picture_name(state, record.base_name, frame.shown->where);
+      }
+      refuse(state, work, frame,
              "it shows part of the screen before it, which changed, and its damaged record "
              "cannot be rebuilt");
       continue;
     }
-    std::memcpy(work.screen.get(), wanted.data(), screen_bytes);
+    std::memcpy(work.screen, wanted.data(), screen_bytes);
     repacked.back() = true;
   }
-  work.screen_matches = std::memcmp(work.screen.get(), state.pixel_buffer.get(), screen_bytes) == 0;
-  const bool palette_changed = colours != own;
-  if (record.damaged || record.refused ||
-      (!palette_changed &&
-       std::none_of(repacked.begin(), repacked.end(), [](bool b) { return b; }))) {
-    for (std::uint32_t k = 0; k < frame_count; ++k) {
-      const frame_work& frame = record.frames[k];
+  work.screen_matches = std::memcmp(work.screen, state.pixel_buffer.get(), screen_bytes) == 0;
+  const std::vector<std::uint8_t> colours = palette_colours(words.data());
+  if (record.damaged || (!palette_changed && std::none_of(repacked.begin(), repacked.end(),
+                                                          [](bool b) { return b; }))) {
+    for (const frame_work& frame : record.frames) {
       if (frame.shown->status == shown_status::picture) {
-        expect(work, *frame.shown, pixels_after(frame), screen_width, screen_height, own);
+        expect(work, *frame.shown, pixels_after(frame), screen_width, screen_height, colours);
       } else {
         work.expected.push_back(digest_of(*frame.shown));
       }
     }
     return;
   }
-  bool rounded = false;
-  byte_vector rebuilt = rebuilt_head(original, own, colours, rounded);
+  byte_vector rebuilt = rebuilt_head(original, words);
   byte_vector area;
   for (std::uint32_t k = 0; k < frame_count; ++k) {
     append_offset_entry(rebuilt, original, k, area.size());
@@ -543,13 +543,28 @@ void put_back_screens(extraction_state& state, insertion& work, record_work& rec
       area.insert(area.end(), stream.bytes, stream.bytes + streams[k].consumed);
     }
     expect(work, *record.frames[k].shown, pixels_after(record.frames[k]), screen_width,
-           screen_height, rounded_down(colours));
+           screen_height, colours);
   }
   rebuilt.insert(rebuilt.end(), area.begin(), area.end());
   // A bank this short would be skipped by extraction.
   rebuilt.resize(std::max<std::size_t>(rebuilt.size(), longest_skipped_screen_bank + 1), 0);
-  count_replaced(work, record, palette_changed, rounded);
+  count_replaced(work, record);
   write_record(state, work, record, rebuilt);
+}
+
+// One row for each file given for the record.
+void note_rows(insertion& work, const record_work& record) {
+  for (const frame_work& frame : record.frames) {
+    if (frame.path.empty()) {
+      continue;
+    }
+    const std::int32_t place = frame.shown != nullptr ? frame.shown->where.frame : -1;
+    work.rows.push_back({frame.path, record.entry, place,
+                         frame.refused   ? insertion_result::refused
+                         : frame.changed ? insertion_result::replaced
+                                         : insertion_result::unchanged,
+                         frame.changed && frame.fit.rounded, frame.fit.slots_added, frame.reason});
+  }
 }
 
 picture_kind kind_of(std::int64_t index_size) {
@@ -580,15 +595,12 @@ void insert_pictures(extraction_state& state, insertion& work, const std::string
   }
   const auto entries = static_cast<std::int32_t>(index_size / index_entry_size);
   find_read_spans(work, entries);
-  // The screen starts blank, as in a run that extracts this index file alone.
-  std::memset(state.pixel_buffer.get(), 0, pixel_buffer_size);
-  std::memset(work.screen.get(), 0, pixel_buffer_size);
-  work.screen_matches = true;
+  work.screen_matches = std::memcmp(work.screen, state.pixel_buffer.get(), screen_bytes) == 0;
   std::vector<shown_picture> shown;
   state.collected = &shown;
   std::int32_t frame_counter = 0;
   for (std::int32_t entry = 0; entry < entries; ++entry) {
-    if (!state.quiet) {
+    if (!state.quiet && !work.preview) {
       say(state, text::countdown, {}, entries - entry - 1);
     }
     shown.clear();
@@ -604,11 +616,19 @@ void insert_pictures(extraction_state& state, insertion& work, const std::string
     } else {
       put_back_screens(state, work, record, shown);
     }
+    note_rows(work, record);
   }
   state.collected = nullptr;
-  if (!state.quiet) {
+  if (!state.quiet && !work.preview) {
     say(state, text::completed);
   }
+}
+
+std::string picture_file_key(std::string name) {
+  for (char& c : name) {
+    c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  }
+  return name;
 }
 
 bool verify_new_pair(extraction_state& state, const insertion& work, const std::string& base_name,
@@ -617,7 +637,6 @@ bool verify_new_pair(extraction_state& state, const insertion& work, const std::
     return true;
   }
   const auto entries = static_cast<std::int32_t>(index_size / index_entry_size);
-  std::memset(state.pixel_buffer.get(), 0, pixel_buffer_size);
   std::vector<shown_picture> shown;
   state.collected = &shown;
   std::size_t next = 0;

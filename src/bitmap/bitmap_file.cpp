@@ -1,24 +1,30 @@
 #include "bitmap/bitmap_file.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 
 #ifndef _WIN32
 #include <sys/uio.h>
 #endif
 
+#include "common/files_in_progress.hpp"
+#include "common/system_files.hpp"
+
 namespace {
 
 // Pieces handed to the system in one call at most; POSIX allows at least this many.
 constexpr std::size_t pieces_per_call = 1024;
 
-[[noreturn]] void fail_write(extraction_state& state, const std::string& path) {
+// `error_code` is the system's reason, taken before closing the file can replace it.
+[[noreturn]] void fail_write(extraction_state& state, const std::string& path, int error_code) {
   if (state.output_stream != nullptr) {
     std::fclose(state.output_stream);
     state.output_stream = nullptr;
   }
   std::remove(path.c_str());
-  throw fatal_error{text::file_write_error, path};
+  end_writing(file_slot::picture);
+  throw fatal_error{text::file_write_error, path, error_code};
 }
 
 // At most pieces_per_call pieces. Where the system gathers, one call takes them all; a short
@@ -39,8 +45,24 @@ bool write_pieces(std::FILE* stream, const byte_piece* pieces, std::size_t count
     vectors[i] = {const_cast<void*>(pieces[i].bytes), pieces[i].size};
     total += pieces[i].size;
   }
-  return total == 0 ||
-         writev(fileno(stream), vectors, static_cast<int>(count)) == static_cast<ssize_t>(total);
+  // A short write is tried again for the rest, so a failure comes with the system's reason.
+  iovec* rest = vectors;
+  while (total > 0) {
+    const ssize_t written = writev(fileno(stream), rest, static_cast<int>(vectors + count - rest));
+    if (written <= 0) {
+      errno = written == 0 ? EIO : errno;
+      return false;
+    }
+    total -= static_cast<std::size_t>(written);
+    for (auto done = static_cast<std::size_t>(written); done > 0;) {
+      const std::size_t taken = std::min(done, rest->iov_len);
+      rest->iov_base = static_cast<char*>(rest->iov_base) + taken;
+      rest->iov_len -= taken;
+      done -= taken;
+      rest += rest->iov_len == 0 ? 1 : 0;
+    }
+  }
+  return true;
 #endif
 }
 
@@ -107,15 +129,24 @@ void put_bitmap_header(std::uint8_t* at, const bitmap_header& header) {
   // 50: no "important colours" count
 }
 
-void open_output(extraction_state& state, const std::string& path, text create_error) {
-  state.output_stream = std::fopen(path.c_str(), "wb");
+bool open_output(extraction_state& state, const std::string& path, text create_error) {
+  if (state.keep_existing && file_exists(path)) {
+    ++state.kept;
+    return false;
+  }
+  // Noted before the file exists, so that no interruption can leave it behind.
+  begin_writing(file_slot::picture, path);
+  state.output_stream = open_file(path, "wb");
   if (state.output_stream == nullptr) {
-    throw fatal_error{create_error, path};
+    const int error_code = last_error_code();
+    end_writing(file_slot::picture);
+    throw fatal_error{create_error, path, error_code};
   }
 #ifndef _WIN32
   // Pieces go to the file straight from where they lie; a stream buffer would only copy them.
   std::setvbuf(state.output_stream, nullptr, _IONBF, 0);
 #endif
+  return true;
 }
 
 void write_output(extraction_state& state, const std::string& path, const byte_piece* pieces,
@@ -123,7 +154,7 @@ void write_output(extraction_state& state, const std::string& path, const byte_p
   for (std::size_t done = 0; done < count; done += pieces_per_call) {
     if (!write_pieces(state.output_stream, pieces + done,
                       std::min(pieces_per_call, count - done))) {
-      fail_write(state, path);
+      fail_write(state, path, last_error_code());
     }
   }
 }
@@ -150,9 +181,11 @@ void write_rows_bottom_up(extraction_state& state, const std::string& path, byte
 
 void close_output(extraction_state& state, const std::string& path) {
   const bool flushed = std::fflush(state.output_stream) == 0 && !std::ferror(state.output_stream);
+  const int error_code = last_error_code();
   const bool closed = std::fclose(state.output_stream) == 0;
   state.output_stream = nullptr;
   if (!flushed || !closed) {
-    fail_write(state, path);
+    fail_write(state, path, flushed ? last_error_code() : error_code);
   }
+  end_writing(file_slot::picture);
 }

@@ -45,7 +45,8 @@ struct byte_piece {
 };
 
 // Opens `path` as the output stream; ends the run with `create_error` naming it if it can't.
-void open_output(extraction_state& state, const std::string& path, text create_error);
+// False, after counting it as kept, for a file that exists already with keep_existing set.
+bool open_output(extraction_state& state, const std::string& path, text create_error);
 // Writes the pieces in order, straight from where they lie.
 void write_output(extraction_state& state, const std::string& path, const byte_piece* pieces,
                   std::size_t count);

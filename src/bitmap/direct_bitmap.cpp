@@ -20,7 +20,9 @@ void write_direct_bitmap(extraction_state& state, const std::string& base_name,
   const std::size_t row_bytes = 3 * width;
   const std::size_t padding = row_padding(row_bytes);
 
-  open_output(state, path, text::file_create_error);
+  if (!open_output(state, path, text::file_create_error)) {
+    return;
+  }
   std::uint8_t* buffer = state.output_buffer.get();
   put_bitmap_header(
       buffer, {static_cast<std::uint32_t>(bitmap_header_size + (row_bytes + padding) * height),

@@ -39,7 +39,9 @@ void write_indexed_bitmap(extraction_state& state, const std::string& base_name,
        colour_table_size + bitmap_header_size, state.image_width, state.image_height, 8, 256});
   put_colour_table(head + bitmap_header_size, state.palette.data());
 
-  open_output(state, path, text::file_create_errror);
+  if (!open_output(state, path, text::file_create_errror)) {
+    return;
+  }
   write_rows_bottom_up(state, path, {head, sizeof head}, indices, row_bytes, state.image_height);
   close_output(state, path);
 }

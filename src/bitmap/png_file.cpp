@@ -208,7 +208,9 @@ void write_png(extraction_state& state, const std::string& path, text create_err
   deflater.row[0] = no_filter;
   deflater.above.assign(colour_words ? row_bytes : 0, 0); // the row above the first is zero
   deflater.current.resize(colour_words ? row_bytes : 0);
-  open_output(state, path, create_error);
+  if (!open_output(state, path, create_error)) {
+    return;
+  }
   start_idat(state, stream);
   for (std::size_t row = 0; row < height; ++row) {
     if (colour_words) {

@@ -43,8 +43,10 @@ struct extraction_state {
   std::string output_folder;  // where pictures go, separator included: the program's folder
                               // unless another was asked for
   output_format format = output_format::bmp;
-  bool list_only = false; // pictures are listed as table rows instead of saved
-  bool quiet = false;     // no path, countdown or completion lines
+  bool list_only = false;     // pictures are listed as table rows instead of saved
+  bool quiet = false;         // no path, countdown or completion lines
+  bool keep_existing = false; // -n: a file that exists already is not written
+  std::int32_t kept = 0;      // files not written because they existed
   // When set, pictures and the damage found are kept here instead of being saved or reported.
   std::vector<shown_picture>* collected = nullptr;
   std::string index_path; // the current index file, as printed
@@ -76,4 +78,5 @@ bool allocate_working_buffers(extraction_state& state);
 struct fatal_error {
   text message;
   std::string name;
+  int error_code = 0; // the system's reason, named on standard error; 0 for none
 };

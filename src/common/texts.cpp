@@ -32,8 +32,10 @@ constexpr text_format formats[] = {
      "  -f, --format=FORMAT   bmp (the default) or png\n"
      "  -l, --list            list the pictures as a table instead of saving them\n"
      "  -q, --quiet           print no progress, only messages\n"
+     "  -n, --no-clobber      write no file that exists already\n"
      "      --insert=DIR      put the pictures in DIR (edited copies of extracted ones) back:\n"
-     "                        writes a new index file and archive into the -o folder\n"
+     "                        writes a new index file and archive into the -o folder;\n"
+     "                        with --list, only lists what would become of each file\n"
      "  -h, --help            show this help and end\n"
      "      --version         show the version and end\n"
      "\n"
@@ -56,9 +58,20 @@ constexpr text_format formats[] = {
     {"ofb2bmp: the new pair would replace its own input '%s'; choose another output folder\n",
      name},
     {"insert error![%s]\n", name},
-    {"%s pictures replaced (%d with colours rounded down)\n", name_and_number},
+    {"%s replaced (%d with colours rounded down)\n", name_and_number},
+    {"index\tname\tentry\tframe\tresult\trounded\tslots\treason\n", none},
+    {"ofb2bmp: %s: not used: it names no picture of the index files given\n", name},
+    // Standard error: why a run did less than asked.
+    {"ofb2bmp: %s: no index file found\n", name},
+    {"ofb2bmp: %s: a folder, not an index file\n", name},
+    {"ofb2bmp: %s\n", name},
+    {"ofb2bmp: %s bytes is not the size of an index file (136, 1176 or 3048)\n", name},
+    {"ofb2bmp: kept %s that already existed (--no-clobber)\n", name},
+    {"ofb2bmp: option '%s' requires a non-empty value\n"
+     "Try 'ofb2bmp --help' for more information.\n",
+     name},
 };
-static_assert(std::size(formats) == static_cast<std::size_t>(text::inserted) + 1,
+static_assert(std::size(formats) == static_cast<std::size_t>(text::empty_value) + 1,
               "one format for every text");
 
 } // namespace
@@ -96,6 +109,10 @@ bool print_text(std::FILE* stream, text id, const std::string& name, std::int64_
   const std::string bytes = text_of(id, name, number);
   const bool written = std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
   return std::fflush(stream) == 0 && written;
+}
+
+std::string counted(std::int64_t count, const char* singular) {
+  return std::to_string(count) + " " + singular + (count == 1 ? "" : "s");
 }
 
 void say(extraction_state& state, text id, const std::string& name, std::int64_t number) {

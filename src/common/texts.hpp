@@ -29,10 +29,19 @@ enum class text {
   unexpected_value,
   unknown_format,
   insert_needs_output, // --insert without -o
-  insert_excludes,     // --insert with --list or -f
+  insert_excludes,     // --insert with -f
   would_replace_input, // a new pair would take the place of the pair it is made from
   insert_error,        // a picture or pair that cannot be put back, and why
   inserted,            // pictures replaced in one new pair
+  insert_list_header,  // --insert --list: what would become of each file given
+  not_used,            // standard error: a file named like a pair's pictures, but none of them
+  // Standard error: why a run did less than asked.
+  no_index_file,      // a name that matches no index file
+  folder_named,       // a folder given where an index file was expected
+  system_reason,      // the system's text for a failed open, create or write
+  unknown_index_size, // an index file passed over for its size
+  kept_existing,      // -n: files not written because they exist
+  empty_value,        // an option given an empty value
 };
 
 // What a text's format takes: nothing, a name (%s), a number (%d), or both in that order.
@@ -51,6 +60,9 @@ std::string text_of(text id, const std::string& name = {}, std::int64_t number =
 // Writes the text to `stream` and flushes it, so progress shows at once. False when the
 // stream did not take it all.
 bool print_text(std::FILE* stream, text id, const std::string& name = {}, std::int64_t number = 0);
+
+// "1 picture", "2 pictures": a count and what it counts, singular or plural.
+std::string counted(std::int64_t count, const char* singular);
 
 // Prints on the run's console. A console that fails is remembered: the run goes on with its
 // files but ends with status 1.

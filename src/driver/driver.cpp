@@ -51,7 +51,9 @@ bool settle_output_folder(extraction_state& state, const run_options& options,
     const std::string program_path = program_file_path();
     if (program_path.empty()) {
       // Without the program's own folder the pictures would land in the current one instead.
+      const int error_code = last_error_code();
       say(state, text::file_create_error, program_name);
+      tell_reason(program_name, error_code);
       return false;
     }
     state.program_folder = folder_prefix(program_path, syntax);
@@ -59,7 +61,9 @@ bool settle_output_folder(extraction_state& state, const run_options& options,
     return true;
   }
   if (!create_output_folder(options.output_dir)) {
+    const int error_code = last_error_code();
     say(state, text::file_create_error, options.output_dir);
+    tell_reason(options.output_dir, error_code);
     return false;
   }
   state.output_folder = options.output_dir;
@@ -69,7 +73,29 @@ bool settle_output_folder(extraction_state& state, const run_options& options,
   return true;
 }
 
+// Names a name that gave no index file; one without wildcards makes the run incomplete.
+void tell_nothing_found(extraction_state& state, const std::string& input, text why) {
+  print_text(stderr, why, input);
+  if (input.find_first_of("*?") == std::string::npos) {
+    state.incomplete = true;
+  }
+}
+
+// Ends the run: the files kept by -n are counted on standard error.
+int finish_run(const extraction_state& state, int status) {
+  if (state.kept > 0) {
+    print_text(stderr, text::kept_existing, counted(state.kept, "file"));
+  }
+  return status;
+}
+
 } // namespace
+
+void tell_reason(const std::string& name, int error_code) {
+  if (error_code != 0) {
+    print_text(stderr, text::system_reason, name + ": " + error_text(error_code));
+  }
+}
 
 std::string identity_of(const std::string& path) {
   try {
@@ -82,9 +108,9 @@ std::string identity_of(const std::string& path) {
 }
 
 void open_archive(extraction_state& state, const std::string& archive_path) {
-  state.archive_stream = std::fopen(archive_path.c_str(), "rb");
+  state.archive_stream = open_file(archive_path, "rb");
   if (state.archive_stream == nullptr) {
-    throw fatal_error{text::file_open_error, archive_path};
+    throw fatal_error{text::file_open_error, archive_path, last_error_code()};
   }
   // Records are read whole after a seek: a stream buffer would only add a read call and a copy.
   std::setvbuf(state.archive_stream, nullptr, _IONBF, 0);
@@ -92,9 +118,9 @@ void open_archive(extraction_state& state, const std::string& archive_path) {
 }
 
 std::int64_t read_index_file(extraction_state& state, const std::string& index_path) {
-  std::FILE* index = std::fopen(index_path.c_str(), "rb");
+  std::FILE* index = open_file(index_path, "rb");
   if (index == nullptr) {
-    throw fatal_error{text::file_open_error, index_path};
+    throw fatal_error{text::file_open_error, index_path, last_error_code()};
   }
   const std::int64_t index_size = read_index_stream(state, index);
   std::fclose(index);
@@ -128,6 +154,9 @@ void process_index_file(extraction_state& state, const std::string& index_path,
     say(state, text::index_path, index_path);
   }
   const std::int64_t index_size = read_index_file(state, index_path);
+  if (!known_index_size(index_size)) {
+    print_text(stderr, text::unknown_index_size, index_path + ": " + std::to_string(index_size));
+  }
 
   // The archive is needed even when the index is of no known size.
   const std::string archive_path = paired_file_name(archive_name(index_path, syntax));
@@ -140,17 +169,25 @@ void process_index_file(extraction_state& state, const std::string& index_path,
 void process_input(extraction_state& state, const std::string& input, std::set<std::string>& done) {
   const path_syntax& syntax = native_path_syntax();
   const std::string prefix = folder_prefix(input, syntax);
-  for (const folder_entry& entry : find_matching_entries(search_pattern(input, syntax))) {
+  const std::vector<folder_entry> entries = find_matching_entries(search_pattern(input, syntax));
+  bool found = false;
+  for (const folder_entry& entry : entries) {
     const std::string index_path = prefix + entry.name;
+    found = found || !entry.is_folder;
     if (entry.is_folder || !done.insert(identity_of(index_path)).second) {
       continue;
     }
     process_index_file(state, index_path, entry.name);
   }
+  if (!found) {
+    const bool only_a_folder = entries.size() == 1 && entries.front().is_folder;
+    tell_nothing_found(state, input, only_a_folder ? text::folder_named : text::no_index_file);
+  }
 }
 
 int run_ofb2bmp(int argc, char** argv) {
   reserve_standard_streams();
+  remove_files_on_interruption();
   extraction_state state;
   run_options options;
   if (!parse_options(argc, argv, options, stderr)) {
@@ -168,6 +205,7 @@ int run_ofb2bmp(int argc, char** argv) {
   state.format = options.format;
   state.list_only = options.list;
   state.quiet = options.quiet;
+  state.keep_existing = options.no_clobber;
   // Listing needs no folder: nothing is written, and names are listed without one.
   if (!state.list_only && !settle_output_folder(state, options, argc > 0 ? argv[0] : "ofb2bmp")) {
     return 1;
@@ -183,14 +221,14 @@ int run_ofb2bmp(int argc, char** argv) {
     say(state, text::out_of_memory);
     return 1;
   }
-  if (state.list_only) {
+  if (state.list_only && !options.insert) {
     say(state, text::list_header);
   }
   std::set<std::string> done;
   try {
     if (options.insert) {
-      if (insert_pictures_of(state, options.insert_dir, inputs) == 2) {
-        return 2;
+      if (insert_pictures_of(state, options.insert_dir, inputs, options.list) == 2) {
+        return finish_run(state, 2);
       }
     } else {
       for (const std::string& input : inputs) {
@@ -202,10 +240,11 @@ int run_ofb2bmp(int argc, char** argv) {
       std::fclose(state.archive_stream);
     }
     say(state, failure.message, failure.name);
-    return 1;
+    tell_reason(failure.name, failure.error_code);
+    return finish_run(state, 1);
   } catch (const std::bad_alloc&) {
     say(state, text::out_of_memory);
-    return 1;
+    return finish_run(state, 1);
   }
-  return exit_status(state);
+  return finish_run(state, exit_status(state));
 }

@@ -20,6 +20,9 @@ void process_input(extraction_state& state, const std::string& input, std::set<s
 void process_index_file(extraction_state& state, const std::string& index_path,
                         const std::string& file_name);
 
+// Names the system's reason for a failure about `name` on standard error; nothing for code 0.
+void tell_reason(const std::string& name, int error_code);
+
 // Names the same file the same way however it was spelled.
 std::string identity_of(const std::string& path);
 
@@ -33,9 +36,10 @@ std::int64_t read_index_file(extraction_state& state, const std::string& index_p
 
 // --insert: puts the pictures of `pictures_folder` back into a new pair for each index file of
 // the inputs, written into the output folder. Returns 2 when a new pair would replace an input
-// file (then nothing is written), else 0; failures are reported and set `incomplete`.
+// file (then nothing is written), else 0; failures are reported and set `incomplete`. A preview
+// writes nothing and lists what would become of each file given instead.
 int insert_pictures_of(extraction_state& state, const std::string& pictures_folder,
-                       const std::vector<std::string>& inputs);
+                       const std::vector<std::string>& inputs, bool preview = false);
 
 // Reads the open index file whole into index_buffer (as much of it as the buffer holds) and
 // returns its size; -1 when its size cannot be told or its bytes cannot all be read.

@@ -2,7 +2,7 @@
 
 #include <getopt.h>
 
-#include <string_view>
+#include <algorithm>
 
 namespace {
 
@@ -15,6 +15,7 @@ enum long_form : int {
   help_long,
   version_long,
   insert_long,
+  no_clobber_long,
 };
 
 constexpr option long_options[] = {
@@ -25,11 +26,12 @@ constexpr option long_options[] = {
     {"help", no_argument, nullptr, help_long},
     {"version", no_argument, nullptr, version_long},
     {"insert", required_argument, nullptr, insert_long},
+    {"no-clobber", no_argument, nullptr, no_clobber_long},
     {nullptr, 0, nullptr, 0},
 };
 
 // A leading ':' makes a missing value come back as ':', apart from an unknown option.
-constexpr char short_options[] = ":o:f:lqh";
+constexpr char short_options[] = ":o:f:lqhn";
 
 const option* long_option_of(int value) {
   for (const option& known : long_options) {
@@ -59,22 +61,30 @@ bool refuse(std::FILE* errors, text message, const std::string& name) {
   return false;
 }
 
+// Format names in any letter case, as file names are matched.
+bool read_format(const char* name, output_format& format) {
+  std::string lower = name;
+  std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  });
+  format = lower == "png" ? output_format::png : output_format::bmp;
+  return lower == "bmp" || lower == "png";
+}
+
 // The parser keeps its place in globals; 0 starts it afresh (glibc and MinGW-w64 alike).
 void restart_parser() {
   optind = 0;
   opterr = 0;
 }
 
-// Insertion writes a new pair into the -o folder; listing and a picture format mean nothing to it.
+// Insertion writes a new pair into the -o folder (with --list it only tells what it would do);
+// a picture format means nothing to it.
 bool check_insertion(const run_options& options, std::FILE* errors) {
   if (!options.insert) {
     return true;
   }
-  if (options.output_dir.empty()) {
+  if (options.output_dir.empty() && !options.list) {
     return refuse(errors, text::insert_needs_output, {});
-  }
-  if (options.list) {
-    return refuse(errors, text::insert_excludes, "--list");
   }
   if (options.format_given) {
     return refuse(errors, text::insert_excludes, "--format");
@@ -94,18 +104,22 @@ bool parse_options(int argc, char** argv, run_options& options, std::FILE* error
       return check_insertion(options, errors);
     case 'o':
     case output_dir_long:
+      // An empty folder name would silently mean the program's own folder.
+      if (*optarg == '\0') {
+        return refuse(errors, text::empty_value, option_name(found));
+      }
       options.output_dir = optarg;
       break;
     case 'f':
     case format_long:
       options.format_given = true;
-      if (std::string_view(optarg) == "bmp") {
-        options.format = output_format::bmp;
-      } else if (std::string_view(optarg) == "png") {
-        options.format = output_format::png;
-      } else {
+      if (!read_format(optarg, options.format)) {
         return refuse(errors, text::unknown_format, optarg);
       }
+      break;
+    case 'n':
+    case no_clobber_long:
+      options.no_clobber = true;
       break;
     case 'l':
     case list_long:

@@ -17,6 +17,7 @@ struct run_options {
   std::string insert_dir; // the pictures to put back
   bool list = false;
   bool quiet = false;
+  bool no_clobber = false; // -n: files that exist already are kept
   bool help = false;
   bool version = false;
 };

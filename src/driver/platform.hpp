@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/system_files.hpp"
 #include "driver/paths.hpp"
 
 struct folder_entry {
@@ -56,3 +57,8 @@ std::vector<folder_entry> find_matching_entries(const std::string& pattern);
 // names are case-sensitive and no file has that exact name, the entry of the same folder whose
 // name equals it ignoring letter case.
 std::string paired_file_name(const std::string& path);
+
+// From now on an interruption (SIGINT, SIGTERM, SIGHUP; on Windows Ctrl-C, Ctrl-Break and
+// closing the console) removes the files being written (common/files_in_progress.hpp) and
+// ends the run as that interruption ends a program by default.
+void remove_files_on_interruption();

@@ -3,21 +3,22 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
-#include <iconv.h>
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <strings.h>
 
-#include "common/texts.hpp"
+#include "common/files_in_progress.hpp"
 #include "driver/platform.hpp"
 
 namespace {
@@ -83,25 +84,15 @@ std::vector<folder_entry> list_folder(const std::string& folder) {
   return entries;
 }
 
-std::string terminal_text(const char* shift_jis) {
-  iconv_t converter = iconv_open("UTF-8", "SHIFT_JIS");
-  if (converter == reinterpret_cast<iconv_t>(-1)) {
-    return shift_jis;
-  }
-  std::string input = shift_jis;
-  std::string output(input.size() * 4, '\0');
-  char* in = input.data();
-  char* out = output.data();
-  std::size_t in_left = input.size();
-  std::size_t out_left = output.size();
-  const bool converted =
-      iconv(converter, &in, &in_left, &out, &out_left) != static_cast<size_t>(-1);
-  iconv_close(converter);
-  if (!converted) {
-    return shift_jis;
-  }
-  output.resize(output.size() - out_left);
-  return output;
+// Removes a file from the interruption handler: unlink is async-signal-safe.
+void unlink_file(const char* path) {
+  unlink(path);
+}
+
+extern "C" void on_interruption(int signal_number) {
+  remove_files_being_written(unlink_file);
+  // SA_RESETHAND has restored the default action, and SA_NODEFER lets it act at once.
+  raise(signal_number);
 }
 
 } // namespace
@@ -140,9 +131,14 @@ std::vector<std::string> input_names(const std::vector<std::string>& names) {
 }
 
 bool create_output_folder(const std::string& folder) {
-  std::error_code ignored;
-  std::filesystem::create_directories(folder, ignored);
-  return std::filesystem::is_directory(folder, ignored);
+  std::error_code failure;
+  std::filesystem::create_directories(folder, failure);
+  if (is_folder(folder)) {
+    return true;
+  }
+  // What stands in the way, for the message: a file of that name, or the system's reason.
+  errno = failure ? failure.value() : ENOTDIR;
+  return false;
 }
 
 bool folder_exists(const std::string& path) {
@@ -177,7 +173,8 @@ bool ask_for_input_path(std::string& chosen) {
   if (!isatty(STDIN_FILENO)) {
     return false;
   }
-  std::fprintf(stderr, "%s (%s)\n", terminal_text(filter_description).c_str(), filter_pattern);
+  std::fprintf(stderr, "Name an index file (NAME.OFB of 136, 1,176 or 3,048 bytes); wildcards "
+                       "select several.\n");
   for (;;) {
     std::fprintf(stderr, "File name: ");
     std::fflush(stderr);
@@ -219,4 +216,43 @@ std::string paired_file_name(const std::string& path) {
     }
   }
   return path;
+}
+
+int last_error_code() {
+  return errno;
+}
+
+std::string error_text(int code) {
+  return std::strerror(code);
+}
+
+bool file_exists(const std::string& path) {
+  struct stat status {};
+  return stat(path.c_str(), &status) == 0 && !S_ISDIR(status.st_mode);
+}
+
+std::FILE* open_file(const std::string& path, const char* mode) {
+  return std::fopen(path.c_str(), mode);
+}
+
+void remove_files_on_interruption() {
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction previous {};
+    // A signal ignored from the start (nohup) stays ignored; where the handler cannot be set,
+    // the default action remains and only the cleanup is lost.
+    if (sigaction(signal_number, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) {
+      continue;
+    }
+    struct sigaction action {};
+    action.sa_handler = on_interruption;
+    action.sa_flags = SA_RESETHAND | SA_NODEFER;
+    sigemptyset(&action.sa_mask);
+    // The others wait until this one has cleaned up and ended the run.
+    for (const int other : {SIGINT, SIGTERM, SIGHUP}) {
+      if (other != signal_number) {
+        sigaddset(&action.sa_mask, other);
+      }
+    }
+    sigaction(signal_number, &action, nullptr);
+  }
 }

@@ -3,9 +3,16 @@
 #include <windows.h>
 
 #include <commdlg.h>
+#include <fcntl.h>
+#include <io.h>
 
+#include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <string>
+#include <vector>
 
+#include "common/files_in_progress.hpp"
 #include "common/texts.hpp"
 #include "driver/platform.hpp"
 
@@ -69,8 +76,13 @@ bool create_output_folder(const std::string& folder) {
       CreateDirectoryA(folder.substr(0, i).c_str(), nullptr);
     }
   }
-  CreateDirectoryA(folder.c_str(), nullptr);
-  return is_folder(folder);
+  const bool made = CreateDirectoryA(folder.c_str(), nullptr) != 0;
+  const DWORD failure = GetLastError();
+  if (is_folder(folder)) {
+    return true;
+  }
+  SetLastError(made ? ERROR_DIRECTORY : failure);
+  return false;
 }
 
 bool folder_exists(const std::string& path) {
@@ -103,7 +115,31 @@ bool same_file(const std::string& a, const std::string& b) {
 }
 
 bool copy_whole_file(const std::string& from, const std::string& to) {
-  return CopyFileA(from.c_str(), to.c_str(), FALSE) != 0;
+  // Copied here rather than by the system, whose copy an interruption could not remove.
+  const HANDLE source = CreateFileA(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (source == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  const HANDLE target = CreateFileA(to.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  bool copied = target != INVALID_HANDLE_VALUE;
+  std::vector<char> chunk(1 << 20);
+  for (DWORD got = 0; copied;) {
+    DWORD put = 0;
+    copied = ReadFile(source, chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr) != 0;
+    if (!copied || got == 0) {
+      break;
+    }
+    copied = WriteFile(target, chunk.data(), got, &put, nullptr) != 0 && put == got;
+  }
+  const DWORD failure = GetLastError();
+  CloseHandle(source);
+  if (target != INVALID_HANDLE_VALUE) {
+    copied = CloseHandle(target) != 0 && copied;
+  }
+  SetLastError(copied ? ERROR_SUCCESS : failure);
+  return copied;
 }
 
 bool replace_file(const std::string& from, const std::string& to) {
@@ -155,4 +191,101 @@ std::vector<folder_entry> find_matching_entries(const std::string& pattern) {
 std::string paired_file_name(const std::string& path) {
   // Opening a file ignores letter case here, so the archive's name needs no search.
   return path;
+}
+
+int last_error_code() {
+  // A short write that the C library reports by errno alone leaves no system error: then the
+  // C library's code, negative.
+  const DWORD code = GetLastError();
+  return code != 0 ? static_cast<int>(code) : -errno;
+}
+
+std::string error_text(int code) {
+  if (code < 0) {
+    return std::strerror(-code);
+  }
+  char* text = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  if (length == 0 || text == nullptr) {
+    return "error " + std::to_string(static_cast<DWORD>(code));
+  }
+  std::string message(text, length);
+  LocalFree(text);
+  // The system's text ends with a line break.
+  while (!message.empty() &&
+         (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
+    message.pop_back();
+  }
+  return message;
+}
+
+bool file_exists(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+std::FILE* open_file(const std::string& path, const char* mode) {
+  // Shared for deletion, so that the console handler can remove it while it is open.
+  const bool reading = mode[0] == 'r';
+  const bool writing = !reading || mode[1] == '+';
+  const HANDLE file =
+      CreateFileA(path.c_str(), GENERIC_READ | (writing ? GENERIC_WRITE : 0),
+                  FILE_SHARE_READ | FILE_SHARE_DELETE | (writing ? 0 : FILE_SHARE_WRITE), nullptr,
+                  reading ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return nullptr;
+  }
+  const int descriptor =
+      _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_BINARY | (writing ? 0 : _O_RDONLY));
+  if (descriptor == -1) {
+    CloseHandle(file);
+    return nullptr;
+  }
+  std::FILE* stream = _fdopen(descriptor, mode);
+  if (stream == nullptr) {
+    _close(descriptor);
+  }
+  return stream;
+}
+
+namespace {
+
+HANDLE main_thread = nullptr;
+std::atomic_flag interrupted = ATOMIC_FLAG_INIT;
+
+void delete_file(const char* path) {
+  DeleteFileA(path);
+}
+
+// Runs on a thread of its own: the main thread is stopped first, so that it neither finishes
+// nor starts a file while the files being written are removed.
+BOOL WINAPI on_console_event(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
+    return FALSE;
+  }
+  if (interrupted.test_and_set()) {
+    Sleep(INFINITE); // the first event ends the process
+  }
+  if (SuspendThread(main_thread) != static_cast<DWORD>(-1)) {
+    CONTEXT context{};
+    context.ContextFlags = CONTEXT_CONTROL;
+    GetThreadContext(main_thread, &context); // returns once the thread has stopped
+  }
+  remove_files_being_written(delete_file);
+  // What a console program's default handler ends it with, without running its exit code
+  // (which could wait for a lock the stopped thread holds).
+  TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
+  return TRUE;
+}
+
+} // namespace
+
+void remove_files_on_interruption() {
+  // Where either call fails, the default handling remains and only the cleanup is lost.
+  if (DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &main_thread,
+                      THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, 0) != 0) {
+    SetConsoleCtrlHandler(on_console_event, TRUE);
+  }
 }

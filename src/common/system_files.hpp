@@ -1,0 +1,19 @@
+// Files as the system gives them, for every stage that writes: the reason of the last failure,
+// and files opened so that an interruption can remove them while open. Each platform's layer
+// (driver/platform_posix.cpp, driver/platform_win32.cpp) implements them.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+// The system's code for the last failed call (errno, or the Windows error), to be taken at
+// once, before another call replaces it; and the system's text for it.
+int last_error_code();
+std::string error_text(int code);
+
+// Whether `path` names something other than a folder.
+bool file_exists(const std::string& path);
+
+// std::fopen for the modes "rb", "wb" and "r+b", except that an interruption can remove the
+// file while it is open (on Windows, files are shared for deletion).
+std::FILE* open_file(const std::string& path, const char* mode);
