@@ -78,36 +78,4 @@ TEST(ColourWords, EveryPathMatchesTheWordByWordPathAtEveryCount) {
   }
 }
 
-// The headers against the fixed layouts, written out by hand.
-TEST(Writers, HeadersMatchTheFixedLayouts) {
-  scratch_folder folder;
-  test_state t(folder.path);
-  const std::uint8_t direct[54] = {'B', 'M', 86, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,  40,
-                                   0,   0,   0,  5, 0, 0, 0, 2, 0, 0, 0,  1, 0, 24, 0};
-  t.state.image_width = 5;
-  t.state.image_height = 2;
-  write_direct_bitmap(t.state, "D", 0, byte_vector(20).data());
-  const byte_vector file = read_whole_file(folder.path / "D00.BMP");
-  ASSERT_EQ(file.size(), 86u);
-  EXPECT_EQ(byte_vector(file.begin(), file.begin() + 54),
-            byte_vector(std::begin(direct), std::end(direct)));
-  // Palette entries 0-4 as stored: 7C00, 001F, 03E0, FFFF, 8000; the rest 0.
-  const std::uint8_t words[] = {0x7C, 0x00, 0x00, 0x1F, 0x03, 0xE0, 0xFF, 0xFF, 0x80, 0x00};
-  t.state.palette.fill(0);
-  std::copy(std::begin(words), std::end(words), t.state.palette.begin());
-  t.state.image_width = 352;
-  t.state.image_height = 240;
-  write_indexed_bitmap(t.state, "I", 0, byte_vector(352 * 240, 3).data());
-  const byte_vector indexed = read_whole_file(folder.path / "I000.BMP");
-  ASSERT_EQ(indexed.size(), 1024u + 352 * 240 + 54);
-  const std::uint8_t head[] = {
-      'B', 'M', 0x36, 0x4E, 0x01, 0, 0,    0, 0, 0,    0x36, 4,    0, 0, 40, 0, 0,    0, 0x60,
-      1,   0,   0,    0xF0, 0,    0, 0,    1, 0, 8,    0,    0,    0, 0, 0,  0, 0,    0, 0,
-      0,   0,   0,    0,    0,    0, 0,    0, 0, 1,    0,    0,    0, 0, 0,  0, 0xF8, 0, 0,
-      0,   0,   0,    0xF8, 0,    0, 0xF8, 0, 0, 0xF8, 0xF8, 0xF8, 0, 0, 0,  0, 0};
-  EXPECT_EQ(byte_vector(indexed.begin(), indexed.begin() + sizeof head),
-            byte_vector(std::begin(head), std::end(head)));
-  EXPECT_EQ(indexed.back(), 3);
-}
-
 } // namespace

@@ -4,22 +4,18 @@
 
 #include "bitmap/picture_reader.hpp"
 #include "common/state.hpp"
+#include "test_support.hpp"
 
 namespace {
 
-std::uint32_t le32_at(const byte_vector& bytes, std::size_t at) {
-  return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 |
-         static_cast<std::uint32_t>(bytes[at + 3]) << 24;
-}
-
 // The headers alone tell whether the file has the size they give it.
 bool well_formed_bitmap(const byte_vector& head, std::uint64_t file_size) {
-  if (head.size() < 54 || head[0] != 'B' || head[1] != 'M' || le32_at(head, 2) != file_size) {
+  if (head.size() < 54 || head[0] != 'B' || head[1] != 'M' || le32(head, 2) != file_size) {
     return false;
   }
   const std::uint64_t bits = head[28];
-  const std::uint64_t row = (le32_at(head, 18) * bits / 8 + 3) / 4 * 4;
-  return (bits == 8 || bits == 24) && le32_at(head, 10) + row * le32_at(head, 22) == file_size;
+  const std::uint64_t row = (le32(head, 18) * bits / 8 + 3) / 4 * 4;
+  return (bits == 8 || bits == 24) && le32(head, 10) + row * le32(head, 22) == file_size;
 }
 
 // A PNG as the tool writes them: one that the tool's own reader, itself checked against an

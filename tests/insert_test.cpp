@@ -331,11 +331,11 @@ TEST_F(Insertion, WhatCannotBePutBackIsNamedAndLeavesNoPair) {
 namespace {
 
 // A bank of three frames whose colours are all different but for white, which indices 200 to
-// 255 share: frame 0 shows one of them.
+// 255 share: frame 0 shows one of them. Index 0 is in use, so a free slot is never 0.
 struct colour_bank {
   colour_words palette = colour_words(256, 0x7FFF);
   std::vector<indexed_frame> frames = {
-      {4, 2, {1, 2, 3, 4, 201, 201, 5, 6}}, {2, 2, {7, 8, 9, 10}}, {2, 1, {11, 255}}};
+      {4, 2, {1, 2, 3, 4, 201, 201, 5, 6}}, {2, 2, {7, 8, 9, 10}}, {2, 1, {0, 255}}};
   colour_bank() {
     for (std::uint16_t i = 0; i < 200; ++i) {
       palette[i] = i; // red and green only
@@ -390,18 +390,13 @@ TEST_F(Insertion, ColoursDecideNotIndices) {
     channel |= channel < 0xF8 ? 3 : 0;
   }
   byte_vector edited = turned(bank.frames[0].pixels);
-  edited[7] = 255 - 7; // now the colour of index 7
-  byte_vector new_colour = rgb_of(words_of(nullptr, 0));
-  for (const std::uint8_t index : bank.frames[1].pixels) {
-    new_colour.insert(new_colour.end(), colours.begin() + 3 * index,
-                      colours.begin() + 3 * index + 3);
-  }
-  new_colour[2] = 0x84; // a blue the bank lacks, its low bits set
-  byte_vector slot_0 = colours;
-  slot_0[0] = 7 << 3; // red of index 7, with that blue
-  slot_0[2] = 0x80;
+  edited[7] = 255 - 7;                            // now the colour of index 7
+  byte_vector new_colour = rgb_of({7, 7, 9, 10}); // frame 1's colours (index i has word i)
+  new_colour[2] = new_colour[5] = 0x84;           // a blue the bank lacks, its low bits set
+  byte_vector slot_7 = colours;                   // the lowest slot no picture uses after the edit
+  slot_7[3 * 7 + 2] = 0x80;
   byte_vector blues = colours; // the whole bank recoloured
-  for (std::size_t i = 1; i <= 11; ++i) {
+  for (std::size_t i = 0; i <= 11; ++i) {
     blues[3 * i + 2] = 0xF8;
   }
   const colour_case cases[] = {
@@ -420,7 +415,7 @@ TEST_F(Insertion, ColoursDecideNotIndices) {
        "replaced 0 unchanged 0"},
       {"a colour the bank lacks takes the lowest slot no picture uses",
        {{"BFIL001.BMP", bitmap_file(2, 2, new_colour)}},
-       {bank.file(0, slot_0), bitmap_file(2, 2, {0, 8, 9, 10}, slot_0), bank.file(2, slot_0)},
+       {bank.file(0, slot_7), bitmap_file(2, 2, {7, 7, 9, 10}, slot_7), bank.file(2, slot_7)},
        "1 picture replaced (1 with colours rounded down)",
        "replaced 1"},
       {"every picture given with one new palette recolours the bank",
