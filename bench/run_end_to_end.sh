@@ -12,8 +12,8 @@
 # and the peak memory of each.
 # Usage: bench/run_end_to_end.sh [rounds, default 3] [runs per round, default 5] [insert]
 # (with "insert", only the insertion timings)
-# With BEFORE=path/to/an/older/ofb2bmp, that program runs beside this one in every bitmap round,
-# so both are measured under the same load.
+# With BEFORE=path/to/an/older/ofb2bmp, that program runs beside this one in every bitmap round
+# and every insertion round, so both are measured under the same load.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source_dir=$PWD
@@ -149,11 +149,15 @@ for path in glob.glob("changed/*.BMP"):
         picture[at] ^= 0x08  # a channel of 24-bit pixels keeps its low bits clear
         open(path, "wb").write(picture)
 PY
+insertions=("tool/ofb2bmp -q -o out data/*.OFB" "tool/ofb2bmp -q --insert pictures -o new data/*.OFB"
+  "tool/ofb2bmp -q --insert changed -o new data/*.OFB")
+if [ -n "${BEFORE:-}" ]; then
+  insertions+=("before/ofb2bmp -q --insert pictures -o new data/*.OFB"
+    "before/ofb2bmp -q --insert changed -o new data/*.OFB")
+fi
 for round in $(seq "$rounds"); do
   hyperfine -N --style none --runs "$runs" --prepare 'rm -rf out new' \
-    --export-json "timings/insert.$round.json" "tool/ofb2bmp -q -o out data/*.OFB" \
-    "tool/ofb2bmp -q --insert pictures -o new data/*.OFB" \
-    "tool/ofb2bmp -q --insert changed -o new data/*.OFB" >/dev/null
+    --export-json "timings/insert.$round.json" "${insertions[@]}" >/dev/null
 done
 rm -rf new && tool/ofb2bmp -q --insert pictures -o new 'data/*.OFB'
 for kind in PICS BFIL GFIL; do cmp -s "data/${kind}A.BIN" "new/${kind}A.BIN" || echo "unchanged ${kind}A differs"; done
@@ -164,10 +168,15 @@ extraction=$(peak_kib tool/ofb2bmp -q -o out 'data/*.OFB')
 changed=$(peak_kib tool/ofb2bmp -q --insert changed -o new 'data/*.OFB')
 python3 - "$extraction" "$unchanged" "$changed" <<'PY'
 import glob, json, statistics, sys
-columns = [[], [], []]
+columns = [[], [], [], [], []]
 for path in sorted(glob.glob("timings/insert.*.json")):
     for column, result in zip(columns, json.load(open(path))["results"]):
         column += result["times"]
+if columns[3]:
+    same, changed = (statistics.median(column) for column in columns[3:])
+    print(f"before: unchanged {same * 1e3:.1f} ms, every picture changed {changed * 1e3:.1f} ms;"
+          " spread " + ", ".join(f"{min(c) * 1e3:.1f}-{max(c) * 1e3:.1f} ms" for c in columns[3:]))
+columns = columns[:3]
 extract, same, changed = (statistics.median(column) for column in columns)
 print(f"insertion: extraction {extract * 1e3:.1f} ms, unchanged {same * 1e3:.1f} ms"
       f" ({same / extract:.2f} x), every picture changed {changed * 1e3:.1f} ms"

@@ -5,17 +5,7 @@
 #include "archive/archive.hpp"
 #include "bitmap/bitmap_writers.hpp"
 #include "bitmap/pictures.hpp"
-
-bool seek_file(std::FILE* stream, std::uint64_t offset) {
-  if (offset > static_cast<std::uint64_t>(INT64_MAX)) {
-    return false;
-  }
-#ifdef _WIN32
-  return _fseeki64(stream, static_cast<long long>(offset), SEEK_SET) == 0;
-#else
-  return fseeko(stream, static_cast<off_t>(offset), SEEK_SET) == 0;
-#endif
-}
+#include "common/system_files.hpp"
 
 bool known_index_size(std::int64_t index_size) {
   return index_size == frame_bank_index_size || index_size == screen_bank_index_size ||

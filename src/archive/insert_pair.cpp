@@ -10,6 +10,7 @@
 #include "bitmap/picture_reader.hpp"
 #include "bitmap/pictures.hpp"
 #include "common/colour.hpp"
+#include "common/system_files.hpp"
 
 namespace {
 

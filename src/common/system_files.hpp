@@ -3,6 +3,7 @@
 // (driver/platform_posix.cpp, driver/platform_win32.cpp) implements them.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -13,6 +14,11 @@ std::string error_text(int code);
 
 // Whether `path` names something other than a folder.
 bool file_exists(const std::string& path);
+
+// Moves the stream to `offset` from its start (64-bit offsets everywhere); false when it cannot.
+bool seek_file(std::FILE* stream, std::uint64_t offset);
+// The size of the open file, leaving the stream at its end; -1 when it cannot be told.
+std::int64_t file_size(std::FILE* stream);
 
 // std::fopen for the modes "rb", "wb" and "r+b", except that an interruption can remove the
 // file while it is open (on Windows, files are shared for deletion).

@@ -23,22 +23,6 @@ bool is_windows_help(const std::vector<std::string>& inputs) {
 #endif
 }
 
-bool seek_stream(std::FILE* stream, std::int64_t offset, int origin) {
-#ifdef _WIN32
-  return _fseeki64(stream, offset, origin) == 0;
-#else
-  return fseeko(stream, static_cast<off_t>(offset), origin) == 0;
-#endif
-}
-
-std::int64_t stream_position(std::FILE* stream) {
-#ifdef _WIN32
-  return _ftelli64(stream);
-#else
-  return ftello(stream);
-#endif
-}
-
 int exit_status(const extraction_state& state) {
   return state.incomplete || state.console_failed ? 1 : 0;
 }
@@ -131,11 +115,8 @@ std::int64_t read_index_file(extraction_state& state, const std::string& index_p
 }
 
 std::int64_t read_index_stream(extraction_state& state, std::FILE* index) {
-  if (!seek_stream(index, 0, SEEK_END)) {
-    return -1;
-  }
-  const std::int64_t size = stream_position(index);
-  if (size < 0 || !seek_stream(index, 0, SEEK_SET)) {
+  const std::int64_t size = file_size(index);
+  if (size < 0 || !seek_file(index, 0)) {
     return -1;
   }
   // Only the three known sizes are ever walked, all far below the buffer's size.
@@ -166,22 +147,30 @@ void process_index_file(extraction_state& state, const std::string& index_path,
   state.archive_stream = nullptr;
 }
 
-void process_input(extraction_state& state, const std::string& input, std::set<std::string>& done) {
+std::vector<index_file> find_index_files(extraction_state& state, const std::string& input,
+                                         std::set<std::string>& done) {
   const path_syntax& syntax = native_path_syntax();
   const std::string prefix = folder_prefix(input, syntax);
   const std::vector<folder_entry> entries = find_matching_entries(search_pattern(input, syntax));
-  bool found = false;
+  std::vector<index_file> found;
+  bool any = false;
   for (const folder_entry& entry : entries) {
     const std::string index_path = prefix + entry.name;
-    found = found || !entry.is_folder;
-    if (entry.is_folder || !done.insert(identity_of(index_path)).second) {
-      continue;
+    any = any || !entry.is_folder;
+    if (!entry.is_folder && done.insert(identity_of(index_path)).second) {
+      found.push_back({index_path, entry.name});
     }
-    process_index_file(state, index_path, entry.name);
   }
-  if (!found) {
+  if (!any) {
     const bool only_a_folder = entries.size() == 1 && entries.front().is_folder;
     tell_nothing_found(state, input, only_a_folder ? text::folder_named : text::no_index_file);
+  }
+  return found;
+}
+
+void process_input(extraction_state& state, const std::string& input, std::set<std::string>& done) {
+  for (const index_file& found : find_index_files(state, input, done)) {
+    process_index_file(state, found.path, found.name);
   }
 }
 

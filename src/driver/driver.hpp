@@ -12,6 +12,17 @@
 
 int run_ofb2bmp(int argc, char** argv);
 
+struct index_file {
+  std::string path; // as printed: the input's folder and the name found
+  std::string name; // the name alone
+};
+
+// The index files one input path matches, in the order they are to be processed, leaving out
+// folders and those already in `done` (which takes these). An input that matches none is said
+// on standard error, and makes the run incomplete unless it has wildcards.
+std::vector<index_file> find_index_files(extraction_state& state, const std::string& input,
+                                         std::set<std::string>& done);
+
 // Extracts every index file matched by one input path. `done` holds the index files already
 // extracted in this run, so none is done twice.
 void process_input(extraction_state& state, const std::string& input, std::set<std::string>& done);

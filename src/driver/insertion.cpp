@@ -1,6 +1,7 @@
 // --insert: for each index file of the inputs, a new pair in the output folder holding the
 // edited pictures. The input pair is only read; the new pair is written under temporary names
 // and takes its own names only once it is complete and extracts to the pictures expected.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -29,20 +30,15 @@ std::string last_component(const std::string& path) {
   return path.substr(scan_path(path, native_path_syntax()).name_start);
 }
 
-std::vector<pair_names> find_pairs(const extraction_state& state,
+std::vector<pair_names> find_pairs(extraction_state& state,
                                    const std::vector<std::string>& inputs) {
   const path_syntax& syntax = native_path_syntax();
   std::vector<pair_names> pairs;
   std::set<std::string> done;
   for (const std::string& input : inputs) {
-    const std::string prefix = folder_prefix(input, syntax);
-    for (const folder_entry& entry : find_matching_entries(search_pattern(input, syntax))) {
-      const std::string index_path = prefix + entry.name;
-      if (entry.is_folder || !done.insert(identity_of(index_path)).second) {
-        continue;
-      }
-      const std::string archive_path = paired_file_name(archive_name(index_path, syntax));
-      pairs.push_back({index_path, entry.name, archive_path, state.output_folder + entry.name,
+    for (const index_file& found : find_index_files(state, input, done)) {
+      const std::string archive_path = paired_file_name(archive_name(found.path, syntax));
+      pairs.push_back({found.path, found.name, archive_path, state.output_folder + found.name,
                        state.output_folder + last_component(archive_path)});
     }
   }
@@ -103,15 +99,6 @@ std::FILE* start_copy(extraction_state& state, std::FILE* from, const std::strin
     return nullptr;
   }
   return to;
-}
-
-std::uint64_t stream_size(std::FILE* stream) {
-  std::fseek(stream, 0, SEEK_END);
-#ifdef _WIN32
-  return static_cast<std::uint64_t>(_ftelli64(stream));
-#else
-  return static_cast<std::uint64_t>(ftello(stream));
-#endif
 }
 
 // The partial copy of the archive, open for rebuilt records to be written into it; null (after
@@ -246,7 +233,8 @@ void write_pair(extraction_state& state, insertion_run& run, insertion& work,
   const std::vector<std::uint8_t> new_start(run.screen.get(), run.screen.get() + screen_bytes);
   work.new_archive = copy_archive(state, names);
   if (work.new_archive != nullptr) {
-    work.archive_size = seek_file(work.new_archive, 0) ? stream_size(work.new_archive) : 0;
+    work.archive_size =
+        static_cast<std::uint64_t>(std::max<std::int64_t>(file_size(work.new_archive), 0));
     insert_pictures(state, work, base, index_size);
     if (!finish_file(state, work.new_archive, names.new_archive, work.write_failed)) {
       work.failed = true;
@@ -301,7 +289,8 @@ void build_pair(extraction_state& state, insertion_run& run, const pair_names& n
   work.new_index.assign(state.index_buffer.get(), state.index_buffer.get() + index_size);
   const std::string base = base_name(names.file_name, syntax);
   if (run.preview) {
-    work.archive_size = stream_size(state.archive_stream);
+    work.archive_size =
+        static_cast<std::uint64_t>(std::max<std::int64_t>(file_size(state.archive_stream), 0));
     insert_pictures(state, work, base, index_size);
     close_archive(state);
     list_rows(state, work);

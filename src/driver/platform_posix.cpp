@@ -231,6 +231,15 @@ bool file_exists(const std::string& path) {
   return stat(path.c_str(), &status) == 0 && !S_ISDIR(status.st_mode);
 }
 
+bool seek_file(std::FILE* stream, std::uint64_t offset) {
+  return offset <= static_cast<std::uint64_t>(INT64_MAX) &&
+         fseeko(stream, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+std::int64_t file_size(std::FILE* stream) {
+  return fseeko(stream, 0, SEEK_END) == 0 ? static_cast<std::int64_t>(ftello(stream)) : -1;
+}
+
 std::FILE* open_file(const std::string& path, const char* mode) {
   return std::fopen(path.c_str(), mode);
 }

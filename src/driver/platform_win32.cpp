@@ -226,6 +226,15 @@ bool file_exists(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+bool seek_file(std::FILE* stream, std::uint64_t offset) {
+  return offset <= static_cast<std::uint64_t>(INT64_MAX) &&
+         _fseeki64(stream, static_cast<long long>(offset), SEEK_SET) == 0;
+}
+
+std::int64_t file_size(std::FILE* stream) {
+  return _fseeki64(stream, 0, SEEK_END) == 0 ? _ftelli64(stream) : -1;
+}
+
 std::FILE* open_file(const std::string& path, const char* mode) {
   // Shared for deletion, so that the console handler can remove it while it is open.
   const bool reading = mode[0] == 'r';
