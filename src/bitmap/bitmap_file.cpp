@@ -1,5 +1,7 @@
 #include "bitmap/bitmap_file.hpp"
 
+#include "bitmap/bmp_layout.hpp"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -116,17 +118,17 @@ void put_bitmap_header(std::uint8_t* at, const bitmap_header& header) {
   std::fill(at, at + bitmap_header_size, std::uint8_t{0});
   at[0] = 'B';
   at[1] = 'M';
-  put_u32le(at + 2, header.file_size);
-  // 6: both reserved fields stay 0
-  put_u32le(at + 10, header.pixel_offset);
-  put_u32le(at + 14, 40);
-  put_u32le(at + 18, static_cast<std::uint32_t>(header.width));
-  put_u32le(at + 22, static_cast<std::uint32_t>(header.height));
-  put_u16le(at + 26, 1);
-  put_u16le(at + 28, header.bit_count);
-  // 30: no compression, 34: no image size, 38 and 42: no resolution
-  put_u32le(at + 46, header.colours_used);
-  // 50: no "important colours" count
+  put_u32le(at + bmp_file_size_at, header.file_size);
+  // both reserved fields stay 0
+  put_u32le(at + bmp_pixel_offset_at, header.pixel_offset);
+  put_u32le(at + bmp_info_size_at, bmp_info_header_size);
+  put_u32le(at + bmp_width_at, static_cast<std::uint32_t>(header.width));
+  put_u32le(at + bmp_height_at, static_cast<std::uint32_t>(header.height));
+  put_u16le(at + bmp_planes_at, 1);
+  put_u16le(at + bmp_bit_count_at, header.bit_count);
+  // no compression, no image size, no resolution
+  put_u32le(at + bmp_colours_used_at, header.colours_used);
+  // no "important colours" count
 }
 
 bool open_output(extraction_state& state, const std::string& path, text create_error) {

@@ -16,6 +16,8 @@
 // Each refusal ends with what the user can do about it.
 #include "bitmap/picture_reader.hpp"
 
+#include "bitmap/bmp_layout.hpp"
+
 #include <zlib.h>
 
 #include <algorithm>
@@ -62,8 +64,6 @@ std::uint32_t unpacked(const std::uint8_t* row, std::size_t index, unsigned dept
 
 // ---- BMP ----------------------------------------------------------------------------------
 
-constexpr std::size_t file_header_size = 14;
-constexpr std::size_t masks_at = file_header_size + 40; // after the part all headers share
 constexpr std::uint32_t bmp_bitfields = 3;
 constexpr std::uint32_t bmp_header_sizes[] = {40, 52, 56, 108, 124};
 
@@ -138,13 +138,13 @@ bool read_masks(const byte_view& file, bmp_info& info, std::string& why) {
   if (info.form->compression != bmp_bitfields) {
     return true;
   }
-  if (!read_u32le(file, masks_at, info.masks[0]) ||
-      !read_u32le(file, masks_at + 4, info.masks[1]) ||
-      !read_u32le(file, masks_at + 8, info.masks[2])) {
+  if (!read_u32le(file, bmp_masks_at, info.masks[0]) ||
+      !read_u32le(file, bmp_masks_at + 4, info.masks[1]) ||
+      !read_u32le(file, bmp_masks_at + 8, info.masks[2])) {
     return damaged(why, "cut short");
   }
   if (info.header_size >= 56) {
-    read_u32le(file, masks_at + 12, info.masks[3]);
+    read_u32le(file, bmp_masks_at + 12, info.masks[3]);
   }
   return masks_supported(info) ||
          unsupported(why, "bit fields other than 5 to 8 adjacent bits a colour are not supported");
@@ -168,8 +168,8 @@ bool find_bmp_form(const byte_view& file, std::uint32_t compression, bmp_info& i
 }
 
 bool read_bmp_info(const byte_view& file, bmp_info& info, std::string& why) {
-  if (!read_u32le(file, 10, info.pixel_offset) ||
-      !read_u32le(file, file_header_size, info.header_size)) {
+  if (!read_u32le(file, bmp_pixel_offset_at, info.pixel_offset) ||
+      !read_u32le(file, bmp_info_size_at, info.header_size)) {
     return damaged(why, "cut short");
   }
   if (std::find(std::begin(bmp_header_sizes), std::end(bmp_header_sizes), info.header_size) ==
@@ -177,17 +177,17 @@ bool read_bmp_info(const byte_view& file, bmp_info& info, std::string& why) {
     return unsupported(why, "bitmap headers of " + std::to_string(info.header_size) +
                                 " bytes are not supported");
   }
-  if (!holds(file, file_header_size, info.header_size)) {
+  if (!holds(file, bmp_file_header_size, info.header_size)) {
     return damaged(why, "cut short");
   }
   std::uint32_t width_field = 0;
   std::uint32_t height_field = 0;
   std::uint32_t compression = 0;
-  read_u32le(file, 18, width_field);
-  read_u32le(file, 22, height_field);
-  read_u16le(file, 28, info.bits);
-  read_u32le(file, 30, compression);
-  read_u32le(file, 46, info.colours_used);
+  read_u32le(file, bmp_width_at, width_field);
+  read_u32le(file, bmp_height_at, height_field);
+  read_u16le(file, bmp_bit_count_at, info.bits);
+  read_u32le(file, bmp_compression_at, compression);
+  read_u32le(file, bmp_colours_used_at, info.colours_used);
 
   // A negative height means the rows are stored top row first; the most negative value has no
   // positive counterpart.
@@ -207,7 +207,7 @@ bool read_colour_table(const byte_view& file, const bmp_info& info, picture_pixe
   if (entries > 256) {
     return damaged(why, "colour table longer than 256 entries");
   }
-  const std::uint8_t* table = bytes_at(file, file_header_size + info.header_size, 4 * entries);
+  const std::uint8_t* table = bytes_at(file, bmp_file_header_size + info.header_size, 4 * entries);
   if (table == nullptr) {
     return damaged(why, "colour table lies outside the file");
   }
