@@ -8,8 +8,8 @@
 #include <string>
 
 #include "archive/archive.hpp"
-#include "bitmap/bitmap_writers.hpp"
-#include "bitmap/colour_expansion.hpp"
+#include "pictures/bitmap_writers.hpp"
+#include "pictures/colour_expansion.hpp"
 #include "sample_writer.hpp"
 
 namespace {

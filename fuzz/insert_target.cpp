@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "archive/archive.hpp"
-#include "bitmap/picture_reader.hpp"
+#include "pictures/picture_reader.hpp"
 #include "driver/driver.hpp"
 #include "fuzz_support.hpp"
 #include "sample_writer.hpp"

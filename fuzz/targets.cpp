@@ -10,9 +10,9 @@
 
 #include "archive/archive.hpp"
 #include "archive/record_writing.hpp"
-#include "bitmap/bitmap_file.hpp"
-#include "bitmap/picture_reader.hpp"
-#include "bitmap/pictures.hpp"
+#include "pictures/bitmap_file.hpp"
+#include "pictures/picture_reader.hpp"
+#include "pictures/pictures.hpp"
 #include "damage_oracle.hpp"
 #include "driver/paths.hpp"
 #include "fuzz_support.hpp"

@@ -4,7 +4,7 @@
 #include <exception>
 #include <iostream>
 
-#include "bitmap/bitmap_file.hpp"
+#include "pictures/bitmap_file.hpp"
 #include "sample_writer.hpp"
 
 namespace fs = std::filesystem;

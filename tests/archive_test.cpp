@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "archive/archive.hpp"
-#include "bitmap/bitmap_file.hpp"
+#include "pictures/bitmap_file.hpp"
 #include "driver/driver.hpp"
 #include "sample_writer.hpp"
 #include "test_support.hpp"

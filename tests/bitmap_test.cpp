@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "bitmap/bitmap_file.hpp"
-#include "bitmap/bitmap_writers.hpp"
-#include "bitmap/colour_expansion.hpp"
+#include "pictures/bitmap_file.hpp"
+#include "pictures/bitmap_writers.hpp"
+#include "pictures/colour_expansion.hpp"
 #include "test_support.hpp"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "bitmap/picture_reader.hpp"
+#include "pictures/picture_reader.hpp"
 #include "common/state.hpp"
 #include "test_support.hpp"
 

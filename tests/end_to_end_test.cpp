@@ -6,9 +6,9 @@
 #include <optional>
 #include <sstream>
 
-#include "bitmap/bitmap_file.hpp"
-#include "bitmap/bitmap_writers.hpp"
-#include "bitmap/png_file.hpp"
+#include "pictures/bitmap_file.hpp"
+#include "pictures/bitmap_writers.hpp"
+#include "pictures/png_file.hpp"
 #include "common/texts.hpp"
 #include "sample_writer.hpp"
 #include "tool_runs.hpp"

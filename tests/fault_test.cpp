@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "archive/archive.hpp"
-#include "bitmap/bitmap_file.hpp"
+#include "pictures/bitmap_file.hpp"
 #include "damage_oracle.hpp"
 #include "driver/driver.hpp"
 #include "sample_writer.hpp"

@@ -8,7 +8,7 @@
 #include "archive/archive.hpp"
 #include "archive/insert_pair.hpp"
 #include "archive/palette_fitting.hpp"
-#include "bitmap/picture_reader.hpp"
+#include "pictures/picture_reader.hpp"
 #include "driver/driver.hpp"
 #include "sample_writer.hpp"
 #include "test_support.hpp"

@@ -5,10 +5,10 @@
 #include <sstream>
 
 #include "archive/record_writing.hpp"
-#include "bitmap/bitmap_file.hpp"
-#include "bitmap/bitmap_writers.hpp"
-#include "bitmap/picture_reader.hpp"
-#include "bitmap/png_file.hpp"
+#include "pictures/bitmap_file.hpp"
+#include "pictures/bitmap_writers.hpp"
+#include "pictures/picture_reader.hpp"
+#include "pictures/png_file.hpp"
 #include "sample_writer.hpp"
 #include "test_support.hpp"
 

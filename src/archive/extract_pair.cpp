@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "archive/archive.hpp"
-#include "bitmap/bitmap_writers.hpp"
-#include "bitmap/pictures.hpp"
+#include "pictures/bitmap_writers.hpp"
+#include "pictures/pictures.hpp"
 #include "common/system_files.hpp"
 
 bool known_index_size(std::int64_t index_size) {

@@ -5,10 +5,10 @@
 
 #include "archive/archive.hpp"
 #include "archive/palette_fitting.hpp"
-#include "bitmap/bitmap_file.hpp"
-#include "bitmap/bitmap_writers.hpp"
-#include "bitmap/picture_reader.hpp"
-#include "bitmap/pictures.hpp"
+#include "pictures/bitmap_file.hpp"
+#include "pictures/bitmap_writers.hpp"
+#include "pictures/picture_reader.hpp"
+#include "pictures/pictures.hpp"
 #include "common/colour.hpp"
 #include "common/system_files.hpp"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "bitmap/pictures.hpp"
+#include "pictures/pictures.hpp"
 #include "common/colour.hpp"
 
 namespace {

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "bitmap/picture_reader.hpp"
+#include "pictures/picture_reader.hpp"
 #include "common/state.hpp"
 
 // One frame of the record: the original and, perhaps, the picture given for it.

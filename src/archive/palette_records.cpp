@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "archive/archive.hpp"
-#include "bitmap/bitmap_writers.hpp"
-#include "bitmap/pictures.hpp"
+#include "pictures/bitmap_writers.hpp"
+#include "pictures/pictures.hpp"
 
 namespace {
 

@@ -35,7 +35,7 @@ struct png_deflater_deleter {
   void operator()(png_deflater* deflater) const;
 };
 
-// A picture as extraction shows it (see bitmap/pictures.hpp).
+// A picture as extraction shows it (see pictures/pictures.hpp).
 struct shown_picture;
 
 struct extraction_state {

@@ -1,9 +1,9 @@
-#include "bitmap/pictures.hpp"
+#include "pictures/pictures.hpp"
 
-#include "bitmap/bitmap_file.hpp"
-#include "bitmap/bitmap_writers.hpp"
-#include "bitmap/colour_expansion.hpp"
-#include "bitmap/png_file.hpp"
+#include "pictures/bitmap_file.hpp"
+#include "pictures/bitmap_writers.hpp"
+#include "pictures/colour_expansion.hpp"
+#include "pictures/png_file.hpp"
 
 namespace {
 

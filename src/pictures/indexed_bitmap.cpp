@@ -1,7 +1,7 @@
 #include <cstdint>
 
-#include "bitmap/bitmap_file.hpp"
-#include "bitmap/bitmap_writers.hpp"
+#include "pictures/bitmap_file.hpp"
+#include "pictures/bitmap_writers.hpp"
 #include "common/colour.hpp"
 
 namespace {

@@ -1,8 +1,8 @@
 #include <cstring>
 
-#include "bitmap/bitmap_file.hpp"
-#include "bitmap/bitmap_writers.hpp"
-#include "bitmap/colour_expansion.hpp"
+#include "pictures/bitmap_file.hpp"
+#include "pictures/bitmap_writers.hpp"
+#include "pictures/colour_expansion.hpp"
 #include "common/colour.hpp"
 
 bool direct_frame_fits(std::int64_t width, std::int64_t height) {

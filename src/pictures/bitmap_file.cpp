@@ -1,6 +1,6 @@
-#include "bitmap/bitmap_file.hpp"
+#include "pictures/bitmap_file.hpp"
 
-#include "bitmap/bmp_layout.hpp"
+#include "pictures/bmp_layout.hpp"
 
 #include <algorithm>
 #include <cerrno>

@@ -14,9 +14,9 @@
 //   with rounding (a 16-bit v8 * 257 gives back v8, a 4-bit v gives v * 17).
 // Pixel indices beyond the colour table or PLTE are kept: the caller completes the palette.
 // Each refusal ends with what the user can do about it.
-#include "bitmap/picture_reader.hpp"
+#include "pictures/picture_reader.hpp"
 
-#include "bitmap/bmp_layout.hpp"
+#include "pictures/bmp_layout.hpp"
 
 #include <zlib.h>
 

@@ -1,4 +1,4 @@
-#include "bitmap/colour_expansion.hpp"
+#include "pictures/colour_expansion.hpp"
 
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>

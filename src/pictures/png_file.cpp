@@ -1,4 +1,4 @@
-#include "bitmap/png_file.hpp"
+#include "pictures/png_file.hpp"
 
 #include <zlib.h>
 
@@ -6,8 +6,8 @@
 #include <cstring>
 #include <vector>
 
-#include "bitmap/bitmap_file.hpp"
-#include "bitmap/colour_expansion.hpp"
+#include "pictures/bitmap_file.hpp"
+#include "pictures/colour_expansion.hpp"
 #include "common/colour.hpp"
 
 namespace {
