@@ -8,8 +8,8 @@
 #include "archive/archive.hpp"
 #include "archive/insert_pair.hpp"
 #include "archive/palette_fitting.hpp"
-#include "pictures/picture_reader.hpp"
 #include "driver/driver.hpp"
+#include "pictures/picture_reader.hpp"
 #include "sample_writer.hpp"
 #include "test_support.hpp"
 
@@ -310,6 +310,20 @@ TEST_F(Insertion, WhatCannotBePutBackIsNamedAndLeavesNoPair) {
       EXPECT_EQ(console.substr(0, 14), "insert error![") << c.what;
       EXPECT_EQ(console.back(), '1') << c.what;
     }
+    EXPECT_TRUE(fs::is_empty(out)) << c.what;
+    // The preview refuses the same pictures for the same reasons, and writes nothing.
+    test_state preview(out);
+    insert_pictures_of(preview.state, pictures.string(), {(data / (name + ".OFB")).string()}, true);
+    std::istringstream rows(preview.console_text());
+    std::string said;
+    for (std::string row; std::getline(rows, row);) {
+      const std::size_t file = row.find('\t') + 1;
+      if (row.find("\trefused\t") != std::string::npos) {
+        said += "insert error![" + folder + row.substr(file, row.find('\t', file) - file) + ": " +
+                row.substr(row.rfind('\t') + 1) + "]\n";
+      }
+    }
+    EXPECT_EQ(said + "1", console) << c.what;
     EXPECT_TRUE(fs::is_empty(out)) << c.what;
   }
   // One picture given twice, in two letter cases.
