@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "archive/archive.hpp"
-#include "pictures/picture_reader.hpp"
 #include "driver/driver.hpp"
 #include "fuzz_support.hpp"
+#include "pictures/picture_reader.hpp"
 #include "sample_writer.hpp"
 #include "targets.hpp"
 #include "test_support.hpp"

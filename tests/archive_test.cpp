@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "archive/archive.hpp"
-#include "pictures/bitmap_file.hpp"
 #include "driver/driver.hpp"
+#include "pictures/bitmap_file.hpp"
 #include "sample_writer.hpp"
 #include "test_support.hpp"
 

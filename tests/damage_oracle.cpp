@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "pictures/picture_reader.hpp"
 #include "common/state.hpp"
+#include "pictures/picture_reader.hpp"
 #include "test_support.hpp"
 
 namespace {

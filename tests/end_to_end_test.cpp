@@ -6,10 +6,10 @@
 #include <optional>
 #include <sstream>
 
+#include "common/texts.hpp"
 #include "pictures/bitmap_file.hpp"
 #include "pictures/bitmap_writers.hpp"
 #include "pictures/png_file.hpp"
-#include "common/texts.hpp"
 #include "sample_writer.hpp"
 #include "tool_runs.hpp"
 

@@ -11,9 +11,9 @@
 #include <thread>
 
 #include "archive/archive.hpp"
-#include "pictures/bitmap_file.hpp"
 #include "damage_oracle.hpp"
 #include "driver/driver.hpp"
+#include "pictures/bitmap_file.hpp"
 #include "sample_writer.hpp"
 #include "tool_runs.hpp"
 

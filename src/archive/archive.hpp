@@ -98,7 +98,6 @@ void read_index_entry(const byte_view& index, std::int32_t entry, std::uint32_t&
 void extract_entry(extraction_state& state, const std::string& base_name, std::int64_t index_size,
                    std::int32_t entry, std::int32_t& frame_counter);
 
-
 // Reads up to `length` bytes at `offset` of the archive into record_buffer (at most its size);
 // returns how many bytes were actually read, also kept in record_size.
 std::size_t read_record(extraction_state& state, std::uint64_t offset, std::uint32_t length);

@@ -3,9 +3,9 @@
 #include <cstdio>
 
 #include "archive/archive.hpp"
+#include "common/system_files.hpp"
 #include "pictures/bitmap_writers.hpp"
 #include "pictures/pictures.hpp"
-#include "common/system_files.hpp"
 
 bool known_index_size(std::int64_t index_size) {
   return index_size == frame_bank_index_size || index_size == screen_bank_index_size ||

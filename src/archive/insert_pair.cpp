@@ -5,12 +5,12 @@
 
 #include "archive/archive.hpp"
 #include "archive/palette_fitting.hpp"
+#include "common/colour.hpp"
+#include "common/system_files.hpp"
 #include "pictures/bitmap_file.hpp"
 #include "pictures/bitmap_writers.hpp"
 #include "pictures/picture_reader.hpp"
 #include "pictures/pictures.hpp"
-#include "common/colour.hpp"
-#include "common/system_files.hpp"
 
 namespace {
 

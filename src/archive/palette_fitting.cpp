@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "pictures/pictures.hpp"
 #include "common/colour.hpp"
+#include "pictures/pictures.hpp"
 
 namespace {
 
@@ -84,8 +84,8 @@ bool same_size(const fitted_frame& frame) {
 
 // Every picture of the record given, all with one palette: it becomes the record's.
 bool recolours_whole_record(const std::vector<fitted_frame>& frames,
-                            const std::vector<std::uint8_t>& own,
-                            std::vector<std::uint16_t>& keys) {
+                            const std::vector<std::uint8_t>& own) {
+  std::vector<std::uint16_t> keys;
   for (const fitted_frame& frame : frames) {
     if (frame.given == nullptr || !frame.given->indexed) {
       return false;
@@ -310,8 +310,7 @@ bool fit_to_palette(std::array<std::uint8_t, palette_size>& words,
   for (fitted_frame& frame : frames) {
     frame.rounded = frame.changed && colours_lose_bits(*frame.given);
   }
-  std::vector<std::uint16_t> keys;
-  if (recolours_whole_record(frames, own, keys)) {
+  if (recolours_whole_record(frames, own)) {
     recolour(words, frames, own);
     return true;
   }

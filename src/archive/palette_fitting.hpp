@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "pictures/picture_reader.hpp"
 #include "common/state.hpp"
+#include "pictures/picture_reader.hpp"
 
 // One frame of the record: the original and, perhaps, the picture given for it.
 struct fitted_frame {

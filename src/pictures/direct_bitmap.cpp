@@ -1,9 +1,9 @@
 #include <cstring>
 
+#include "common/colour.hpp"
 #include "pictures/bitmap_file.hpp"
 #include "pictures/bitmap_writers.hpp"
 #include "pictures/colour_expansion.hpp"
-#include "common/colour.hpp"
 
 bool direct_frame_fits(std::int64_t width, std::int64_t height) {
   return width >= 0 && height >= 0 &&

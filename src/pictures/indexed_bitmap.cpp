@@ -1,8 +1,8 @@
 #include <cstdint>
 
+#include "common/colour.hpp"
 #include "pictures/bitmap_file.hpp"
 #include "pictures/bitmap_writers.hpp"
-#include "common/colour.hpp"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <vector>
 
+#include "common/colour.hpp"
 #include "pictures/bitmap_file.hpp"
 #include "pictures/colour_expansion.hpp"
-#include "common/colour.hpp"
 
 namespace {
 
