@@ -323,24 +323,32 @@ void put_back_direct(extraction_state& state, insertion& work, record_work& reco
   if (same_size) {
     std::memcpy(words, original.bytes + direct_pixels_at, colour_word_size * count);
   }
+  // What the new pair shows: each channel's top five bits.
   std::vector<std::uint8_t> shown_pixels(given.pixels.size());
+  const std::uint8_t* channels = given.pixels.data();
+  std::uint8_t* rounded = shown_pixels.data();
+  for (std::size_t i = 0; i < 3 * count; ++i) {
+    rounded[i] = channels[i] & 0xF8;
+  }
+  // A pixel of the same colour keeps its word, bit 15 included: runs of them are passed over
+  // a block at a time.
   const std::uint8_t* before = frame.shown->pixels.data();
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::uint8_t* colour = &given.pixels[3 * i];
-    const std::uint8_t red = colour[0] & 0xF8;
-    const std::uint8_t green = colour[1] & 0xF8;
-    const std::uint8_t blue = colour[2] & 0xF8;
-    shown_pixels[3 * i] = red;
-    shown_pixels[3 * i + 1] = green;
-    shown_pixels[3 * i + 2] = blue;
-    if (same_size && red == before[3 * i] && green == before[3 * i + 1] &&
-        blue == before[3 * i + 2]) {
-      continue; // the same colour keeps its word, bit 15 included
+  constexpr std::size_t block = 64;
+  for (std::size_t first = 0; first < count; first += block) {
+    const std::size_t end = std::min(count, first + block);
+    if (same_size && std::memcmp(rounded + 3 * first, before + 3 * first, 3 * (end - first)) == 0) {
+      continue;
     }
-    const std::uint32_t word =
-        (words[2 * i] & 0x80) << 8 | colour_word_of(colour[0], colour[1], colour[2]);
-    words[2 * i] = static_cast<std::uint8_t>(word >> 8);
-    words[2 * i + 1] = static_cast<std::uint8_t>(word);
+    for (std::size_t i = first; i < end; ++i) {
+      if (same_size && std::memcmp(rounded + 3 * i, before + 3 * i, 3) == 0) {
+        continue;
+      }
+      const std::uint8_t* colour = channels + 3 * i;
+      const std::uint32_t word =
+          (words[2 * i] & 0x80) << 8 | colour_word_of(colour[0], colour[1], colour[2]);
+      words[2 * i] = static_cast<std::uint8_t>(word >> 8);
+      words[2 * i + 1] = static_cast<std::uint8_t>(word);
+    }
   }
   frame.fit.rounded = colours_lose_bits(given);
   expect(work, *frame.shown, shown_pixels, given.width, given.height, {});
@@ -389,6 +397,7 @@ bool fit_record(extraction_state& state, insertion& work, record_work& record,
   if (!fits) {
     for (frame_work& frame : record.frames) {
       frame.fit.indices.clear();
+      frame.fit.takes_given = false;
       frame.changed = false;
     }
   }
@@ -396,14 +405,19 @@ bool fit_record(extraction_state& state, insertion& work, record_work& record,
 }
 
 // A frame after insertion: the indices fitting gave it, or the original's.
+bool refitted(const frame_work& frame) {
+  return frame.fit.takes_given || !frame.fit.indices.empty();
+}
 const std::vector<std::uint8_t>& pixels_after(const frame_work& frame) {
-  return frame.fit.indices.empty() ? frame.shown->pixels : frame.fit.indices;
+  return frame.fit.takes_given       ? frame.given.pixels
+         : frame.fit.indices.empty() ? frame.shown->pixels
+                                     : frame.fit.indices;
 }
 std::int32_t width_after(const frame_work& frame) {
-  return frame.fit.indices.empty() ? frame.shown->width : frame.given.width;
+  return refitted(frame) ? frame.given.width : frame.shown->width;
 }
 std::int32_t height_after(const frame_work& frame) {
-  return frame.fit.indices.empty() ? frame.shown->height : frame.given.height;
+  return refitted(frame) ? frame.given.height : frame.shown->height;
 }
 
 // The palette head of a rebuilt record: the new colour words, then the record's own bytes up

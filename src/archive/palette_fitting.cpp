@@ -115,7 +115,7 @@ void recolour(std::array<std::uint8_t, palette_size>& words, std::vector<fitted_
     }
   }
   for (fitted_frame& frame : frames) {
-    frame.indices = frame.given->pixels;
+    frame.takes_given = true;
   }
 }
 
@@ -172,11 +172,10 @@ void map_new_colours(fitted_frame& frame, const std::vector<std::uint8_t>& own,
 // The slots no picture of the record uses after the edit: not by the frames left as they are,
 // nor by those taking the record's palette, nor by the colours the others were mapped to.
 std::vector<std::int32_t> free_slots(const std::vector<fitted_frame>& frames,
-                                     const std::vector<bool>& as_given,
                                      std::array<bool, 256>& used) {
-  for (std::size_t k = 0; k < frames.size(); ++k) {
-    if (!frames[k].changed || as_given[k]) {
-      for (const std::uint8_t index : frames[k].changed ? frames[k].indices : *frames[k].original) {
+  for (const fitted_frame& frame : frames) {
+    if (!frame.changed || frame.takes_given) {
+      for (const std::uint8_t index : frame.changed ? frame.given->pixels : *frame.original) {
         used[index] = true;
       }
     }
@@ -192,29 +191,31 @@ std::vector<std::int32_t> free_slots(const std::vector<fitted_frame>& frames,
 
 bool match_colours(std::array<std::uint8_t, palette_size>& words, std::vector<fitted_frame>& frames,
                    const std::vector<std::uint8_t>& own) {
+  // Pictures with the record's own palette keep their indices; the usual case needs no more.
+  const std::vector<std::uint16_t> own_keys = keys_of(own);
+  bool all_as_given = true;
+  for (fitted_frame& frame : frames) {
+    frame.takes_given =
+        frame.changed && frame.given->indexed && palette_keys(*frame.given, own) == own_keys;
+    all_as_given = all_as_given && (!frame.changed || frame.takes_given);
+  }
+  if (all_as_given) {
+    return true;
+  }
   colour_lookup lookup;
   for (std::int32_t i = 255; i >= 0; --i) {
     lookup.slot[key_of(&own[3 * static_cast<std::size_t>(i)])] = i;
   }
   std::vector<bool> pending(colour_keys, false);
-  const std::vector<std::uint16_t> own_keys = keys_of(own);
-  std::vector<bool> as_given(frames.size(), false); // pictures with the record's own palette
-  for (std::size_t k = 0; k < frames.size(); ++k) {
-    fitted_frame& frame = frames[k];
-    if (!frame.changed) {
-      continue;
+  for (fitted_frame& frame : frames) {
+    if (frame.changed && !frame.takes_given) {
+      map_known_colours(frame, own, lookup, pending);
     }
-    if (frame.given->indexed && palette_keys(*frame.given, own) == own_keys) {
-      frame.indices = frame.given->pixels; // indices as they are
-      as_given[k] = true;
-      continue;
-    }
-    map_known_colours(frame, own, lookup, pending);
   }
-  if (lookup.missing.empty()) { // the usual case: no colour needs a slot
+  if (lookup.missing.empty()) { // no colour needs a slot
     return true;
   }
-  const std::vector<std::int32_t> slots = free_slots(frames, as_given, lookup.used);
+  const std::vector<std::int32_t> slots = free_slots(frames, lookup.used);
   if (lookup.missing.size() > slots.size()) {
     for (fitted_frame& frame : frames) {
       if (frame.slots_added > 0) {
@@ -229,9 +230,9 @@ bool match_colours(std::array<std::uint8_t, palette_size>& words, std::vector<fi
     lookup.slot[lookup.missing[k]] = slots[k];
     put_word(&words[2 * static_cast<std::size_t>(slots[k])], lookup.missing_colour[k]);
   }
-  for (std::size_t k = 0; k < frames.size(); ++k) {
-    if (frames[k].changed && !as_given[k]) {
-      map_new_colours(frames[k], own, lookup, pending);
+  for (fitted_frame& frame : frames) {
+    if (frame.changed && !frame.takes_given) {
+      map_new_colours(frame, own, lookup, pending);
     }
   }
   return true;

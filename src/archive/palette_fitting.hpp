@@ -29,9 +29,11 @@ struct fitted_frame {
   const picture_pixels* given = nullptr; // null when none is given
   bool changed = false;                  // given, with colours other than the original's
 
-  // What fitting decides: the frame's indices after insertion (empty: the original's), the
-  // palette slots its colours took, whether a colour it was given lost low bits, and why it
-  // cannot be put back (empty when it can).
+  // What fitting decides: the frame's indices after insertion (those given as they stand, or
+  // `indices`, or where that is empty the original's), the palette slots its colours took,
+  // whether a colour it was given lost low bits, and why it cannot be put back (empty when it
+  // can).
+  bool takes_given = false;
   std::vector<std::uint8_t> indices;
   std::int32_t slots_added = 0;
   bool rounded = false;
