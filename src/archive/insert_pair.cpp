@@ -443,12 +443,15 @@ std::array<std::uint8_t, palette_size> palette_words_of(const byte_view& record)
 
 void put_back_frames(extraction_state& state, insertion& work, record_work& record,
                      const std::vector<shown_picture>& shown) {
-  if (!record.damaged) {
-    check_palette_pictures(state, work, record);
+  // A damaged record may be too short for its palette: it is never rebuilt, nor read here.
+  if (record.damaged) {
+    expect_unchanged(work, shown);
+    return;
   }
+  check_palette_pictures(state, work, record);
   const byte_view original = current_record(state);
   std::array<std::uint8_t, palette_size> words = palette_words_of(original);
-  if (record.damaged || std::none_of(record.frames.begin(), record.frames.end(), is_changed) ||
+  if (std::none_of(record.frames.begin(), record.frames.end(), is_changed) ||
       !fit_record(state, work, record, words)) {
     expect_unchanged(work, shown);
     return;
