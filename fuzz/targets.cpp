@@ -10,12 +10,13 @@
 
 #include "archive/archive.hpp"
 #include "archive/record_writing.hpp"
+#include "damage_oracle.hpp"
+#include "driver/driver.hpp"
+#include "driver/paths.hpp"
+#include "fuzz_support.hpp"
 #include "pictures/bitmap_file.hpp"
 #include "pictures/picture_reader.hpp"
 #include "pictures/pictures.hpp"
-#include "damage_oracle.hpp"
-#include "driver/paths.hpp"
-#include "fuzz_support.hpp"
 #include "test_support.hpp"
 
 namespace {

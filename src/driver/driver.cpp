@@ -10,6 +10,7 @@
 #include "archive/archive.hpp"
 #include "driver/options.hpp"
 #include "driver/platform.hpp"
+#include "pictures/pictures.hpp"
 
 namespace {
 
@@ -125,6 +126,10 @@ std::int64_t read_index_stream(extraction_state& state, std::FILE* index) {
     return -1;
   }
   return size;
+}
+
+void extract_pair(extraction_state& state, const std::string& base_name, std::int64_t index_size) {
+  walk_pair(state, index_size, !state.quiet && !state.list_only, extraction_sink(state, base_name));
 }
 
 void process_index_file(extraction_state& state, const std::string& index_path,
