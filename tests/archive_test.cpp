@@ -177,24 +177,22 @@ class IndexWalk : public ::testing::Test {
 protected:
   scratch_folder folder;
   test_state t{folder.path};
+  const picture_source source{"T", "", (folder.path / "T.BIN").string()};
   std::size_t last_record_size = 0; // the bytes read for the last entry
-  void SetUp() override {
-    t.state.quiet = true;
-    t.state.archive_path = (folder.path / "T.BIN").string();
-  }
+  void SetUp() override { t.state.quiet = true; }
 
   // Extracts the pair quietly; returns the messages.
   std::string extract(const archive_pair& pair) {
     write_pair(folder.path, "T", pair);
     std::memcpy(t.state.index_buffer.get(), pair.index.data(),
                 std::min(pair.index.size(), index_buffer_size));
-    t.state.archive_stream = std::fopen(t.state.archive_path.c_str(), "rb");
+    t.state.archive_stream = std::fopen(source.archive_path.c_str(), "rb");
     const auto note_size = [this](const walked_entry& walked) {
       last_record_size = walked.record.size;
       return true;
     };
     walk_pair(t.state, static_cast<std::int64_t>(pair.index.size()), false,
-              extraction_sink(t.state, "T"), note_size);
+              extraction_sink(t.state, source), note_size);
     std::fclose(t.state.archive_stream);
     t.state.archive_stream = nullptr;
     return t.console_text();
@@ -213,7 +211,7 @@ protected:
     return "broken frame![" + bitmap(suffix).string() + "]\n";
   }
   std::string broken_record(int entry) {
-    return "broken record![" + t.state.archive_path + ":" + std::to_string(entry) + "]\n";
+    return "broken record![" + source.archive_path + ":" + std::to_string(entry) + "]\n";
   }
 };
 

@@ -648,7 +648,7 @@ bool verify_new_pair(extraction_state& state, const insertion& work, const std::
   }
   if (next != work.expected.size()) {
     say(state, text::insert_error,
-        state.index_path + ": the new pair gives fewer pictures back (a fault of ofb2bmp)");
+        work.index_path + ": the new pair gives fewer pictures back (a fault of ofb2bmp)");
     return false;
   }
   return true;

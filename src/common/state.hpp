@@ -43,13 +43,11 @@ struct extraction_state {
   bool quiet = false;         // no path, countdown or completion lines
   bool keep_existing = false; // -n: a file that exists already is not written
   std::int32_t kept = 0;      // files not written because they existed
-  std::string index_path;     // the current index file, as printed
   byte_buffer index_buffer;
   byte_buffer record_buffer;
   byte_buffer pixel_buffer; // the current screen, expanded from its run-length stream
 
-  std::FILE* archive_stream = nullptr;
-  std::string archive_path; // named in messages about damaged records
+  std::FILE* archive_stream = nullptr; // the archive being walked, closed if the run fails
 
   std::FILE* output_stream = nullptr;
   byte_buffer output_buffer; // collects the picture being written

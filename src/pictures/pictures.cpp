@@ -25,10 +25,11 @@ bool gives_file(const extraction_state& state, const picture& shown) {
 }
 
 // One row of the listing: index, name, entry, frame, width, height, kind, status.
-void list_row(extraction_state& state, const std::string& name, picture_kind kind,
-              std::int32_t entry, const std::string& frame_and_size, const char* status) {
+void list_row(extraction_state& state, const std::string& index_path, const std::string& name,
+              picture_kind kind, std::int32_t entry, const std::string& frame_and_size,
+              const char* status) {
   say(state, text::list_row,
-      state.index_path + '\t' + name + '\t' + std::to_string(entry) + '\t' + frame_and_size + '\t' +
+      index_path + '\t' + name + '\t' + std::to_string(entry) + '\t' + frame_and_size + '\t' +
           kind_name(kind) + '\t' + status);
 }
 
@@ -48,10 +49,11 @@ std::string picture_name(const extraction_state& state, const std::string& base_
          (state.format == output_format::png ? ".PNG" : ".BMP");
 }
 
-void save_picture(extraction_state& state, const std::string& base_name, const picture& shown) {
+void save_picture(extraction_state& state, const picture_source& source, const picture& shown) {
+  const std::string& base_name = source.base_name;
   if (shown.status == picture_status::broken_record) {
     state.incomplete = true;
-    say(state, text::broken_record, state.archive_path, shown.place.entry);
+    say(state, text::broken_record, source.archive_path, shown.place.entry);
   } else if (shown.status == picture_status::broken_frame) {
     state.incomplete = true;
     say(state, text::broken_frame,
@@ -71,10 +73,11 @@ void save_picture(extraction_state& state, const std::string& base_name, const p
   }
 }
 
-void list_picture(extraction_state& state, const std::string& base_name, const picture& shown) {
+void list_picture(extraction_state& state, const picture_source& source, const picture& shown) {
   if (shown.status == picture_status::broken_record) {
     state.incomplete = true;
-    list_row(state, "-", shown.place.kind, shown.place.entry, "-\t-\t-", "broken");
+    list_row(state, source.index_path, "-", shown.place.kind, shown.place.entry, "-\t-\t-",
+             "broken");
     return;
   }
   if (shown.status == picture_status::broken_frame) {
@@ -82,17 +85,18 @@ void list_picture(extraction_state& state, const std::string& base_name, const p
   } else if (!gives_file(state, shown)) {
     return;
   }
-  list_row(state, picture_name(state, base_name, shown.place), shown.place.kind, shown.place.entry,
+  list_row(state, source.index_path, picture_name(state, source.base_name, shown.place),
+           shown.place.kind, shown.place.entry,
            std::to_string(shown.place.frame) + '\t' + std::to_string(shown.width) + '\t' +
                std::to_string(shown.height),
            shown.status == picture_status::ok ? "ok" : "broken");
 }
 
-picture_sink extraction_sink(extraction_state& state, const std::string& base_name) {
+picture_sink extraction_sink(extraction_state& state, const picture_source& source) {
   if (state.list_only) {
-    return [&state, base_name](const picture& shown) { list_picture(state, base_name, shown); };
+    return [&state, &source](const picture& shown) { list_picture(state, source, shown); };
   }
-  return [&state, base_name](const picture& shown) { save_picture(state, base_name, shown); };
+  return [&state, &source](const picture& shown) { save_picture(state, source, shown); };
 }
 
 void keep_picture(std::vector<shown_picture>& kept, const picture& shown) {

@@ -12,16 +12,24 @@
 std::string picture_name(const extraction_state& state, const std::string& base_name,
                          const picture_place& place);
 
+// The pair pictures come from, as the sinks name it.
+struct picture_source {
+  std::string base_name;    // the pictures' files are named after it
+  std::string index_path;   // the index file, as listed
+  std::string archive_path; // the archive, as named in messages about damaged records
+};
+
 // The file writer: an ok picture is saved as a bitmap or a PNG; a broken frame or record is
 // named on the console instead, and the run ends with status 1.
-void save_picture(extraction_state& state, const std::string& base_name, const picture& shown);
+void save_picture(extraction_state& state, const picture_source& source, const picture& shown);
 
 // The lister: one row of the listing for each picture, broken ones included (which end the run
 // with status 1).
-void list_picture(extraction_state& state, const std::string& base_name, const picture& shown);
+void list_picture(extraction_state& state, const picture_source& source, const picture& shown);
 
-// Where extraction sends pictures: to the lister when listing, else to the file writer.
-picture_sink extraction_sink(extraction_state& state, const std::string& base_name);
+// Where extraction sends pictures: to the lister when listing, else to the file writer. The
+// sink refers to `source`, which must outlive it.
+picture_sink extraction_sink(extraction_state& state, const picture_source& source);
 
 // A picture kept in memory as extraction shows it, or the damage found in its place.
 struct shown_picture {
