@@ -598,7 +598,7 @@ void insert_pictures(extraction_state& state, insertion& work, const std::string
   find_read_spans(work, static_cast<std::int32_t>(index_size / index_entry_size));
   work.screen_matches = std::memcmp(work.screen, state.pixel_buffer.get(), screen_bytes) == 0;
   std::vector<shown_picture> shown;
-  const auto keep = [&shown](const picture& given) { keep_picture(shown, given); };
+  const auto keep = [&shown](const picture& found) { keep_picture(shown, found); };
   const auto put_back = [&](const walked_entry& walked) {
     record_work record = gather_record(state, work, shown, base_name, kind_of(index_size), walked);
     read_given(state, work, record);
@@ -630,7 +630,7 @@ bool verify_new_pair(extraction_state& state, const insertion& work, const std::
   }
   std::vector<shown_picture> shown;
   std::size_t next = 0;
-  const auto keep = [&shown](const picture& given) { keep_picture(shown, given); };
+  const auto keep = [&shown](const picture& found) { keep_picture(shown, found); };
   const auto compare = [&](const walked_entry&) {
     for (const shown_picture& picture : shown) {
       if (next >= work.expected.size() || digest_of(picture) != work.expected[next++]) {

@@ -24,7 +24,8 @@ struct picture_place {
 };
 
 // One picture, or the damage found in its place. The views point where the bytes lie (the
-// record read, or the screen expanded from it): they hold until the walk reads the next record.
+// record read, or the screen expanded from it), so a sink that keeps a picture copies it: the
+// next screen is expanded over the same bytes, the next record read over the record.
 struct picture {
   picture_place place;
   picture_status status = picture_status::ok;
