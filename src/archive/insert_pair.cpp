@@ -433,10 +433,14 @@ void put_back_frames(extraction_state& state, insertion& work, record_work& reco
   if (!record.damaged) {
     check_palette_pictures(state, work, record);
   }
+  if (record.damaged || std::none_of(record.frames.begin(), record.frames.end(), is_changed)) {
+    expect_unchanged(work, shown);
+    return;
+  }
+  // Only a record that is not damaged is sure to hold its palette.
   const byte_view original = record.original;
   std::array<std::uint8_t, palette_size> words = palette_words_of(original);
-  if (record.damaged || std::none_of(record.frames.begin(), record.frames.end(), is_changed) ||
-      !fit_record(state, work, record, words)) {
+  if (!fit_record(state, work, record, words)) {
     expect_unchanged(work, shown);
     return;
   }
