@@ -123,10 +123,14 @@ struct writer_state {
 void write_direct(benchmark::State& state) {
   writer_state writer;
   const byte_vector words = direct_frame_words();
-  writer.state.image_width = direct_width;
-  writer.state.image_height = direct_height;
+  const picture shown{{picture_kind::direct, 0, 0, 0},
+                      picture_status::ok,
+                      direct_width,
+                      direct_height,
+                      {words.data(), words.size()},
+                      {}};
   for (auto _ : state) {
-    write_direct_bitmap(writer.state, "PICS", 0, words.data());
+    write_direct_bitmap(writer.state, "PICS", shown);
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(54 + 3 * direct_pixels));
 }
@@ -134,10 +138,15 @@ void write_direct(benchmark::State& state) {
 void write_indexed(benchmark::State& state) {
   writer_state writer;
   const byte_vector screen = sample_screen(1);
-  writer.state.image_width = screen_width;
-  writer.state.image_height = screen_height;
+  const byte_vector palette(palette_size, 0);
+  const picture shown{{picture_kind::screen, 0, 0, 0},
+                      picture_status::ok,
+                      screen_width,
+                      screen_height,
+                      {screen.data(), screen.size()},
+                      {palette.data(), palette.size()}};
   for (auto _ : state) {
-    write_indexed_bitmap(writer.state, "GFIL", 0, screen.data());
+    write_indexed_bitmap(writer.state, "GFIL", shown);
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(54 + 1024 + screen_bytes));
 }

@@ -11,6 +11,7 @@
 #include "archive/archive.hpp"
 #include "archive/record_writing.hpp"
 #include "damage_oracle.hpp"
+#include "driver/driver.hpp"
 #include "driver/paths.hpp"
 #include "fuzz_support.hpp"
 #include "pictures/bitmap_file.hpp"
@@ -120,8 +121,8 @@ int fuzz_extract_pair(const std::uint8_t* data, std::size_t size) {
       archive.size == 0 ? std::fopen("/dev/null", "rb")
                         : fmemopen(const_cast<std::uint8_t*>(archive.bytes), archive.size, "rb");
   require(state.archive_stream != nullptr, "no archive stream");
-  state.archive_path = "A.BIN";
-  extract_pair(state, "P", index_size); // a failure that ends the run throws: a finding
+  extract_pair(state, {"P", "", "A.BIN"},
+               index_size); // a failure that ends the run throws: a finding
   const std::string console = run.console_text();
   const std::set<std::string> written = take_pictures(state.output_folder);
   const damage_report damage = read_damage(console, state.output_folder, "A.BIN");

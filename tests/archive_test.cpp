@@ -5,6 +5,7 @@
 #include "archive/archive.hpp"
 #include "driver/driver.hpp"
 #include "pictures/bitmap_file.hpp"
+#include "pictures/pictures.hpp"
 #include "sample_writer.hpp"
 #include "test_support.hpp"
 
@@ -176,18 +177,22 @@ class IndexWalk : public ::testing::Test {
 protected:
   scratch_folder folder;
   test_state t{folder.path};
-  void SetUp() override {
-    t.state.quiet = true;
-    t.state.archive_path = (folder.path / "T.BIN").string();
-  }
+  const picture_source source{"T", "", (folder.path / "T.BIN").string()};
+  std::size_t last_record_size = 0; // the bytes read for the last entry
+  void SetUp() override { t.state.quiet = true; }
 
   // Extracts the pair quietly; returns the messages.
   std::string extract(const archive_pair& pair) {
     write_pair(folder.path, "T", pair);
     std::memcpy(t.state.index_buffer.get(), pair.index.data(),
                 std::min(pair.index.size(), index_buffer_size));
-    t.state.archive_stream = std::fopen(t.state.archive_path.c_str(), "rb");
-    extract_pair(t.state, "T", static_cast<std::int64_t>(pair.index.size()));
+    t.state.archive_stream = std::fopen(source.archive_path.c_str(), "rb");
+    const auto note_size = [this](const walked_entry& walked) {
+      last_record_size = walked.record.size;
+      return true;
+    };
+    walk_pair(t.state, static_cast<std::int64_t>(pair.index.size()), false,
+              extraction_sink(t.state, source), note_size);
     std::fclose(t.state.archive_stream);
     t.state.archive_stream = nullptr;
     return t.console_text();
@@ -206,7 +211,7 @@ protected:
     return "broken frame![" + bitmap(suffix).string() + "]\n";
   }
   std::string broken_record(int entry) {
-    return "broken record![" + t.state.archive_path + ":" + std::to_string(entry) + "]\n";
+    return "broken record![" + source.archive_path + ":" + std::to_string(entry) + "]\n";
   }
 };
 
@@ -272,7 +277,7 @@ TEST_F(IndexWalk, FrameBanksNumberAcrossRecordsAndCountWhatTheyDeclare) {
   EXPECT_EQ(extract(lay_out_pair(records)), broken_record(2) + broken_record(3) +
                                                 broken_frame("006") + broken_frame("007") +
                                                 broken_frame("012"));
-  EXPECT_EQ(t.state.record_size, record_buffer_size);
+  EXPECT_EQ(last_record_size, record_buffer_size);
   const byte_vector second = read_whole_file(bitmap("001"));
   EXPECT_EQ(le32(second, 18), 3u);
   EXPECT_EQ(le32(second, 22), 5u);

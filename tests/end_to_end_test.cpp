@@ -62,24 +62,21 @@ byte_vector big_endian(const colour_words& words) {
 void write_edits(const fs::path& folder) {
   fs::create_directories(folder);
   test_state edits(folder);
-  edits.state.image_width = 4;
-  edits.state.image_height = 4;
-  write_direct_bitmap(edits.state, "PICS", 1, big_endian(gradient_frame(99, 4, 4)).data());
-  write_direct_png(edits.state, "PICS", 3, big_endian(noise_frame(3, 4, 4)).data());
-  edits.state.image_width = 6;
-  edits.state.image_height = 5;
-  write_direct_bitmap(edits.state, "PICS", 2, big_endian(noise_frame(2, 6, 5)).data());
-  const byte_vector palette = big_endian(sample_palette(9));
-  std::copy(palette.begin(), palette.end(), edits.state.palette.begin());
-  edits.state.image_width = 2;
-  edits.state.image_height = 2;
-  write_indexed_bitmap(edits.state, "BFIL", 5, colour_bar_frame(5, 2, 2).pixels.data());
+  const picture_kind direct = picture_kind::direct;
+  write_direct_bitmap(edits.state, "PICS",
+                      picture_of(direct, 1, 4, 4, big_endian(gradient_frame(99, 4, 4))));
+  write_direct_png(edits.state, "PICS",
+                   picture_of(direct, 3, 4, 4, big_endian(noise_frame(3, 4, 4))));
+  write_direct_bitmap(edits.state, "PICS",
+                      picture_of(direct, 2, 6, 5, big_endian(noise_frame(2, 6, 5))));
+  write_indexed_bitmap(edits.state, "BFIL",
+                       picture_of(picture_kind::frame, 5, 2, 2, colour_bar_frame(5, 2, 2).pixels,
+                                  big_endian(sample_palette(9))));
   // The last record of data/PICS grown: the new archive grows past the original's end.
   fs::create_directories(folder / "grown");
   test_state grown(folder / "grown");
-  grown.state.image_width = 40;
-  grown.state.image_height = 40;
-  write_direct_bitmap(grown.state, "PICS", 380, big_endian(gradient_frame(7, 40, 40)).data());
+  write_direct_bitmap(grown.state, "PICS",
+                      picture_of(direct, 380, 40, 40, big_endian(gradient_frame(7, 40, 40))));
 }
 
 // The inputs of every case, written once and shared by every program's tree.

@@ -113,10 +113,11 @@ std::string read_back(const fs::path& path) {
 TEST(PictureReader, ReadsBackWhatOurWritersWrite) {
   scratch_folder folder;
   test_state test(folder.path);
+  byte_vector palette_words(palette_size);
   for (std::size_t i = 0; i < palette_size; ++i) {
-    test.state.palette[i] = static_cast<std::uint8_t>(i * 37 + 5);
+    palette_words[i] = static_cast<std::uint8_t>(i * 37 + 5);
   }
-  const byte_vector palette = rgb_of(words_of(test.state.palette.data(), 256));
+  const byte_vector palette = rgb_of(words_of(palette_words.data(), 256));
   std::uint32_t seed = 1;
   for (const auto& [width, height] : {std::pair{1024, 512},
                                       {400, 400},
@@ -126,8 +127,6 @@ TEST(PictureReader, ReadsBackWhatOurWritersWrite) {
                                       {7, 20},
                                       {0, 4},
                                       {0, 0}}) {
-    test.state.image_width = width;
-    test.state.image_height = height;
     byte_vector indices(std::size_t(width) * height), words(2 * indices.size());
     for (std::uint8_t& byte : words) {
       seed = seed * 1103515245u + 12345u;
@@ -135,11 +134,14 @@ TEST(PictureReader, ReadsBackWhatOurWritersWrite) {
     }
     std::copy(words.begin(), words.begin() + indices.size(), indices.begin());
     const bool direct = direct_frame_fits(width, height);
-    write_indexed_bitmap(test.state, "I", 0, indices.data());
-    write_indexed_png(test.state, "I", 0, indices.data());
+    const picture indexed =
+        picture_of(picture_kind::frame, 0, width, height, indices, palette_words);
+    write_indexed_bitmap(test.state, "I", indexed);
+    write_indexed_png(test.state, "I", indexed);
     if (direct) {
-      write_direct_bitmap(test.state, "D", 0, words.data());
-      write_direct_png(test.state, "D", 0, words.data());
+      const picture colours = picture_of(picture_kind::direct, 0, width, height, words);
+      write_direct_bitmap(test.state, "D", colours);
+      write_direct_png(test.state, "D", colours);
     }
     const std::string size = std::to_string(width) + " " + std::to_string(height);
     const byte_vector rgb = rgb_of(words_of(words.data(), indices.size()));

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/picture.hpp"
 #include "common/state.hpp"
 #include "sample_writer.hpp"
 
@@ -60,6 +61,19 @@ colour_words words_of(const std::uint8_t* bytes, std::size_t count);
 // red, green, blue), bottom-up, laid out as the tool writes its own.
 byte_vector bitmap_file(int width, int height, const byte_vector& pixels,
                         const byte_vector& colours = {});
+
+// An ok picture of `kind` viewing `pixels` (colour words or indices, big-endian as records hold
+// them) and `palette` (colour words); the vectors must outlive it.
+inline picture picture_of(picture_kind kind, std::int32_t counter, std::int32_t width,
+                          std::int32_t height, const byte_vector& pixels,
+                          const byte_vector& palette = {}) {
+  return {{kind, counter, 0, 0},
+          picture_status::ok,
+          width,
+          height,
+          {pixels.data(), pixels.size()},
+          {palette.data(), palette.size()}};
+}
 
 // Extracts the index file `index` quietly through the driver, the pictures into `folder`.
 // Returns the console text (the messages); `incomplete` tells whether anything was missing.

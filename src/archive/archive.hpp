@@ -41,11 +41,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <string>
+#include <functional>
 
 #include "common/byte_view.hpp"
 #include "common/colour.hpp"
+#include "common/picture.hpp"
 #include "common/state.hpp"
 
 inline constexpr std::size_t index_entry_size = 8;
@@ -81,11 +81,6 @@ inline constexpr std::size_t repeat_base = 2;    // a repeat run writes its byte
 inline constexpr std::size_t longest_literal = literal_base - first_literal_control;
 inline constexpr std::size_t longest_repeat = first_literal_control - 1 + repeat_base;
 
-// Walks the index in index_buffer (index_size bytes) entry by entry, reading each record from
-// archive_stream and saving its pictures under names made from base_name. Index files of any
-// size but the three known ones yield nothing.
-void extract_pair(extraction_state& state, const std::string& base_name, std::int64_t index_size);
-
 // Whether an index file of this size is one of the three kinds.
 bool known_index_size(std::int64_t index_size);
 
@@ -93,27 +88,40 @@ bool known_index_size(std::int64_t index_size);
 void read_index_entry(const byte_view& index, std::int32_t entry, std::uint32_t& sector,
                       std::uint32_t& length);
 
-// Reads the record of entry `entry` and hands its pictures over, as the walk does for each
-// entry.
-void extract_entry(extraction_state& state, const std::string& base_name, std::int64_t index_size,
-                   std::int32_t entry, std::int32_t& frame_counter);
-
 // Reads up to `length` bytes at `offset` of the archive into record_buffer (at most its size);
-// returns how many bytes were actually read, also kept in record_size.
-std::size_t read_record(extraction_state& state, std::uint64_t offset, std::uint32_t length);
+// returns the bytes actually read.
+byte_view read_record(extraction_state& state, std::uint64_t offset, std::uint32_t length);
 
-// The bytes actually read for the current record.
-byte_view current_record(const extraction_state& state);
+// One entry as the walk read it, handed over after its pictures.
+struct walked_entry {
+  std::int32_t entry = 0;
+  byte_view record;               // the bytes actually read, in record_buffer
+  std::int32_t first_counter = 0; // the counter of its first frame
+  std::int32_t next_counter = 0;  // the counter after its last
+};
+// Told of each entry after its pictures; false stops the walk.
+using entry_done = std::function<bool(const walked_entry&)>;
 
-// The record kinds, already in record_buffer. Each advances frame_counter by one per frame,
-// saved or not, so every picture keeps its name. entry_number names the record in messages.
-void extract_direct_frame(extraction_state& state, const std::string& base_name,
-                          std::int32_t& frame_counter, std::int32_t entry_number);
-void extract_frame_bank(extraction_state& state, const std::string& base_name,
-                        std::int32_t& frame_counter, std::int32_t entry_number);
-void extract_screen_bank(extraction_state& state, const std::string& base_name,
-                         std::uint32_t record_length, std::int32_t& frame_counter,
-                         std::int32_t entry_number);
+// The walk of one pair, shared by extraction, listing and insertion: reads each entry of the
+// index in index_buffer (index_size bytes) from archive_stream, decodes it as the index's kind
+// with its pictures going to `sink`, then tells `done` (when given). Screens are expanded into
+// pixel_buffer, each over the one before. With `countdown`, the countdown is printed before each
+// entry and the completion line after the last. Index files of any size but the three known
+// ones yield nothing. False when `done` stopped the walk.
+bool walk_pair(extraction_state& state, std::int64_t index_size, bool countdown,
+               const picture_sink& sink, const entry_done& done = {});
+
+// The record kinds, decoded from `record` (the bytes read for entry `entry`). Each hands every
+// picture, or the damage in its place, to `sink`, and advances frame_counter by one per frame,
+// given or not, so every picture keeps its name.
+void decode_direct_frame(const byte_view& record, std::int32_t entry, std::int32_t& frame_counter,
+                         const picture_sink& sink);
+void decode_frame_bank(const byte_view& record, std::int32_t entry, std::int32_t& frame_counter,
+                       const picture_sink& sink);
+// `record_length` is the entry's; each screen is expanded into `screen` (pixel_buffer_size
+// bytes) over the one before, and shown from there.
+void decode_screen_bank(const byte_view& record, std::uint32_t record_length, std::uint8_t* screen,
+                        std::int32_t entry, std::int32_t& frame_counter, const picture_sink& sink);
 
 // Where frame k starts in its record's pixel or packed area, from the offset table (0 when the
 // entry is not there).

@@ -8,7 +8,6 @@
 #include "common/colour.hpp"
 #include "common/system_files.hpp"
 #include "pictures/bitmap_file.hpp"
-#include "pictures/bitmap_writers.hpp"
 #include "pictures/picture_reader.hpp"
 #include "pictures/pictures.hpp"
 
@@ -33,6 +32,7 @@ struct record_work {
   std::string base_name; // names the record's pictures
   picture_kind kind = picture_kind::direct;
   std::int32_t entry = 0;
+  byte_view original; // the record as read, in record_buffer
   std::vector<frame_work> frames;
   bool damaged = false; // the record or one of its frames is reported broken
 };
@@ -83,7 +83,7 @@ std::uint64_t fold(std::uint64_t hash, const std::uint8_t* bytes, std::size_t co
 
 // A fingerprint of what a picture shows (or of the damage in its place), to compare the new
 // pair's pictures with those expected without keeping them all.
-std::uint64_t digest_of(const picture& where, shown_status status, std::int32_t width,
+std::uint64_t digest_of(const picture_place& where, picture_status status, std::int32_t width,
                         std::int32_t height, const std::vector<std::uint8_t>& pixels,
                         const std::vector<std::uint8_t>& palette) {
   std::uint8_t head[24];
@@ -129,14 +129,15 @@ std::vector<std::string> files_given_for(const insertion& work, const std::strin
 // The record's frames, each with what the original shows and the picture given for it.
 record_work gather_record(extraction_state& state, insertion& work,
                           const std::vector<shown_picture>& shown, const std::string& base_name,
-                          picture_kind kind, std::int32_t entry, std::int32_t first_counter,
-                          std::int32_t next_counter) {
-  record_work record{base_name, kind, entry, {}, false};
+                          picture_kind kind, const walked_entry& walked) {
+  const std::int32_t first_counter = walked.first_counter;
+  const std::int32_t next_counter = walked.next_counter;
+  record_work record{base_name, kind, walked.entry, walked.record, {}, false};
   for (std::int32_t counter = first_counter; counter < next_counter; ++counter) {
     record.frames.emplace_back().counter = counter;
   }
   for (const shown_picture& picture : shown) {
-    record.damaged = record.damaged || picture.status != shown_status::picture;
+    record.damaged = record.damaged || picture.status != picture_status::ok;
     if (picture.where.counter >= first_counter && picture.where.counter < next_counter) {
       record.frames[static_cast<std::size_t>(picture.where.counter - first_counter)].shown =
           &picture;
@@ -175,7 +176,7 @@ void read_given(extraction_state& state, insertion& work, record_work& record) {
       continue;
     }
     const shown_picture* shown = frame.shown;
-    frame.changed = shown == nullptr || shown->status != shown_status::picture ||
+    frame.changed = shown == nullptr || shown->status != picture_status::ok ||
                     !shows_same_colours(frame.given, shown->width, shown->height, shown->pixels,
                                         shown->palette);
     if (record.damaged && frame.changed) {
@@ -311,7 +312,7 @@ void put_back_direct(extraction_state& state, insertion& work, record_work& reco
     expect_unchanged(work, shown);
     return;
   }
-  const byte_view original = current_record(state);
+  const byte_view original = record.original;
   const bool same_size = given.width == frame.shown->width && given.height == frame.shown->height;
   byte_vector rebuilt(original.bytes, original.bytes + direct_width_at);
   append_u16be(rebuilt, static_cast<std::uint32_t>(given.width));
@@ -449,7 +450,7 @@ void put_back_frames(extraction_state& state, insertion& work, record_work& reco
     return;
   }
   check_palette_pictures(state, work, record);
-  const byte_view original = current_record(state);
+  const byte_view original = record.original;
   std::array<std::uint8_t, palette_size> words = palette_words_of(original);
   if (std::none_of(record.frames.begin(), record.frames.end(), is_changed) ||
       !fit_record(state, work, record, words)) {
@@ -482,13 +483,13 @@ void put_back_frames(extraction_state& state, insertion& work, record_work& reco
 void put_back_screens(extraction_state& state, insertion& work, record_work& record,
                       const std::vector<shown_picture>& shown) {
   const bool unreadable = std::any_of(shown.begin(), shown.end(), [](const shown_picture& p) {
-    return p.status == shown_status::broken_record;
+    return p.status == picture_status::broken_record;
   });
   if (unreadable || record.frames.empty()) {
     expect_unchanged(work, shown);
     return;
   }
-  const byte_view original = current_record(state);
+  const byte_view original = record.original;
   const auto frame_count = static_cast<std::uint32_t>(record.frames.size());
   const byte_view packed_area =
       rest_from(original, palette_head_size + table_entry_size * frame_count);
@@ -542,7 +543,7 @@ void put_back_screens(extraction_state& state, insertion& work, record_work& rec
   if (record.damaged || (!palette_changed && std::none_of(repacked.begin(), repacked.end(),
                                                           [](bool b) { return b; }))) {
     for (const frame_work& frame : record.frames) {
-      if (frame.shown->status == shown_status::picture) {
+      if (frame.shown->status == picture_status::ok) {
         expect(work, *frame.shown, pixels_after(frame), screen_width, screen_height, colours);
       } else {
         work.expected.push_back(digest_of(*frame.shown));
@@ -611,21 +612,12 @@ void insert_pictures(extraction_state& state, insertion& work, const std::string
   if (!known_index_size(index_size)) {
     return;
   }
-  const auto entries = static_cast<std::int32_t>(index_size / index_entry_size);
-  find_read_spans(work, entries);
+  find_read_spans(work, static_cast<std::int32_t>(index_size / index_entry_size));
   work.screen_matches = std::memcmp(work.screen, state.pixel_buffer.get(), screen_bytes) == 0;
   std::vector<shown_picture> shown;
-  state.collected = &shown;
-  std::int32_t frame_counter = 0;
-  for (std::int32_t entry = 0; entry < entries; ++entry) {
-    if (!state.quiet && !work.preview) {
-      say(state, text::countdown, {}, entries - entry - 1);
-    }
-    shown.clear();
-    const std::int32_t first_counter = frame_counter;
-    extract_entry(state, base_name, index_size, entry, frame_counter);
-    record_work record = gather_record(state, work, shown, base_name, kind_of(index_size), entry,
-                                       first_counter, frame_counter);
+  const auto keep = [&shown](const picture& found) { keep_picture(shown, found); };
+  const auto put_back = [&](const walked_entry& walked) {
+    record_work record = gather_record(state, work, shown, base_name, kind_of(index_size), walked);
     read_given(state, work, record);
     if (record.kind == picture_kind::direct) {
       put_back_direct(state, work, record, shown);
@@ -635,11 +627,10 @@ void insert_pictures(extraction_state& state, insertion& work, const std::string
       put_back_screens(state, work, record, shown);
     }
     note_rows(work, record);
-  }
-  state.collected = nullptr;
-  if (!state.quiet && !work.preview) {
-    say(state, text::completed);
-  }
+    shown.clear();
+    return true;
+  };
+  walk_pair(state, index_size, !state.quiet && !work.preview, keep, put_back);
 }
 
 std::string picture_file_key(std::string name) {
@@ -654,28 +645,27 @@ bool verify_new_pair(extraction_state& state, const insertion& work, const std::
   if (!known_index_size(index_size)) {
     return true;
   }
-  const auto entries = static_cast<std::int32_t>(index_size / index_entry_size);
   std::vector<shown_picture> shown;
-  state.collected = &shown;
   std::size_t next = 0;
-  std::int32_t frame_counter = 0;
-  for (std::int32_t entry = 0; entry < entries; ++entry) {
-    shown.clear();
-    extract_entry(state, base_name, index_size, entry, frame_counter);
+  const auto keep = [&shown](const picture& found) { keep_picture(shown, found); };
+  const auto compare = [&](const walked_entry&) {
     for (const shown_picture& picture : shown) {
       if (next >= work.expected.size() || digest_of(picture) != work.expected[next++]) {
-        state.collected = nullptr;
         say(state, text::insert_error,
             work.pictures_folder + picture_name(state, base_name, picture.where) +
                 ": the new pair does not give this picture back (a fault of ofb2bmp)");
         return false;
       }
     }
+    shown.clear();
+    return true;
+  };
+  if (!walk_pair(state, index_size, false, keep, compare)) {
+    return false;
   }
-  state.collected = nullptr;
   if (next != work.expected.size()) {
     say(state, text::insert_error,
-        state.index_path + ": the new pair gives fewer pictures back (a fault of ofb2bmp)");
+        work.index_path + ": the new pair gives fewer pictures back (a fault of ofb2bmp)");
     return false;
   }
   return true;

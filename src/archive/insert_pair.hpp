@@ -41,6 +41,7 @@ std::string picture_file_key(std::string name);
 struct insertion {
   std::string pictures_folder;      // where the edited pictures are, separator included
   picture_file_names picture_files; // the files there
+  std::string index_path;           // the original index file, as printed
   std::string archive_name;         // the new archive as named in messages
   bool preview = false; // nothing is written and nothing printed: rows say what would happen
 

@@ -1,15 +1,14 @@
-// The values shared by every stage of one run: the working buffers, the current
-// frame and palette, the open archive, and where console text goes.
+// What one run owns: its options, the working buffers, the open archive and output file, the
+// PNG deflater, the counters, and where console text goes. Pictures are values of their own
+// (common/picture.hpp).
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "common/texts.hpp"
 
@@ -35,9 +34,6 @@ struct png_deflater_deleter {
   void operator()(png_deflater* deflater) const;
 };
 
-// A picture as extraction shows it (see pictures/pictures.hpp).
-struct shown_picture;
-
 struct extraction_state {
   std::string program_folder; // folder of the program file, separator included
   std::string output_folder;  // where pictures go, separator included: the program's folder
@@ -47,19 +43,11 @@ struct extraction_state {
   bool quiet = false;         // no path, countdown or completion lines
   bool keep_existing = false; // -n: a file that exists already is not written
   std::int32_t kept = 0;      // files not written because they existed
-  // When set, pictures and the damage found are kept here instead of being saved or reported.
-  std::vector<shown_picture>* collected = nullptr;
-  std::string index_path; // the current index file, as printed
   byte_buffer index_buffer;
   byte_buffer record_buffer;
   byte_buffer pixel_buffer; // the current screen, expanded from its run-length stream
-  std::array<std::uint8_t, palette_size> palette{};
-  std::int32_t image_width = 0;
-  std::int32_t image_height = 0;
 
-  std::FILE* archive_stream = nullptr;
-  std::string archive_path;    // named in messages about damaged records
-  std::size_t record_size = 0; // bytes actually read for the current record
+  std::FILE* archive_stream = nullptr; // the archive being walked, closed if the run fails
 
   std::FILE* output_stream = nullptr;
   byte_buffer output_buffer; // collects the picture being written

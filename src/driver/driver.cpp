@@ -10,6 +10,7 @@
 #include "archive/archive.hpp"
 #include "driver/options.hpp"
 #include "driver/platform.hpp"
+#include "pictures/pictures.hpp"
 
 namespace {
 
@@ -98,7 +99,6 @@ void open_archive(extraction_state& state, const std::string& archive_path) {
   }
   // Records are read whole after a seek: a stream buffer would only add a read call and a copy.
   std::setvbuf(state.archive_stream, nullptr, _IONBF, 0);
-  state.archive_path = archive_path;
 }
 
 std::int64_t read_index_file(extraction_state& state, const std::string& index_path) {
@@ -127,10 +127,13 @@ std::int64_t read_index_stream(extraction_state& state, std::FILE* index) {
   return size;
 }
 
+void extract_pair(extraction_state& state, const picture_source& source, std::int64_t index_size) {
+  walk_pair(state, index_size, !state.quiet && !state.list_only, extraction_sink(state, source));
+}
+
 void process_index_file(extraction_state& state, const std::string& index_path,
                         const std::string& file_name) {
   const path_syntax& syntax = native_path_syntax();
-  state.index_path = index_path;
   if (!state.quiet && !state.list_only) {
     say(state, text::index_path, index_path);
   }
@@ -142,7 +145,7 @@ void process_index_file(extraction_state& state, const std::string& index_path,
   // The archive is needed even when the index is of no known size.
   const std::string archive_path = paired_file_name(archive_name(index_path, syntax));
   open_archive(state, archive_path);
-  extract_pair(state, base_name(file_name, syntax), index_size);
+  extract_pair(state, {base_name(file_name, syntax), index_path, archive_path}, index_size);
   std::fclose(state.archive_stream);
   state.archive_stream = nullptr;
 }

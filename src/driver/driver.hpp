@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/state.hpp"
+#include "pictures/pictures.hpp"
 
 int run_ofb2bmp(int argc, char** argv);
 
@@ -26,6 +27,11 @@ std::vector<index_file> find_index_files(extraction_state& state, const std::str
 // Extracts every index file matched by one input path. `done` holds the index files already
 // extracted in this run, so none is done twice.
 void process_input(extraction_state& state, const std::string& input, std::set<std::string>& done);
+
+// Walks the pair in `state` (index_buffer, archive_stream), saving or listing its pictures
+// under the names `source` gives. Index files of any size but the three known ones yield
+// nothing.
+void extract_pair(extraction_state& state, const picture_source& source, std::int64_t index_size);
 
 // Reads one index file, opens its archive and extracts the pair.
 void process_index_file(extraction_state& state, const std::string& index_path,

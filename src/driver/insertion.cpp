@@ -205,17 +205,17 @@ const char* result_name(insertion_result result) {
   return "";
 }
 
-void list_insertion_row(extraction_state& state, const std::string& file, const std::string& place,
-                        const char* result, const std::string& rounded_and_slots,
-                        const std::string& reason) {
+void list_insertion_row(extraction_state& state, const std::string& index_path,
+                        const std::string& file, const std::string& place, const char* result,
+                        const std::string& rounded_and_slots, const std::string& reason) {
   say(state, text::list_row,
-      state.index_path + '\t' + last_component(file) + '\t' + place + '\t' + result + '\t' +
+      index_path + '\t' + last_component(file) + '\t' + place + '\t' + result + '\t' +
           rounded_and_slots + '\t' + (reason.empty() ? "-" : reason));
 }
 
 void list_rows(extraction_state& state, const insertion& work) {
   for (const insertion_row& row : work.rows) {
-    list_insertion_row(state, row.file,
+    list_insertion_row(state, work.index_path, row.file,
                        std::to_string(row.entry) + '\t' +
                            (row.frame < 0 ? std::string("-") : std::to_string(row.frame)),
                        result_name(row.result),
@@ -268,7 +268,6 @@ void write_pair(extraction_state& state, insertion_run& run, insertion& work,
 
 void build_pair(extraction_state& state, insertion_run& run, const pair_names& names) {
   const path_syntax& syntax = native_path_syntax();
-  state.index_path = names.index_path;
   if (!state.quiet && !run.preview) {
     say(state, text::index_path, names.index_path);
   }
@@ -283,6 +282,7 @@ void build_pair(extraction_state& state, insertion_run& run, const pair_names& n
   insertion work;
   work.pictures_folder = run.folder;
   work.picture_files = run.files;
+  work.index_path = names.index_path;
   work.archive_name = names.new_archive;
   work.preview = run.preview;
   work.screen = run.screen.get();
@@ -335,8 +335,7 @@ void report_unused_files(extraction_state& state, const insertion_run& run,
         }
         print_text(stderr, text::not_used, run.folder + file);
         if (run.preview) {
-          state.index_path = pair.index_path;
-          list_insertion_row(state, file, "-\t-", "not used", "-\t-",
+          list_insertion_row(state, pair.index_path, file, "-\t-", "not used", "-\t-",
                              "names no picture of " + last_component(pair.index_path));
         }
       }

@@ -5,18 +5,15 @@
 #include "pictures/bitmap_writers.hpp"
 #include "pictures/colour_expansion.hpp"
 
-bool direct_frame_fits(std::int64_t width, std::int64_t height) {
-  return width >= 0 && height >= 0 &&
-         width * height * 3 <= static_cast<std::int64_t>(pixel_buffer_size);
-}
-
 // The colour words are expanded straight into output_buffer, bottom row first, and go to the
 // file from there: each pixel is moved once.
 void write_direct_bitmap(extraction_state& state, const std::string& base_name,
-                         std::int32_t frame_counter, const std::uint8_t* colour_words) {
-  const std::string path = output_path(state, base_name, direct_suffix(frame_counter), ".BMP");
-  const auto width = static_cast<std::size_t>(state.image_width);
-  const auto height = static_cast<std::size_t>(state.image_height);
+                         const picture& shown) {
+  const std::string path =
+      output_path(state, base_name, direct_suffix(shown.place.counter), ".BMP");
+  const auto width = static_cast<std::size_t>(shown.width);
+  const auto height = static_cast<std::size_t>(shown.height);
+  const std::uint8_t* colour_words = shown.pixels.bytes;
   const std::size_t row_bytes = 3 * width;
   const std::size_t padding = row_padding(row_bytes);
 
@@ -26,7 +23,7 @@ void write_direct_bitmap(extraction_state& state, const std::string& base_name,
   std::uint8_t* buffer = state.output_buffer.get();
   put_bitmap_header(
       buffer, {static_cast<std::uint32_t>(bitmap_header_size + (row_bytes + padding) * height),
-               bitmap_header_size, state.image_width, state.image_height, 24, 0});
+               bitmap_header_size, shown.width, shown.height, 24, 0});
   std::size_t used = bitmap_header_size;
   for (std::size_t row = height; row-- > 0;) {
     if (used + row_bytes + padding > output_buffer_size) {

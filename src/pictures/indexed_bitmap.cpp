@@ -20,28 +20,25 @@ void put_colour_table(std::uint8_t* at, const std::uint8_t* palette) {
 
 } // namespace
 
-bool indexed_frame_fits(std::int64_t width, std::int64_t height) {
-  return width >= 0 && height >= 0 &&
-         width * height <= static_cast<std::int64_t>(pixel_buffer_size);
-}
-
 void write_indexed_bitmap(extraction_state& state, const std::string& base_name,
-                          std::int32_t frame_counter, const std::uint8_t* indices) {
-  const std::string path = output_path(state, base_name, indexed_suffix(frame_counter), ".BMP");
-  const auto row_bytes = static_cast<std::size_t>(state.image_width);
-  const auto height = static_cast<std::size_t>(state.image_height);
+                          const picture& shown) {
+  const std::string path =
+      output_path(state, base_name, indexed_suffix(shown.place.counter), ".BMP");
+  const auto row_bytes = static_cast<std::size_t>(shown.width);
+  const auto height = static_cast<std::size_t>(shown.height);
 
   std::uint8_t head[bitmap_header_size + colour_table_size];
   put_bitmap_header(
       head,
       {static_cast<std::uint32_t>(
            colour_table_size + (row_bytes + row_padding(row_bytes)) * height + bitmap_header_size),
-       colour_table_size + bitmap_header_size, state.image_width, state.image_height, 8, 256});
-  put_colour_table(head + bitmap_header_size, state.palette.data());
+       colour_table_size + bitmap_header_size, shown.width, shown.height, 8, 256});
+  put_colour_table(head + bitmap_header_size, shown.palette.bytes);
 
   if (!open_output(state, path, text::file_create_errror)) {
     return;
   }
-  write_rows_bottom_up(state, path, {head, sizeof head}, indices, row_bytes, state.image_height);
+  write_rows_bottom_up(state, path, {head, sizeof head}, shown.pixels.bytes, row_bytes,
+                       shown.height);
   close_output(state, path);
 }

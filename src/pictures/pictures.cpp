@@ -20,45 +20,17 @@ const char* kind_name(picture_kind kind) {
 }
 
 // A picture without pixels cannot be a PNG: such a picture gives no file and no word.
-bool gives_file(const extraction_state& state) {
-  return state.format == output_format::bmp || (state.image_width != 0 && state.image_height != 0);
+bool gives_file(const extraction_state& state, const picture& shown) {
+  return state.format == output_format::bmp || (shown.width != 0 && shown.height != 0);
 }
 
 // One row of the listing: index, name, entry, frame, width, height, kind, status.
-void list_row(extraction_state& state, const std::string& name, picture_kind kind,
-              std::int32_t entry, const std::string& frame_and_size, const char* status) {
+void list_row(extraction_state& state, const std::string& index_path, const std::string& name,
+              picture_kind kind, std::int32_t entry, const std::string& frame_and_size,
+              const char* status) {
   say(state, text::list_row,
-      state.index_path + '\t' + name + '\t' + std::to_string(entry) + '\t' + frame_and_size + '\t' +
+      index_path + '\t' + name + '\t' + std::to_string(entry) + '\t' + frame_and_size + '\t' +
           kind_name(kind) + '\t' + status);
-}
-
-void list_picture(extraction_state& state, const std::string& base_name, const picture& shown,
-                  const char* status) {
-  list_row(state, picture_name(state, base_name, shown), shown.kind, shown.entry,
-           std::to_string(shown.frame) + '\t' + std::to_string(state.image_width) + '\t' +
-               std::to_string(state.image_height),
-           status);
-}
-
-void collect(extraction_state& state, const picture& where, shown_status status) {
-  shown_picture& kept = state.collected->emplace_back();
-  kept.where = where;
-  kept.status = status;
-}
-
-void collect_picture(extraction_state& state, const picture& shown, const std::uint8_t* pixels) {
-  collect(state, shown, shown_status::picture);
-  shown_picture& kept = state.collected->back();
-  kept.width = state.image_width;
-  kept.height = state.image_height;
-  const std::size_t count = std::size_t(state.image_width) * std::size_t(state.image_height);
-  if (shown.kind == picture_kind::direct) {
-    kept.pixels.resize(3 * count);
-    expand_colour_words(pixels, count, kept.pixels.data(), channel_order::red_green_blue);
-  } else {
-    kept.pixels.assign(pixels, pixels + count);
-    kept.palette = palette_colours(state.palette.data());
-  }
 }
 
 } // namespace
@@ -70,60 +42,79 @@ std::vector<std::uint8_t> palette_colours(const std::uint8_t* palette_words) {
 }
 
 std::string picture_name(const extraction_state& state, const std::string& base_name,
-                         const picture& shown) {
+                         const picture_place& place) {
   return base_name +
-         (shown.kind == picture_kind::direct ? direct_suffix(shown.counter)
-                                             : indexed_suffix(shown.counter)) +
+         (place.kind == picture_kind::direct ? direct_suffix(place.counter)
+                                             : indexed_suffix(place.counter)) +
          (state.format == output_format::png ? ".PNG" : ".BMP");
 }
 
-void save_picture(extraction_state& state, const std::string& base_name, const picture& shown,
-                  const std::uint8_t* pixels) {
-  if (state.collected != nullptr) {
-    collect_picture(state, shown, pixels);
+void save_picture(extraction_state& state, const picture_source& source, const picture& shown) {
+  const std::string& base_name = source.base_name;
+  if (shown.status == picture_status::broken_record) {
+    state.incomplete = true;
+    say(state, text::broken_record, source.archive_path, shown.place.entry);
+  } else if (shown.status == picture_status::broken_frame) {
+    state.incomplete = true;
+    say(state, text::broken_frame,
+        state.output_folder + picture_name(state, base_name, shown.place));
+  } else if (!gives_file(state, shown)) {
     return;
-  }
-  if (!gives_file(state)) {
-    return;
-  }
-  if (state.list_only) {
-    list_picture(state, base_name, shown, "ok");
   } else if (state.format == output_format::png) {
-    if (shown.kind == picture_kind::direct) {
-      write_direct_png(state, base_name, shown.counter, pixels);
+    if (shown.place.kind == picture_kind::direct) {
+      write_direct_png(state, base_name, shown);
     } else {
-      write_indexed_png(state, base_name, shown.counter, pixels);
+      write_indexed_png(state, base_name, shown);
     }
-  } else if (shown.kind == picture_kind::direct) {
-    write_direct_bitmap(state, base_name, shown.counter, pixels);
+  } else if (shown.place.kind == picture_kind::direct) {
+    write_direct_bitmap(state, base_name, shown);
   } else {
-    write_indexed_bitmap(state, base_name, shown.counter, pixels);
+    write_indexed_bitmap(state, base_name, shown);
   }
 }
 
-void report_broken_frame(extraction_state& state, const std::string& base_name,
-                         const picture& shown) {
-  if (state.collected != nullptr) {
-    collect(state, shown, shown_status::broken_frame);
+void list_picture(extraction_state& state, const picture_source& source, const picture& shown) {
+  if (shown.status == picture_status::broken_record) {
+    state.incomplete = true;
+    list_row(state, source.index_path, "-", shown.place.kind, shown.place.entry, "-\t-\t-",
+             "broken");
     return;
   }
-  state.incomplete = true;
-  if (state.list_only) {
-    list_picture(state, base_name, shown, "broken");
-  } else {
-    say(state, text::broken_frame, state.output_folder + picture_name(state, base_name, shown));
+  if (shown.status == picture_status::broken_frame) {
+    state.incomplete = true;
+  } else if (!gives_file(state, shown)) {
+    return;
   }
+  list_row(state, source.index_path, picture_name(state, source.base_name, shown.place),
+           shown.place.kind, shown.place.entry,
+           std::to_string(shown.place.frame) + '\t' + std::to_string(shown.width) + '\t' +
+               std::to_string(shown.height),
+           shown.status == picture_status::ok ? "ok" : "broken");
 }
 
-void report_broken_record(extraction_state& state, picture_kind kind, std::int32_t entry) {
-  if (state.collected != nullptr) {
-    collect(state, {kind, -1, entry, -1}, shown_status::broken_record);
+picture_sink extraction_sink(extraction_state& state, const picture_source& source) {
+  if (state.list_only) {
+    return [&state, &source](const picture& shown) { list_picture(state, source, shown); };
+  }
+  return [&state, &source](const picture& shown) { save_picture(state, source, shown); };
+}
+
+void keep_picture(std::vector<shown_picture>& kept, const picture& shown) {
+  shown_picture& copy = kept.emplace_back();
+  copy.where = shown.place;
+  copy.status = shown.status;
+  if (shown.status != picture_status::ok) {
     return;
   }
-  state.incomplete = true;
-  if (state.list_only) {
-    list_row(state, "-", kind, entry, "-\t-\t-", "broken");
+  copy.width = shown.width;
+  copy.height = shown.height;
+  const std::size_t count = std::size_t(shown.width) * std::size_t(shown.height);
+  if (shown.place.kind == picture_kind::direct) {
+    copy.pixels.resize(3 * count);
+    expand_colour_words(shown.pixels.bytes, count, copy.pixels.data(),
+                        channel_order::red_green_blue);
   } else {
-    say(state, text::broken_record, state.archive_path, entry);
+    copy.pixels.assign(shown.pixels.bytes, shown.pixels.bytes + count);
+    copy.palette = palette_colours(shown.palette.bytes);
   }
 }

@@ -52,12 +52,11 @@ std::size_t frame_chunk(std::uint8_t* chunk, const char* type, std::size_t data_
 }
 
 // Signature, IHDR and (for palette pictures) PLTE; returns their size.
-std::size_t put_png_head(std::uint8_t* at, const extraction_state& state,
-                         std::uint8_t colour_type) {
+std::size_t put_png_head(std::uint8_t* at, const picture& shown, std::uint8_t colour_type) {
   std::memcpy(at, png_signature, sizeof png_signature);
   std::uint8_t* header = at + sizeof png_signature;
-  put_u32be(header + chunk_head_size, static_cast<std::uint32_t>(state.image_width));
-  put_u32be(header + chunk_head_size + 4, static_cast<std::uint32_t>(state.image_height));
+  put_u32be(header + chunk_head_size, static_cast<std::uint32_t>(shown.width));
+  put_u32be(header + chunk_head_size + 4, static_cast<std::uint32_t>(shown.height));
   const std::uint8_t rest[] = {8, colour_type, 0, 0,
                                0}; // depth, type, deflate, filters, no interlace
   std::memcpy(header + chunk_head_size + 8, rest, sizeof rest);
@@ -65,8 +64,9 @@ std::size_t put_png_head(std::uint8_t* at, const extraction_state& state,
   if (colour_type == palette_colour_type) {
     std::uint8_t* plte = at + size;
     for (std::size_t i = 0; i < 256; ++i) {
+      const std::uint8_t* palette = shown.palette.bytes;
       const std::uint32_t word =
-          static_cast<std::uint32_t>(state.palette[2 * i]) << 8 | state.palette[2 * i + 1];
+          static_cast<std::uint32_t>(palette[2 * i]) << 8 | palette[2 * i + 1];
       std::uint8_t* entry = plte + chunk_head_size + 3 * i;
       entry[0] = colour_red(word);
       entry[1] = colour_green(word);
@@ -191,15 +191,16 @@ void deflate_bytes(extraction_state& state, png_output& png, z_stream& stream, s
 // Writes the picture's rows, each behind its filter byte, top row first: palette indices as
 // they are, or colour words expanded to red, green and blue.
 void write_png(extraction_state& state, const std::string& path, text create_error,
-               const std::uint8_t* pixels, bool colour_words) {
-  const auto width = static_cast<std::size_t>(state.image_width);
-  const auto height = static_cast<std::size_t>(state.image_height);
+               const picture& shown, bool colour_words) {
+  const auto width = static_cast<std::size_t>(shown.width);
+  const auto height = static_cast<std::size_t>(shown.height);
+  const std::uint8_t* pixels = shown.pixels.bytes;
   if (width == 0 || height == 0) {
     return;
   }
   png_output png{path, {}, 0};
   png.head_size =
-      put_png_head(png.head, state, colour_words ? rgb_colour_type : palette_colour_type);
+      put_png_head(png.head, shown, colour_words ? rgb_colour_type : palette_colour_type);
   png_deflater& deflater = colour_words ? deflater_of(state, rgb_level, rgb_strategy)
                                         : deflater_of(state, palette_level, Z_DEFAULT_STRATEGY);
   z_stream& stream = deflater.stream;
@@ -236,14 +237,13 @@ void write_png(extraction_state& state, const std::string& path, text create_err
 
 } // namespace
 
-void write_direct_png(extraction_state& state, const std::string& base_name,
-                      std::int32_t frame_counter, const std::uint8_t* colour_words) {
-  write_png(state, output_path(state, base_name, direct_suffix(frame_counter), ".PNG"),
-            text::file_create_error, colour_words, true);
+void write_direct_png(extraction_state& state, const std::string& base_name, const picture& shown) {
+  write_png(state, output_path(state, base_name, direct_suffix(shown.place.counter), ".PNG"),
+            text::file_create_error, shown, true);
 }
 
 void write_indexed_png(extraction_state& state, const std::string& base_name,
-                       std::int32_t frame_counter, const std::uint8_t* indices) {
-  write_png(state, output_path(state, base_name, indexed_suffix(frame_counter), ".PNG"),
-            text::file_create_errror, indices, false);
+                       const picture& shown) {
+  write_png(state, output_path(state, base_name, indexed_suffix(shown.place.counter), ".PNG"),
+            text::file_create_errror, shown, false);
 }

@@ -6,14 +6,13 @@
 #include <cstdint>
 #include <string>
 
+#include "common/picture.hpp"
 #include "common/state.hpp"
 
-// Writes the big-endian colour words at `colour_words` (image_width x image_height) as an RGB
-// PNG. A picture without pixels cannot be a PNG: it gives no file.
-void write_direct_png(extraction_state& state, const std::string& base_name,
-                      std::int32_t frame_counter, const std::uint8_t* colour_words);
+// Writes the picture's big-endian colour words as an RGB PNG. A picture without pixels cannot
+// be a PNG: it gives no file.
+void write_direct_png(extraction_state& state, const std::string& base_name, const picture& shown);
 
-// Writes the palette indices at `indices` as a palette PNG whose PLTE holds all 256 colours
-// of `palette`.
-void write_indexed_png(extraction_state& state, const std::string& base_name,
-                       std::int32_t frame_counter, const std::uint8_t* indices);
+// Writes the picture's palette indices as a palette PNG whose PLTE holds all 256 colours of its
+// palette.
+void write_indexed_png(extraction_state& state, const std::string& base_name, const picture& shown);

@@ -1,31 +1,32 @@
+// The three record decoders and run-length expansion: bytes in, pictures out to a sink.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 
 #include "archive/archive.hpp"
-#include "pictures/bitmap_writers.hpp"
-#include "pictures/pictures.hpp"
 
 namespace {
 
+picture broken_record(picture_kind kind, std::int32_t entry) {
+  return {{kind, -1, entry, -1}, picture_status::broken_record, 0, 0, {}, {}};
+}
+
 // Reads the palette head and checks that `tables` tables of N entries follow it. False (after
-// the message) when the record is too short for them; then the N declared frames are still
-// counted, unless N itself could not be read.
-bool read_palette_head(extraction_state& state, picture_kind kind, std::size_t tables,
-                       std::int32_t& frame_counter, std::int32_t entry_number,
+// telling the sink) when the record is too short for them; then the N declared frames are
+// still counted, unless N itself could not be read.
+bool read_palette_head(const byte_view& record, picture_kind kind, std::size_t tables,
+                       std::int32_t entry, std::int32_t& frame_counter, const picture_sink& sink,
                        std::uint32_t& frame_count) {
-  const byte_view record = current_record(state);
   if (!holds(record, 0, palette_head_size)) {
-    report_broken_record(state, kind, entry_number);
+    sink(broken_record(kind, entry));
     return false;
   }
   read_u16be(record, frame_count_at, frame_count);
   if (!holds(record, palette_head_size, tables * table_entry_size * frame_count)) {
-    report_broken_record(state, kind, entry_number);
+    sink(broken_record(kind, entry));
     frame_counter += static_cast<std::int32_t>(frame_count);
     return false;
   }
-  std::memcpy(state.palette.data(), record.bytes, palette_size);
   return true;
 }
 
@@ -86,66 +87,93 @@ std::size_t frame_offset(const byte_view& record, std::uint32_t k) {
   return offset;
 }
 
-void extract_frame_bank(extraction_state& state, const std::string& base_name,
-                        std::int32_t& frame_counter, std::int32_t entry_number) {
-  std::uint32_t frame_count = 0;
-  if (!read_palette_head(state, picture_kind::frame, 2, frame_counter, entry_number, frame_count)) {
+void decode_direct_frame(const byte_view& record, std::int32_t entry, std::int32_t& frame_counter,
+                         const picture_sink& sink) {
+  picture shown{
+      {picture_kind::direct, frame_counter++, entry, 0}, picture_status::ok, 0, 0, {}, {}};
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  if (!read_u16be(record, direct_width_at, width) ||
+      !read_u16be(record, direct_height_at, height)) {
+    sink(broken_record(picture_kind::direct, entry));
     return;
   }
-  const byte_view record = current_record(state);
+  shown.width = static_cast<std::int32_t>(width);
+  shown.height = static_cast<std::int32_t>(height);
+  const std::size_t size = std::size_t{width} * height * colour_word_size;
+  const std::uint8_t* pixels = bytes_at(record, direct_pixels_at, size);
+  if (!direct_frame_fits(width, height) || pixels == nullptr) {
+    shown.status = picture_status::broken_frame;
+  } else {
+    shown.pixels = {pixels, size};
+  }
+  sink(shown);
+}
+
+void decode_frame_bank(const byte_view& record, std::int32_t entry, std::int32_t& frame_counter,
+                       const picture_sink& sink) {
+  std::uint32_t frame_count = 0;
+  if (!read_palette_head(record, picture_kind::frame, 2, entry, frame_counter, sink, frame_count)) {
+    return;
+  }
+  const byte_view palette{record.bytes, palette_size};
   const std::size_t size_table = palette_head_size + table_entry_size * frame_count;
   const byte_view pixel_area = rest_from(record, size_table + table_entry_size * frame_count);
   for (std::uint32_t k = 0; k < frame_count; ++k) {
-    const picture shown{picture_kind::frame, frame_counter++, entry_number,
-                        static_cast<std::int32_t>(k)};
     std::uint32_t width = 0;
     std::uint32_t height = 0;
     read_u16be(record, size_table + table_entry_size * k + frame_width_at, width);
     read_u16be(record, size_table + table_entry_size * k + frame_height_at, height);
-    state.image_width = static_cast<std::int32_t>(width);
-    state.image_height = static_cast<std::int32_t>(height);
-    const std::uint8_t* pixels =
-        bytes_at(pixel_area, frame_offset(record, k), std::size_t{width} * height);
+    picture shown{{picture_kind::frame, frame_counter++, entry, static_cast<std::int32_t>(k)},
+                  picture_status::ok,
+                  static_cast<std::int32_t>(width),
+                  static_cast<std::int32_t>(height),
+                  {},
+                  palette};
+    const std::size_t size = std::size_t{width} * height;
+    const std::uint8_t* pixels = bytes_at(pixel_area, frame_offset(record, k), size);
     if (!indexed_frame_fits(width, height) || pixels == nullptr) {
-      report_broken_frame(state, base_name, shown);
-      continue;
+      shown.status = picture_status::broken_frame;
+    } else {
+      shown.pixels = {pixels, size};
     }
-    save_picture(state, base_name, shown, pixels);
+    sink(shown);
   }
 }
 
-void extract_screen_bank(extraction_state& state, const std::string& base_name,
-                         std::uint32_t record_length, std::int32_t& frame_counter,
-                         std::int32_t entry_number) {
+void decode_screen_bank(const byte_view& record, std::uint32_t record_length, std::uint8_t* screen,
+                        std::int32_t entry, std::int32_t& frame_counter, const picture_sink& sink) {
   if (record_length <= longest_skipped_screen_bank) {
     return;
   }
   // A length the archive's 32-bit signed offsets cannot reach: the record is not decoded, and
   // like a record too short for its head it takes no numbers.
   if (record_length > static_cast<std::uint32_t>(INT32_MAX)) {
-    report_broken_record(state, picture_kind::screen, entry_number);
+    sink(broken_record(picture_kind::screen, entry));
     return;
   }
   std::uint32_t frame_count = 0;
-  if (!read_palette_head(state, picture_kind::screen, 1, frame_counter, entry_number,
+  if (!read_palette_head(record, picture_kind::screen, 1, entry, frame_counter, sink,
                          frame_count)) {
     return;
   }
-  state.image_width = screen_width;
-  state.image_height = screen_height;
-  const byte_view record = current_record(state);
+  const byte_view palette{record.bytes, palette_size};
   const byte_view packed_area =
       rest_from(record, palette_head_size + table_entry_size * frame_count);
   for (std::uint32_t k = 0; k < frame_count; ++k) {
-    const picture shown{picture_kind::screen, frame_counter++, entry_number,
-                        static_cast<std::int32_t>(k)};
-    const run_expansion expansion = expand_runs(rest_from(packed_area, frame_offset(record, k)),
-                                                state.pixel_buffer.get(), pixel_buffer_size);
+    picture shown{{picture_kind::screen, frame_counter++, entry, static_cast<std::int32_t>(k)},
+                  picture_status::ok,
+                  screen_width,
+                  screen_height,
+                  {screen, screen_bytes},
+                  palette};
+    const run_expansion expansion =
+        expand_runs(rest_from(packed_area, frame_offset(record, k)), screen, pixel_buffer_size);
     if (!expansion.complete) {
-      report_broken_frame(state, base_name, shown);
-      continue;
+      shown.status = picture_status::broken_frame;
+      shown.pixels = {};
     }
-    save_picture(state, base_name, shown, state.pixel_buffer.get());
+    sink(shown);
   }
 }
 

@@ -1,0 +1,64 @@
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+
+#include "archive/archive.hpp"
+#include "common/system_files.hpp"
+
+bool known_index_size(std::int64_t index_size) {
+  return index_size == frame_bank_index_size || index_size == screen_bank_index_size ||
+         index_size == direct_index_size;
+}
+
+void read_index_entry(const byte_view& index, std::int32_t entry, std::uint32_t& sector,
+                      std::uint32_t& length) {
+  const std::size_t at = entry * index_entry_size;
+  read_u24be(index, at + entry_sector_at, sector);
+  read_u32be(index, at + entry_length_at, length);
+}
+
+byte_view read_record(extraction_state& state, std::uint64_t offset, std::uint32_t length) {
+  std::size_t read = 0;
+  if (seek_file(state.archive_stream, offset)) {
+    const std::size_t wanted = std::min<std::size_t>(length, record_buffer_size);
+    mark_readable(state.record_buffer.get(), wanted, record_buffer_size);
+    read = std::fread(state.record_buffer.get(), 1, wanted, state.archive_stream);
+  }
+  // What an earlier record left past this one is unreadable to the sanitizer builds.
+  mark_readable(state.record_buffer.get(), read, record_buffer_size);
+  return {state.record_buffer.get(), read};
+}
+
+bool walk_pair(extraction_state& state, std::int64_t index_size, bool countdown,
+               const picture_sink& sink, const entry_done& done) {
+  if (!known_index_size(index_size)) {
+    return true;
+  }
+  const byte_view index{state.index_buffer.get(), static_cast<std::size_t>(index_size)};
+  const auto entries = static_cast<std::int32_t>(index_size / index_entry_size);
+  std::int32_t frame_counter = 0;
+  for (std::int32_t entry = 0; entry < entries; ++entry) {
+    if (countdown) {
+      say(state, text::countdown, {}, entries - entry - 1);
+    }
+    std::uint32_t sector = 0;
+    std::uint32_t length = 0;
+    read_index_entry(index, entry, sector, length);
+    const byte_view record = read_record(state, sector * sector_size, length);
+    const std::int32_t first_counter = frame_counter;
+    if (index_size == frame_bank_index_size) {
+      decode_frame_bank(record, entry, frame_counter, sink);
+    } else if (index_size == screen_bank_index_size) {
+      decode_screen_bank(record, length, state.pixel_buffer.get(), entry, frame_counter, sink);
+    } else {
+      decode_direct_frame(record, entry, frame_counter, sink);
+    }
+    if (done && !done({entry, record, first_counter, frame_counter})) {
+      return false;
+    }
+  }
+  if (countdown) {
+    say(state, text::completed);
+  }
+  return true;
+}
