@@ -289,6 +289,12 @@ std::vector<tool_case> tool_cases() {
        ""},
       {"InsertingNeedsAnOutputFolder", "--insert data/edits data/PICS", 2, "", 0, "bin", "",
        option_error("option '--insert' requires '--output-dir'")},
+      {"InsertingFromAFile", "--insert data/ins/PICS.OFB -o out data/ins/PICS", 1,
+       "file open error![data/ins/PICS.OFB]\n", 0, "out", "",
+       "ofb2bmp: data/ins/PICS.OFB: not a folder\n"},
+      {"InsertingFromNowhere", "--insert data/none -o out data/ins/PICS", 1,
+       "file open error![data/none]\n", 0, "out", "",
+       "ofb2bmp: data/none: No such file or directory\n", ""},
       {"InsertingPreviewedWithList", "-l --insert data/edits 'data/ins/*'", 0,
        text_of(text::insert_list_header) +
            "data/ins/BFIL.OFB\tBFIL005.BMP\t5\t0\treplaced\tno\t0\t-\n"

@@ -349,7 +349,13 @@ void report_unused_files(extraction_state& state, const insertion_run& run,
 int insert_pictures_of(extraction_state& state, const std::string& pictures_folder,
                        const std::vector<std::string>& inputs, bool preview) {
   if (!folder_exists(pictures_folder)) {
+    const int error_code = last_error_code();
     say(state, text::file_open_error, pictures_folder);
+    if (file_exists(pictures_folder)) {
+      print_text(stderr, text::system_reason, pictures_folder + ": not a folder");
+    } else {
+      tell_reason(pictures_folder, error_code);
+    }
     state.incomplete = true;
     return 0;
   }
