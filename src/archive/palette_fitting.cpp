@@ -63,6 +63,9 @@ struct pixel_keys {
 bool same_colours_in_own_palette(const std::vector<std::uint8_t>& given,
                                  const std::vector<std::uint8_t>& original,
                                  const std::vector<std::uint16_t>& own) {
+  if (given == original) { // the usual case: the picture as extraction wrote it
+    return true;
+  }
   constexpr std::size_t block = 64;
   for (std::size_t at = 0; at < original.size(); at += block) {
     const std::size_t count = std::min(block, original.size() - at);
@@ -251,6 +254,9 @@ bool shows_same_colours(const picture_pixels& given, std::int32_t width, std::in
   if (colours.empty()) { // direct colour: the original's channels have their low bits clear
     if (given.indexed || given.pixels.size() != original.size()) {
       return false;
+    }
+    if (given.pixels == original) { // the usual case: the picture as extraction wrote it
+      return true;
     }
     for (std::size_t i = 0; i < original.size(); ++i) {
       differences |= (given.pixels[i] & 0xF8u) ^ original[i];
