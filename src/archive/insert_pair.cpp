@@ -117,9 +117,12 @@ void expect_unchanged(insertion& work, const std::vector<shown_picture>& shown) 
 // any letter case.
 std::vector<std::string> files_given_for(const insertion& work, const std::string& stem) {
   std::vector<std::string> files;
+  if (work.picture_files == nullptr) {
+    return files;
+  }
   for (const char* extension : {".BMP", ".PNG"}) {
-    const auto found = work.picture_files.find(picture_file_key(stem + extension));
-    if (found != work.picture_files.end()) {
+    const auto found = work.picture_files->find(picture_file_key(stem + extension));
+    if (found != work.picture_files->end()) {
       files.insert(files.end(), found->second.begin(), found->second.end());
     }
   }

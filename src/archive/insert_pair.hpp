@@ -39,10 +39,10 @@ using picture_file_names = std::map<std::string, std::vector<std::string>>;
 std::string picture_file_key(std::string name);
 
 struct insertion {
-  std::string pictures_folder;      // where the edited pictures are, separator included
-  picture_file_names picture_files; // the files there
-  std::string index_path;           // the original index file, as printed
-  std::string archive_name;         // the new archive as named in messages
+  std::string pictures_folder; // where the edited pictures are, separator included
+  const picture_file_names* picture_files = nullptr; // the files there (the run's); none if null
+  std::string index_path;                            // the original index file, as printed
+  std::string archive_name;                          // the new archive as named in messages
   bool preview = false; // nothing is written and nothing printed: rows say what would happen
 
   std::FILE* new_archive = nullptr; // a copy of the archive; rebuilt records are written into it

@@ -281,7 +281,7 @@ void build_pair(extraction_state& state, insertion_run& run, const pair_names& n
   }
   insertion work;
   work.pictures_folder = run.folder;
-  work.picture_files = run.files;
+  work.picture_files = &run.files;
   work.index_path = names.index_path;
   work.archive_name = names.new_archive;
   work.preview = run.preview;
