@@ -130,7 +130,7 @@ void write_direct(benchmark::State& state) {
                       {words.data(), words.size()},
                       {}};
   for (auto _ : state) {
-    write_direct_bitmap(writer.state, "PICS", shown);
+    write_direct_bitmap(writer.state, writer.state.output, "PICS", shown);
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(54 + 3 * direct_pixels));
 }
@@ -146,7 +146,7 @@ void write_indexed(benchmark::State& state) {
                       {screen.data(), screen.size()},
                       {palette.data(), palette.size()}};
   for (auto _ : state) {
-    write_indexed_bitmap(writer.state, "GFIL", shown);
+    write_indexed_bitmap(writer.state, writer.state.output, "GFIL", shown);
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(54 + 1024 + screen_bytes));
 }

@@ -1,5 +1,5 @@
-// The files an interruption must not leave behind: the picture being written and the two
-// .part files of a new pair. Each path is copied into a fixed buffer before its file is
+// The files an interruption must not leave behind: the picture each writer thread is writing
+// and the two .part files of a new pair. Each path is copied into a fixed buffer before its file is
 // created, and a flag publishes it only once it is whole, so the interruption handler (see
 // driver/platform.hpp) can remove the files without allocating or taking a lock.
 #pragma once
@@ -7,12 +7,14 @@
 #include <string>
 
 enum class file_slot { picture, new_index, new_archive };
-inline constexpr int file_slot_count = 3;
+// Threads that write pictures at once, at most: each has a picture slot of its own.
+inline constexpr int most_picture_writers = 64;
 
 // From now until end_writing, `path` is removed on an interruption. A path longer than the
-// buffer is not kept: the system refuses to create such a file anyway.
-void begin_writing(file_slot slot, const std::string& path);
-void end_writing(file_slot slot);
+// buffer is not kept: the system refuses to create such a file anyway. `writer` tells the
+// picture slots apart (0 to most_picture_writers - 1).
+void begin_writing(file_slot slot, const std::string& path, int writer = 0);
+void end_writing(file_slot slot, int writer = 0);
 
 // Calls `remove` on every path being written. Async-signal-safe when `remove` is.
 void remove_files_being_written(void (*remove)(const char* path));

@@ -1,5 +1,5 @@
-// What one run owns: its options, the working buffers, the open archive and output file, the
-// PNG deflater, the counters, and where console text goes. Pictures are values of their own
+// What one run owns: its options, the working buffers, the open archive, where pictures are
+// written, the counters, and where console text goes. Pictures are values of their own
 // (common/picture.hpp).
 #pragma once
 
@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <memory>
 #include <string>
 
@@ -34,6 +35,27 @@ struct png_deflater_deleter {
   void operator()(png_deflater* deflater) const;
 };
 
+// Where one thread writes pictures: the file being written, the buffer a picture is collected
+// in, its deflater, and which picture slot of common/files_in_progress names its file.
+struct picture_output {
+  std::FILE* stream = nullptr;
+  byte_buffer buffer;                                           // output_buffer_size bytes
+  std::unique_ptr<png_deflater, png_deflater_deleter> deflater; // made for the first PNG
+  int writer = 0;
+  bool kept = false; // the last picture was not written: its file existed (-n)
+};
+
+// Console text said while pictures sent before it are still being written on other threads
+// waits for them, so that the console reads alike for any number of threads.
+struct held_text {
+  std::uint64_t after; // printed once this many pictures are written
+  std::FILE* stream;
+  std::string bytes;
+};
+
+// The threads that write pictures when there are more than one (pictures/picture_pool.hpp).
+struct picture_pool;
+
 struct extraction_state {
   std::string program_folder; // folder of the program file, separator included
   std::string output_folder;  // where pictures go, separator included: the program's folder
@@ -49,18 +71,21 @@ struct extraction_state {
 
   std::FILE* archive_stream = nullptr; // the archive being walked, closed if the run fails
 
-  std::FILE* output_stream = nullptr;
-  byte_buffer output_buffer; // collects the picture being written
-  std::unique_ptr<png_deflater, png_deflater_deleter> deflater; // made for the first PNG
+  picture_output output;              // this thread's, when pictures are written here
+  picture_pool* pool = nullptr;       // where pictures go when written on other threads
+  std::uint64_t pictures_sent = 0;    // to the writer threads
+  std::uint64_t pictures_written = 0; // of those, written and found good, in order
+  std::deque<held_text> held;
   std::FILE* console = stdout;
 
   bool incomplete = false;     // a frame or record could not be written; the run ends with status 1
   bool console_failed = false; // some console text was lost; the run ends with status 1
 };
 
-// Allocates the three working buffers, zero-filled, and the output buffer. False when any of
-// them could not be had.
+// Allocates the three working buffers, zero-filled, and this thread's output buffer. False
+// when any of them could not be had.
 bool allocate_working_buffers(extraction_state& state);
+byte_buffer zeroed_bytes(std::size_t size);
 
 // A failure that ends the run at once: the text is printed and the status is 1.
 struct fatal_error {

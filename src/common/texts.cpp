@@ -33,6 +33,8 @@ constexpr text_format formats[] = {
      "  -l, --list            list the pictures as a table instead of saving them\n"
      "  -q, --quiet           print no progress, only messages\n"
      "  -n, --no-clobber      write no file that exists already\n"
+     "  -j, --jobs=N          write pictures on N threads (1 to 64; default: one for each\n"
+     "                        processor); files and console are the same for every N\n"
      "      --insert=DIR      put the pictures in DIR (edited copies of extracted ones) back:\n"
      "                        writes a new index file and archive into the -o folder;\n"
      "                        with --list, only lists what would become of each file\n"
@@ -70,8 +72,11 @@ constexpr text_format formats[] = {
     {"ofb2bmp: option '%s' requires a non-empty value\n"
      "Try 'ofb2bmp --help' for more information.\n",
      name},
+    {"ofb2bmp: invalid number of jobs '%s' (1 to 64)\n"
+     "Try 'ofb2bmp --help' for more information.\n",
+     name},
 };
-static_assert(std::size(formats) == static_cast<std::size_t>(text::empty_value) + 1,
+static_assert(std::size(formats) == static_cast<std::size_t>(text::bad_jobs) + 1,
               "one format for every text");
 
 } // namespace
@@ -105,10 +110,32 @@ std::string text_of(text id, const std::string& name, std::int64_t number) {
   return std::string(bytes.data(), static_cast<std::size_t>(length));
 }
 
-bool print_text(std::FILE* stream, text id, const std::string& name, std::int64_t number) {
-  const std::string bytes = text_of(id, name, number);
+namespace {
+
+bool print_bytes(std::FILE* stream, const std::string& bytes) {
   const bool written = std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
   return std::fflush(stream) == 0 && written;
+}
+
+void note_printed(extraction_state& state, std::FILE* stream, bool printed) {
+  if (!printed && stream == state.console) {
+    state.console_failed = true;
+  }
+}
+
+void print_or_hold(extraction_state& state, std::FILE* stream, text id, const std::string& name,
+                   std::int64_t number) {
+  if (state.pictures_written < state.pictures_sent) {
+    state.held.push_back({state.pictures_sent, stream, text_of(id, name, number)});
+  } else {
+    note_printed(state, stream, print_text(stream, id, name, number));
+  }
+}
+
+} // namespace
+
+bool print_text(std::FILE* stream, text id, const std::string& name, std::int64_t number) {
+  return print_bytes(stream, text_of(id, name, number));
 }
 
 std::string counted(std::int64_t count, const char* singular) {
@@ -116,7 +143,17 @@ std::string counted(std::int64_t count, const char* singular) {
 }
 
 void say(extraction_state& state, text id, const std::string& name, std::int64_t number) {
-  if (!print_text(state.console, id, name, number)) {
-    state.console_failed = true;
+  print_or_hold(state, state.console, id, name, number);
+}
+
+void tell(extraction_state& state, text id, const std::string& name) {
+  print_or_hold(state, stderr, id, name, 0);
+}
+
+void print_held_text(extraction_state& state) {
+  while (!state.held.empty() && state.held.front().after <= state.pictures_written) {
+    const held_text& next = state.held.front();
+    note_printed(state, next.stream, print_bytes(next.stream, next.bytes));
+    state.held.pop_front();
   }
 }

@@ -42,6 +42,7 @@ enum class text {
   unknown_index_size, // an index file passed over for its size
   kept_existing,      // -n: files not written because they exist
   empty_value,        // an option given an empty value
+  bad_jobs,           // -j given something else than a number of threads
 };
 
 // What a text's format takes: nothing, a name (%s), a number (%d), or both in that order.
@@ -65,8 +66,13 @@ bool print_text(std::FILE* stream, text id, const std::string& name = {}, std::i
 std::string counted(std::int64_t count, const char* singular);
 
 // Prints on the run's console. A console that fails is remembered: the run goes on with its
-// files but ends with status 1.
+// files but ends with status 1. While pictures sent to writer threads before it are still
+// being written, the text waits for them (see print_held_text).
 void say(extraction_state& state, text id, const std::string& name = {}, std::int64_t number = 0);
+// Prints on standard error, waiting as `say` does.
+void tell(extraction_state& state, text id, const std::string& name);
+// Prints the text that waited for the pictures written by now.
+void print_held_text(extraction_state& state);
 
 // "ＯＲＶＡより…の画像ファイル", the description of the open-file filter, and its pattern.
 inline constexpr char filter_description[] =

@@ -10,6 +10,7 @@
 #include "archive/archive.hpp"
 #include "driver/options.hpp"
 #include "driver/platform.hpp"
+#include "pictures/picture_pool.hpp"
 #include "pictures/pictures.hpp"
 
 namespace {
@@ -60,7 +61,7 @@ bool settle_output_folder(extraction_state& state, const run_options& options,
 
 // Names a name that gave no index file; one without wildcards makes the run incomplete.
 void tell_nothing_found(extraction_state& state, const std::string& input, text why) {
-  print_text(stderr, why, input);
+  tell(state, why, input);
   if (input.find_first_of("*?") == std::string::npos) {
     state.incomplete = true;
   }
@@ -139,7 +140,7 @@ void process_index_file(extraction_state& state, const std::string& index_path,
   }
   const std::int64_t index_size = read_index_file(state, index_path);
   if (!known_index_size(index_size)) {
-    print_text(stderr, text::unknown_index_size, index_path + ": " + std::to_string(index_size));
+    tell(state, text::unknown_index_size, index_path + ": " + std::to_string(index_size));
   }
 
   // The archive is needed even when the index is of no known size.
@@ -174,6 +175,33 @@ std::vector<index_file> find_index_files(extraction_state& state, const std::str
 void process_input(extraction_state& state, const std::string& input, std::set<std::string>& done) {
   for (const index_file& found : find_index_files(state, input, done)) {
     process_index_file(state, found.path, found.name);
+  }
+}
+
+void extract_inputs(extraction_state& state, const std::vector<std::string>& inputs, int writers) {
+  running_pool pool;
+  struct forget_pool {
+    extraction_state& state;
+    ~forget_pool() { state.pool = nullptr; }
+  } forget{state};
+  if (writers > 1 && !state.list_only) {
+    pool = start_picture_pool(state, writers);
+    state.pool = pool.get();
+  }
+  std::set<std::string> done;
+  try {
+    for (const std::string& input : inputs) {
+      process_input(state, input, done);
+    }
+  } catch (...) {
+    // What was sent before the failure comes first, its own failure included.
+    if (pool) {
+      finish_pictures(state, *pool);
+    }
+    throw;
+  }
+  if (pool) {
+    finish_pictures(state, *pool);
   }
 }
 
@@ -216,16 +244,13 @@ int run_ofb2bmp(int argc, char** argv) {
   if (state.list_only && !options.insert) {
     say(state, text::list_header);
   }
-  std::set<std::string> done;
   try {
     if (options.insert) {
       if (insert_pictures_of(state, options.insert_dir, inputs, options.list) == 2) {
         return finish_run(state, 2);
       }
     } else {
-      for (const std::string& input : inputs) {
-        process_input(state, input, done);
-      }
+      extract_inputs(state, inputs, options.jobs != 0 ? options.jobs : default_picture_writers());
     }
   } catch (const fatal_error& failure) {
     if (state.archive_stream != nullptr) {

@@ -65,8 +65,8 @@ std::string replaced_input(const std::vector<pair_names>& pairs) {
 std::int64_t copy_stream(extraction_state& state, std::FILE* from, std::FILE* to) {
   std::int64_t copied = 0;
   for (;;) {
-    const std::size_t got = std::fread(state.output_buffer.get(), 1, output_buffer_size, from);
-    if (got > 0 && std::fwrite(state.output_buffer.get(), 1, got, to) != got) {
+    const std::size_t got = std::fread(state.output.buffer.get(), 1, output_buffer_size, from);
+    if (got > 0 && std::fwrite(state.output.buffer.get(), 1, got, to) != got) {
       return -1;
     }
     copied += static_cast<std::int64_t>(got);

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "common/files_in_progress.hpp"
+
 namespace {
 
 // Long options report errors under values of their own, so the message names the form used.
@@ -16,6 +18,7 @@ enum long_form : int {
   version_long,
   insert_long,
   no_clobber_long,
+  jobs_long,
 };
 
 constexpr option long_options[] = {
@@ -27,11 +30,12 @@ constexpr option long_options[] = {
     {"version", no_argument, nullptr, version_long},
     {"insert", required_argument, nullptr, insert_long},
     {"no-clobber", no_argument, nullptr, no_clobber_long},
+    {"jobs", required_argument, nullptr, jobs_long},
     {nullptr, 0, nullptr, 0},
 };
 
 // A leading ':' makes a missing value come back as ':', apart from an unknown option.
-constexpr char short_options[] = ":o:f:lqhn";
+constexpr char short_options[] = ":o:f:lqhnj:";
 
 const option* long_option_of(int value) {
   for (const option& known : long_options) {
@@ -69,6 +73,17 @@ bool read_format(const char* name, output_format& format) {
   });
   format = lower == "png" ? output_format::png : output_format::bmp;
   return lower == "bmp" || lower == "png";
+}
+
+// A whole number of threads from 1 to most_picture_writers, in decimal digits only.
+bool read_jobs(const char* value, int& jobs) {
+  const std::string digits = value;
+  if (digits.empty() || digits.size() > 3 ||
+      digits.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  jobs = std::stoi(digits);
+  return jobs >= 1 && jobs <= most_picture_writers;
 }
 
 // The parser keeps its place in globals; 0 starts it afresh (glibc and MinGW-w64 alike).
@@ -120,6 +135,12 @@ bool parse_options(int argc, char** argv, run_options& options, std::FILE* error
     case 'n':
     case no_clobber_long:
       options.no_clobber = true;
+      break;
+    case 'j':
+    case jobs_long:
+      if (!read_jobs(optarg, options.jobs)) {
+        return refuse(errors, text::bad_jobs, optarg);
+      }
       break;
     case 'l':
     case list_long:

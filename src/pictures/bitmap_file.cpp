@@ -19,13 +19,13 @@ namespace {
 constexpr std::size_t pieces_per_call = 1024;
 
 // `error_code` is the system's reason, taken before closing the file can replace it.
-[[noreturn]] void fail_write(extraction_state& state, const std::string& path, int error_code) {
-  if (state.output_stream != nullptr) {
-    std::fclose(state.output_stream);
-    state.output_stream = nullptr;
+[[noreturn]] void fail_write(picture_output& output, const std::string& path, int error_code) {
+  if (output.stream != nullptr) {
+    std::fclose(output.stream);
+    output.stream = nullptr;
   }
   std::remove(path.c_str());
-  end_writing(file_slot::picture);
+  end_writing(file_slot::picture, output.writer);
   throw fatal_error{text::file_write_error, path, error_code};
 }
 
@@ -131,37 +131,37 @@ void put_bitmap_header(std::uint8_t* at, const bitmap_header& header) {
   // no "important colours" count
 }
 
-bool open_output(extraction_state& state, const std::string& path, text create_error) {
-  if (state.keep_existing && file_exists(path)) {
-    ++state.kept;
+bool open_output(picture_output& output, const std::string& path, text create_error,
+                 bool keep_existing) {
+  output.kept = keep_existing && file_exists(path);
+  if (output.kept) {
     return false;
   }
   // Noted before the file exists, so that no interruption can leave it behind.
-  begin_writing(file_slot::picture, path);
-  state.output_stream = open_file(path, "wb");
-  if (state.output_stream == nullptr) {
+  begin_writing(file_slot::picture, path, output.writer);
+  output.stream = open_file(path, "wb");
+  if (output.stream == nullptr) {
     const int error_code = last_error_code();
-    end_writing(file_slot::picture);
+    end_writing(file_slot::picture, output.writer);
     throw fatal_error{create_error, path, error_code};
   }
 #ifndef _WIN32
   // Pieces go to the file straight from where they lie; a stream buffer would only copy them.
-  std::setvbuf(state.output_stream, nullptr, _IONBF, 0);
+  std::setvbuf(output.stream, nullptr, _IONBF, 0);
 #endif
   return true;
 }
 
-void write_output(extraction_state& state, const std::string& path, const byte_piece* pieces,
+void write_output(picture_output& output, const std::string& path, const byte_piece* pieces,
                   std::size_t count) {
   for (std::size_t done = 0; done < count; done += pieces_per_call) {
-    if (!write_pieces(state.output_stream, pieces + done,
-                      std::min(pieces_per_call, count - done))) {
-      fail_write(state, path, last_error_code());
+    if (!write_pieces(output.stream, pieces + done, std::min(pieces_per_call, count - done))) {
+      fail_write(output, path, last_error_code());
     }
   }
 }
 
-void write_rows_bottom_up(extraction_state& state, const std::string& path, byte_piece head,
+void write_rows_bottom_up(picture_output& output, const std::string& path, byte_piece head,
                           const std::uint8_t* rows, std::size_t row_bytes, std::int32_t height) {
   static const std::uint8_t zeros[4] = {};
   const std::size_t padding = row_padding(row_bytes);
@@ -170,7 +170,7 @@ void write_rows_bottom_up(extraction_state& state, const std::string& path, byte
   pieces[count++] = head;
   for (std::int32_t row = height - 1; row >= 0; --row) {
     if (count + 2 > pieces_per_call) {
-      write_output(state, path, pieces, count);
+      write_output(output, path, pieces, count);
       count = 0;
     }
     pieces[count++] = {rows + static_cast<std::size_t>(row) * row_bytes, row_bytes};
@@ -178,16 +178,16 @@ void write_rows_bottom_up(extraction_state& state, const std::string& path, byte
       pieces[count++] = {zeros, padding};
     }
   }
-  write_output(state, path, pieces, count);
+  write_output(output, path, pieces, count);
 }
 
-void close_output(extraction_state& state, const std::string& path) {
-  const bool flushed = std::fflush(state.output_stream) == 0 && !std::ferror(state.output_stream);
+void close_output(picture_output& output, const std::string& path) {
+  const bool flushed = std::fflush(output.stream) == 0 && !std::ferror(output.stream);
   const int error_code = last_error_code();
-  const bool closed = std::fclose(state.output_stream) == 0;
-  state.output_stream = nullptr;
+  const bool closed = std::fclose(output.stream) == 0;
+  output.stream = nullptr;
   if (!flushed || !closed) {
-    fail_write(state, path, flushed ? last_error_code() : error_code);
+    fail_write(output, path, flushed ? last_error_code() : error_code);
   }
-  end_writing(file_slot::picture);
+  end_writing(file_slot::picture, output.writer);
 }

@@ -44,16 +44,17 @@ struct byte_piece {
   std::size_t size;
 };
 
-// Opens `path` as the output stream; ends the run with `create_error` naming it if it can't.
-// False, after counting it as kept, for a file that exists already with keep_existing set.
-bool open_output(extraction_state& state, const std::string& path, text create_error);
+// Opens `path` as the output's stream; ends the run with `create_error` naming it if it can't.
+// False, with `kept` set, for a file that exists already when `keep_existing`.
+bool open_output(picture_output& output, const std::string& path, text create_error,
+                 bool keep_existing);
 // Writes the pieces in order, straight from where they lie.
-void write_output(extraction_state& state, const std::string& path, const byte_piece* pieces,
+void write_output(picture_output& output, const std::string& path, const byte_piece* pieces,
                   std::size_t count);
 // Writes `head`, then `height` rows of `row_bytes` each from `rows`, bottom row first, each
 // padded with zero bytes to a multiple of 4.
-void write_rows_bottom_up(extraction_state& state, const std::string& path, byte_piece head,
+void write_rows_bottom_up(picture_output& output, const std::string& path, byte_piece head,
                           const std::uint8_t* rows, std::size_t row_bytes, std::int32_t height);
-// Closes the output stream. A picture that could not be written completely is removed, and
+// Closes the output's stream. A picture that could not be written completely is removed, and
 // the run ends with "file write error!".
-void close_output(extraction_state& state, const std::string& path);
+void close_output(picture_output& output, const std::string& path);

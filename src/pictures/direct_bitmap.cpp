@@ -7,8 +7,8 @@
 
 // The colour words are expanded straight into output_buffer, bottom row first, and go to the
 // file from there: each pixel is moved once.
-void write_direct_bitmap(extraction_state& state, const std::string& base_name,
-                         const picture& shown) {
+void write_direct_bitmap(const extraction_state& state, picture_output& output,
+                         const std::string& base_name, const picture& shown) {
   const std::string path =
       output_path(state, base_name, direct_suffix(shown.place.counter), ".BMP");
   const auto width = static_cast<std::size_t>(shown.width);
@@ -17,10 +17,10 @@ void write_direct_bitmap(extraction_state& state, const std::string& base_name,
   const std::size_t row_bytes = 3 * width;
   const std::size_t padding = row_padding(row_bytes);
 
-  if (!open_output(state, path, text::file_create_error)) {
+  if (!open_output(output, path, text::file_create_error, state.keep_existing)) {
     return;
   }
-  std::uint8_t* buffer = state.output_buffer.get();
+  std::uint8_t* buffer = output.buffer.get();
   put_bitmap_header(
       buffer, {static_cast<std::uint32_t>(bitmap_header_size + (row_bytes + padding) * height),
                bitmap_header_size, shown.width, shown.height, 24, 0});
@@ -28,7 +28,7 @@ void write_direct_bitmap(extraction_state& state, const std::string& base_name,
   for (std::size_t row = height; row-- > 0;) {
     if (used + row_bytes + padding > output_buffer_size) {
       const byte_piece full{buffer, used};
-      write_output(state, path, &full, 1);
+      write_output(output, path, &full, 1);
       used = 0;
     }
     expand_colour_words(colour_words + row * width * colour_word_size, width, buffer + used,
@@ -37,6 +37,6 @@ void write_direct_bitmap(extraction_state& state, const std::string& base_name,
     used += row_bytes + padding;
   }
   const byte_piece rest{buffer, used};
-  write_output(state, path, &rest, 1);
-  close_output(state, path);
+  write_output(output, path, &rest, 1);
+  close_output(output, path);
 }

@@ -3,6 +3,7 @@
 #include "pictures/bitmap_file.hpp"
 #include "pictures/bitmap_writers.hpp"
 #include "pictures/colour_expansion.hpp"
+#include "pictures/picture_pool.hpp"
 #include "pictures/png_file.hpp"
 
 namespace {
@@ -22,6 +23,16 @@ const char* kind_name(picture_kind kind) {
 // A picture without pixels cannot be a PNG: such a picture gives no file and no word.
 bool gives_file(const extraction_state& state, const picture& shown) {
   return state.format == output_format::bmp || (shown.width != 0 && shown.height != 0);
+}
+
+void tell_damage(extraction_state& state, const picture_source& source, const picture& shown) {
+  state.incomplete = true;
+  if (shown.status == picture_status::broken_record) {
+    say(state, text::broken_record, source.archive_path, shown.place.entry);
+  } else {
+    say(state, text::broken_frame,
+        state.output_folder + picture_name(state, source.base_name, shown.place));
+  }
 }
 
 // One row of the listing: index, name, entry, frame, width, height, kind, status.
@@ -49,27 +60,29 @@ std::string picture_name(const extraction_state& state, const std::string& base_
          (state.format == output_format::png ? ".PNG" : ".BMP");
 }
 
-void save_picture(extraction_state& state, const picture_source& source, const picture& shown) {
-  const std::string& base_name = source.base_name;
-  if (shown.status == picture_status::broken_record) {
-    state.incomplete = true;
-    say(state, text::broken_record, source.archive_path, shown.place.entry);
-  } else if (shown.status == picture_status::broken_frame) {
-    state.incomplete = true;
-    say(state, text::broken_frame,
-        state.output_folder + picture_name(state, base_name, shown.place));
-  } else if (!gives_file(state, shown)) {
-    return;
-  } else if (state.format == output_format::png) {
-    if (shown.place.kind == picture_kind::direct) {
-      write_direct_png(state, base_name, shown);
-    } else {
-      write_indexed_png(state, base_name, shown);
-    }
-  } else if (shown.place.kind == picture_kind::direct) {
-    write_direct_bitmap(state, base_name, shown);
+bool write_picture_file(const extraction_state& state, picture_output& output,
+                        const std::string& base_name, const picture& shown) {
+  output.kept = false;
+  if (!gives_file(state, shown)) {
+    return false;
+  }
+  const bool direct = shown.place.kind == picture_kind::direct;
+  if (state.format == output_format::png) {
+    (direct ? write_direct_png : write_indexed_png)(state, output, base_name, shown);
   } else {
-    write_indexed_bitmap(state, base_name, shown);
+    (direct ? write_direct_bitmap : write_indexed_bitmap)(state, output, base_name, shown);
+  }
+  return !output.kept;
+}
+
+void save_picture(extraction_state& state, const picture_source& source, const picture& shown) {
+  if (shown.status != picture_status::ok) {
+    tell_damage(state, source, shown);
+  } else if (state.pool != nullptr) {
+    send_picture(state, *state.pool, source.base_name, shown);
+  } else {
+    write_picture_file(state, state.output, source.base_name, shown);
+    state.kept += state.output.kept ? 1 : 0;
   }
 }
 

@@ -19,8 +19,15 @@ struct picture_source {
   std::string archive_path; // the archive, as named in messages about damaged records
 };
 
-// The file writer: an ok picture is saved as a bitmap or a PNG; a broken frame or record is
-// named on the console instead, and the run ends with status 1.
+// Writes an ok picture as a bitmap or a PNG through `output`; false when no file was written
+// (a PNG without pixels, or a file kept by -n). Reads nothing of `state` but its options, so
+// writer threads call it too.
+bool write_picture_file(const extraction_state& state, picture_output& output,
+                        const std::string& base_name, const picture& shown);
+
+// The file writer: an ok picture is saved as a bitmap or a PNG, here or on the run's writer
+// threads; a broken frame or record is named on the console instead, and the run ends with
+// status 1.
 void save_picture(extraction_state& state, const picture_source& source, const picture& shown);
 
 // The lister: one row of the listing for each picture, broken ones included (which end the run

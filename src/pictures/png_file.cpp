@@ -106,19 +106,19 @@ void png_deflater_deleter::operator()(png_deflater* deflater) const {
 
 namespace {
 
-png_deflater& deflater_of(extraction_state& state, int level, int strategy) {
-  if (!state.deflater) {
+png_deflater& deflater_of(picture_output& output, int level, int strategy) {
+  if (!output.deflater) {
     auto made = std::make_unique<png_deflater>();
     if (deflateInit2(&made->stream, level, Z_DEFLATED, window_bits, memory_level, strategy) !=
         Z_OK) {
       throw std::bad_alloc();
     }
-    state.deflater.reset(made.release());
+    output.deflater.reset(made.release());
   }
   // A reset keeps the previous picture's parameters.
-  deflateReset(&state.deflater->stream);
-  deflateParams(&state.deflater->stream, level, strategy);
-  return *state.deflater;
+  deflateReset(&output.deflater->stream);
+  deflateParams(&output.deflater->stream, level, strategy);
+  return *output.deflater;
 }
 
 // Paeth prediction from the pixel to the left (a), above (b) and above left (c).
@@ -144,35 +144,35 @@ void paeth_filter_row(const std::vector<std::uint8_t>& above,
 constexpr std::size_t idat_capacity = output_buffer_size - chunk_frame_size;
 
 // IDAT data is deflated into output_buffer, behind room for the chunk's length and type.
-void start_idat(extraction_state& state, z_stream& stream) {
-  stream.next_out = state.output_buffer.get() + chunk_head_size;
+void start_idat(picture_output& output, z_stream& stream) {
+  stream.next_out = output.buffer.get() + chunk_head_size;
   stream.avail_out = static_cast<uInt>(idat_capacity);
 }
 
 // Writes what has been deflated as one IDAT chunk (after the head, when it is still due, and
 // before the IEND chunk when this is the last).
-void write_idat(extraction_state& state, png_output& png, z_stream& stream, bool last) {
+void write_idat(picture_output& output, png_output& png, z_stream& stream, bool last) {
   static const std::uint8_t end_chunk[chunk_frame_size] = {0,   0,   0,    0,    'I',  'E',
                                                            'N', 'D', 0xAE, 0x42, 0x60, 0x82};
   const std::size_t data_size = idat_capacity - stream.avail_out;
   const byte_piece pieces[] = {
       {png.head, png.head_size},
-      {state.output_buffer.get(), frame_chunk(state.output_buffer.get(), "IDAT", data_size)},
+      {output.buffer.get(), frame_chunk(output.buffer.get(), "IDAT", data_size)},
       {end_chunk, last ? sizeof end_chunk : 0}};
-  write_output(state, png.path, pieces, 3);
+  write_output(output, png.path, pieces, 3);
   png.head_size = 0;
-  start_idat(state, stream);
+  start_idat(output, stream);
 }
 
 // Codes the rest of the picture with Huffman codes alone. The change may need room for output
 // that is still due.
-void set_huffman_only(extraction_state& state, png_output& png, z_stream& stream) {
+void set_huffman_only(picture_output& output, png_output& png, z_stream& stream) {
   while (deflateParams(&stream, rgb_level, Z_HUFFMAN_ONLY) == Z_BUF_ERROR) {
-    write_idat(state, png, stream, false);
+    write_idat(output, png, stream, false);
   }
 }
 
-void deflate_bytes(extraction_state& state, png_output& png, z_stream& stream, std::uint8_t* bytes,
+void deflate_bytes(picture_output& output, png_output& png, z_stream& stream, std::uint8_t* bytes,
                    std::size_t size, int flush) {
   stream.next_in = bytes;
   stream.avail_in = static_cast<uInt>(size);
@@ -181,7 +181,7 @@ void deflate_bytes(extraction_state& state, png_output& png, z_stream& stream, s
       return;
     }
     if (stream.avail_out == 0) {
-      write_idat(state, png, stream, false);
+      write_idat(output, png, stream, false);
     } else if (flush != Z_FINISH && stream.avail_in == 0) {
       return;
     }
@@ -190,8 +190,8 @@ void deflate_bytes(extraction_state& state, png_output& png, z_stream& stream, s
 
 // Writes the picture's rows, each behind its filter byte, top row first: palette indices as
 // they are, or colour words expanded to red, green and blue.
-void write_png(extraction_state& state, const std::string& path, text create_error,
-               const picture& shown, bool colour_words) {
+void write_png(const extraction_state& state, picture_output& output, const std::string& path,
+               text create_error, const picture& shown, bool colour_words) {
   const auto width = static_cast<std::size_t>(shown.width);
   const auto height = static_cast<std::size_t>(shown.height);
   const std::uint8_t* pixels = shown.pixels.bytes;
@@ -201,18 +201,18 @@ void write_png(extraction_state& state, const std::string& path, text create_err
   png_output png{path, {}, 0};
   png.head_size =
       put_png_head(png.head, shown, colour_words ? rgb_colour_type : palette_colour_type);
-  png_deflater& deflater = colour_words ? deflater_of(state, rgb_level, rgb_strategy)
-                                        : deflater_of(state, palette_level, Z_DEFAULT_STRATEGY);
+  png_deflater& deflater = colour_words ? deflater_of(output, rgb_level, rgb_strategy)
+                                        : deflater_of(output, palette_level, Z_DEFAULT_STRATEGY);
   z_stream& stream = deflater.stream;
   const std::size_t row_bytes = colour_words ? 3 * width : width;
   deflater.row.resize(1 + row_bytes);
   deflater.row[0] = no_filter;
   deflater.above.assign(colour_words ? row_bytes : 0, 0); // the row above the first is zero
   deflater.current.resize(colour_words ? row_bytes : 0);
-  if (!open_output(state, path, create_error)) {
+  if (!open_output(output, path, create_error, state.keep_existing)) {
     return;
   }
-  start_idat(state, stream);
+  start_idat(output, stream);
   for (std::size_t row = 0; row < height; ++row) {
     if (colour_words) {
       expand_colour_words(pixels + row * width * colour_word_size, width, deflater.current.data(),
@@ -222,28 +222,31 @@ void write_png(extraction_state& state, const std::string& path, text create_err
     } else {
       std::memcpy(deflater.row.data() + 1, pixels + row * width, width);
     }
-    deflate_bytes(state, png, stream, deflater.row.data(), deflater.row.size(), Z_NO_FLUSH);
+    deflate_bytes(output, png, stream, deflater.row.data(), deflater.row.size(), Z_NO_FLUSH);
     if (colour_words && row + 1 == rows_before_guessing && row + 1 < height) {
-      deflate_bytes(state, png, stream, nullptr, 0, Z_BLOCK);
+      deflate_bytes(output, png, stream, nullptr, 0, Z_BLOCK);
       if (stream.total_out > rows_before_guessing * deflater.row.size() / 2) {
-        set_huffman_only(state, png, stream);
+        set_huffman_only(output, png, stream);
       }
     }
   }
-  deflate_bytes(state, png, stream, nullptr, 0, Z_FINISH);
-  write_idat(state, png, stream, true);
-  close_output(state, path);
+  deflate_bytes(output, png, stream, nullptr, 0, Z_FINISH);
+  write_idat(output, png, stream, true);
+  close_output(output, path);
 }
 
 } // namespace
 
-void write_direct_png(extraction_state& state, const std::string& base_name, const picture& shown) {
-  write_png(state, output_path(state, base_name, direct_suffix(shown.place.counter), ".PNG"),
+void write_direct_png(const extraction_state& state, picture_output& output,
+                      const std::string& base_name, const picture& shown) {
+  write_png(state, output,
+            output_path(state, base_name, direct_suffix(shown.place.counter), ".PNG"),
             text::file_create_error, shown, true);
 }
 
-void write_indexed_png(extraction_state& state, const std::string& base_name,
-                       const picture& shown) {
-  write_png(state, output_path(state, base_name, indexed_suffix(shown.place.counter), ".PNG"),
+void write_indexed_png(const extraction_state& state, picture_output& output,
+                       const std::string& base_name, const picture& shown) {
+  write_png(state, output,
+            output_path(state, base_name, indexed_suffix(shown.place.counter), ".PNG"),
             text::file_create_errror, shown, false);
 }

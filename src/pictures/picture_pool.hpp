@@ -1,0 +1,35 @@
+// Pictures written on worker threads: the walk decodes on its own thread and hands each ok
+// picture over, copied; the workers encode and write the files. Pictures are taken back in
+// the order they were sent, so the console, the messages and a failure read exactly as when
+// every picture is written in turn: text said after a picture waits until that picture is
+// written, and the first picture that fails ends the run as it would have then.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "common/picture.hpp"
+#include "common/state.hpp"
+
+struct picture_pool;
+struct picture_pool_stopper {
+  void operator()(picture_pool* pool) const;
+};
+using running_pool = std::unique_ptr<picture_pool, picture_pool_stopper>;
+
+// Starts `writers` threads (1 to most_picture_writers) writing pictures with the options of
+// `state`, which must outlive them. At most two pictures a thread are in flight at once.
+running_pool start_picture_pool(const extraction_state& state, int writers);
+
+// Hands a copy of the picture to the writers. When all places are taken, first waits for the
+// oldest picture; if that one failed, the files written after it are removed and its failure
+// is thrown here.
+void send_picture(extraction_state& state, picture_pool& pool, const std::string& base_name,
+                  const picture& shown);
+
+// Waits for every picture sent, in order, printing what waited for them; throws the first
+// failure as send_picture does.
+void finish_pictures(extraction_state& state, picture_pool& pool);
+
+// Threads that write pictures when -j is not given: one for each processor.
+int default_picture_writers();
