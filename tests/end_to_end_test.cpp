@@ -260,6 +260,10 @@ std::vector<tool_case> tool_cases() {
        option_error("option '--quiet' takes no value")},
       {"AnUnknownFormat", "--format gif data/PICS", 2, "", 0, "bin", "",
        option_error("unknown format 'gif' (bmp or png)")},
+      {"TooManyJobs", "--jobs=65 data/PICS", 2, "", 0, "bin", "",
+       option_error("invalid number of jobs '65' (1 to 64)")},
+      {"NoJobs", "-j0 data/PICS", 2, "", 0, "bin", "",
+       option_error("invalid number of jobs '0' (1 to 64)")},
       {"AnEmptyOutputFolder", "-o '' data/PICS", 2, "", 0, "bin", "",
        option_error("option '-o' requires a non-empty value")},
       {"AnEmptyLongOutputFolder", "--output-dir= data/PICS", 2, "", 0, "bin", "",
@@ -330,6 +334,7 @@ protected:
   tool_trees trees;
 
   tool_run run(runner who, const tool_case& c, const std::string& arguments) {
+    fs::remove_all(trees.tree(who));
     trees.prepare(who);
     const fs::path tree = trees.tree(who);
     fs::remove(tree / "data");
@@ -373,6 +378,14 @@ TEST_P(Tool, Runs) {
   std::error_code none;
   for (const auto& entry : fs::directory_iterator(trees.tree(who) / c.picture_folder, none)) {
     EXPECT_NE(entry.path().extension(), ".part") << entry.path() << " left behind";
+  }
+  // However many threads write the pictures, the run is the same to the byte.
+  for (const std::string jobs : {"-j 1 ", "-j 8 "}) {
+    const tool_run again = run(who, c, jobs + (windows_words ? c.windows_arguments : c.arguments));
+    EXPECT_EQ(again.status, result.status) << jobs;
+    EXPECT_EQ(again.output, result.output) << jobs;
+    EXPECT_EQ(again.errors, result.errors) << jobs;
+    EXPECT_TRUE(trees.pictures(who, c.picture_folder) == pictures) << jobs;
   }
   if (who == runner::wine) {
     run(runner::native, c, c.arguments); // the same case on Linux: byte-identical pictures

@@ -310,7 +310,7 @@ TEST(Interruptions, LeaveOnlyWholeFilesAndNoPartFiles) {
   write_pair(tree / "data", "GFIL", screen_bank_sample(1));
   const std::vector<std::vector<std::string>> runs = {
       {"-q", "-o", "out", "data/*"},
-      {"-q", "-f", "png", "-o", "out", "data/*"},
+      {"-q", "-j", "8", "-f", "png", "-o", "out", "data/*"}, // eight files in progress at once
       {"-q", "--insert", "edits", "-o", "out", "data/*"},
   };
   std::vector<picture_set> whole;
