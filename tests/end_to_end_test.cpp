@@ -248,7 +248,8 @@ std::vector<tool_case> tool_cases() {
        "bin/PICS02.BMP bin/PICS05.BMP"},
       {"NoNameAndNoOneToAsk", "", 1, "", 0},
       {"Help", "--help", 0, text_of(text::usage), 0, "bin", "", "", "'/?'"},
-      {"Version", "--version", 0, "ofb2bmp 1.0.0\n", 0},
+      // The number of project() in the top CMakeLists.txt, handed to this build too.
+      {"Version", "--version", 0, std::string("ofb2bmp ") + OFB2BMP_VERSION + "\n", 0},
       {"DoubleDashEndsTheOptions", "-- data/-X", 0, "data/-X.OFB\n" + walk_text(16), 17},
       {"AnUnknownOption", "data/PICS --bogus=1", 2, "", 0, "bin", "",
        option_error("unrecognized option '--bogus=1'")},
