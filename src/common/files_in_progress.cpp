@@ -1,7 +1,9 @@
 #include "common/files_in_progress.hpp"
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -11,11 +13,26 @@ constexpr std::size_t path_capacity = 4096;
 struct noted_path {
   char bytes[path_capacity];
   std::atomic<bool> whole{false};
+  std::atomic<bool> creating{false}; // a writer thread is between publishing and creating it
 };
 static_assert(std::atomic<bool>::is_always_lock_free, "the handler may read the flag");
 
-// The two .part files, then one picture for each writer thread.
-noted_path noted[2 + most_picture_writers];
+// The two .part files, then one picture for the main thread and each writer thread.
+noted_path noted[2 + 1 + most_picture_writers];
+std::atomic<bool> interrupted{false};
+
+bool on_writer_thread(file_slot slot, int writer) {
+  return slot == file_slot::picture && writer > 0;
+}
+
+// What the main thread creates needs no waiting: an interruption runs on it (or, on Windows,
+// stops it first), so it cannot create a file while the cleanup runs.
+void wait_for_writer_threads() {
+  for (int writer = 1; writer <= most_picture_writers; ++writer) {
+    while (noted[2 + writer].creating) {
+    }
+  }
+}
 
 noted_path& slot_of(file_slot slot, int writer) {
   return slot == file_slot::picture ? noted[2 + writer] : noted[static_cast<int>(slot) - 1];
@@ -25,6 +42,14 @@ noted_path& slot_of(file_slot slot, int writer) {
 
 void begin_writing(file_slot slot, const std::string& path, int writer) {
   noted_path& into = slot_of(slot, writer);
+  if (on_writer_thread(slot, writer)) {
+    into.creating = true;
+    while (interrupted) {
+      // The run is ending: the cleanup must not wait for this thread, nor find a file after.
+      into.creating = false;
+      std::this_thread::sleep_for(std::chrono::hours(1));
+    }
+  }
   into.whole = false;
   // The copy must not start before the flag is down, as the handler sees it from this thread
   // or another.
@@ -35,11 +60,17 @@ void begin_writing(file_slot slot, const std::string& path, int writer) {
   }
 }
 
+void file_created(file_slot slot, int writer) {
+  slot_of(slot, writer).creating = false;
+}
+
 void end_writing(file_slot slot, int writer) {
   slot_of(slot, writer).whole = false;
 }
 
 void remove_files_being_written(void (*remove)(const char* path)) {
+  interrupted = true;
+  wait_for_writer_threads();
   for (noted_path& slot : noted) {
     if (slot.whole) {
       remove(slot.bytes);

@@ -12,9 +12,14 @@ inline constexpr int most_picture_writers = 64;
 
 // From now until end_writing, `path` is removed on an interruption. A path longer than the
 // buffer is not kept: the system refuses to create such a file anyway. `writer` tells the
-// picture slots apart (0 to most_picture_writers - 1).
+// picture slots apart: 0 is the main thread's, 1 to most_picture_writers the writer threads'.
+// A writer thread calls file_created once the file exists (or could not be made); until then
+// an interruption waits for it, and once one has begun, begin_writing never returns on a
+// writer thread, so that none creates a file after the cleanup.
 void begin_writing(file_slot slot, const std::string& path, int writer = 0);
+void file_created(file_slot slot, int writer = 0);
 void end_writing(file_slot slot, int writer = 0);
 
-// Calls `remove` on every path being written. Async-signal-safe when `remove` is.
+// Calls `remove` on every path being written. Async-signal-safe when `remove` is. Runs on the
+// main thread or on a thread of its own, never on a writer thread.
 void remove_files_being_written(void (*remove)(const char* path));

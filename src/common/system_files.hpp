@@ -23,3 +23,8 @@ std::int64_t file_size(std::FILE* stream);
 // std::fopen for the modes "rb", "wb" and "r+b", except that an interruption can remove the
 // file while it is open (on Windows, files are shared for deletion).
 std::FILE* open_file(const std::string& path, const char* mode);
+
+// Interruptions are handled on the main thread, never on the calling one (a writer thread):
+// their cleanup waits for writer threads. Nothing to do on Windows, where a thread of its own
+// handles them.
+void keep_interruptions_off_this_thread();

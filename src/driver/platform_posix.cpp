@@ -244,6 +244,15 @@ std::FILE* open_file(const std::string& path, const char* mode) {
   return std::fopen(path.c_str(), mode);
 }
 
+void keep_interruptions_off_this_thread() {
+  sigset_t interruptions;
+  sigemptyset(&interruptions);
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    sigaddset(&interruptions, signal_number);
+  }
+  pthread_sigmask(SIG_BLOCK, &interruptions, nullptr);
+}
+
 void remove_files_on_interruption() {
   for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
     struct sigaction previous {};

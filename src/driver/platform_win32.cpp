@@ -291,6 +291,8 @@ BOOL WINAPI on_console_event(DWORD event) {
 
 } // namespace
 
+void keep_interruptions_off_this_thread() {}
+
 void remove_files_on_interruption() {
   // Where either call fails, the default handling remains and only the cleanup is lost.
   if (DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &main_thread,

@@ -140,6 +140,7 @@ bool open_output(picture_output& output, const std::string& path, text create_er
   // Noted before the file exists, so that no interruption can leave it behind.
   begin_writing(file_slot::picture, path, output.writer);
   output.stream = open_file(path, "wb");
+  file_created(file_slot::picture, output.writer);
   if (output.stream == nullptr) {
     const int error_code = last_error_code();
     end_writing(file_slot::picture, output.writer);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/files_in_progress.hpp"
+#include "common/system_files.hpp"
 #include "pictures/pictures.hpp"
 
 namespace {
@@ -57,6 +58,7 @@ void write_job(const extraction_state& state, picture_output& output, picture_jo
 }
 
 void run_writer(picture_pool& pool, picture_output& output) {
+  keep_interruptions_off_this_thread();
   std::unique_lock<std::mutex> held(pool.lock);
   for (;;) {
     pool.job_sent.wait(held, [&pool] { return pool.closing || pool.taken < pool.sent; });
@@ -115,6 +117,20 @@ void undo_jobs_after_failure(picture_pool& pool) {
   pool.retired = pool.sent;
 }
 
+// Index files of one name in different folders give pictures of the same names: the later
+// must replace the earlier, not be written into the same file at the same time.
+bool same_file_in_flight(const picture_pool& pool, const std::string& base_name,
+                         const picture_place& place) {
+  for (std::uint64_t number = pool.retired; number < pool.sent; ++number) {
+    const picture_job& job = pool.jobs[number % pool.jobs.size()];
+    if (job.shown.place.counter == place.counter && job.shown.place.kind == place.kind &&
+        job.base_name == base_name) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // Takes back the oldest job in flight: counts it, prints the text that waited for it, or
 // throws its failure.
 void retire_oldest(extraction_state& state, picture_pool& pool) {
@@ -165,7 +181,8 @@ running_pool start_picture_pool(const extraction_state& state, int writers) {
 
 void send_picture(extraction_state& state, picture_pool& pool, const std::string& base_name,
                   const picture& shown) {
-  if (pool.sent - pool.retired == pool.jobs.size()) {
+  while (pool.sent - pool.retired == pool.jobs.size() ||
+         same_file_in_flight(pool, base_name, shown.place)) {
     retire_oldest(state, pool);
   }
   picture_job& job = pool.jobs[pool.sent % pool.jobs.size()];
