@@ -144,9 +144,8 @@ TEST(PictureReader, ReadsBackWhatOurWritersWrite) {
           << size;
     }
     if (width == 1024 || width == 400) {
-      const byte_vector png =
-          read_whole_file(folder.path / (width == 400 ? "D00.PNG" : "I000.PNG"));
-      EXPECT_GE(count_of(std::string(png.begin(), png.end()), "IDAT"), 2u) << size;
+      const std::string png = read_text(folder.path / (width == 400 ? "D00.PNG" : "I000.PNG"));
+      EXPECT_LT(png.find("IDAT"), png.rfind("IDAT")) << size;
     }
   }
 }

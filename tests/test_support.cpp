@@ -64,15 +64,6 @@ int shell(const std::string& command) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::size_t count_of(const std::string& text, const std::string& needle) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(needle); at != std::string::npos;
-       at = text.find(needle, at + 1)) {
-    ++count;
-  }
-  return count;
-}
-
 std::string countdown(int from) {
   std::string text;
   for (int n = from; n >= 0; --n) {

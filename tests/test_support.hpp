@@ -45,9 +45,6 @@ inline std::uint32_t u32be(const std::uint8_t* at) {
 // The exit status of a shell command.
 int shell(const std::string& command);
 
-// How many times `needle` occurs in `text`, overlapping occurrences included.
-std::size_t count_of(const std::string& text, const std::string& needle);
-
 // The countdown of an index walk from `from` down to 0, as printed.
 std::string countdown(int from);
 // The countdown followed by the completion line.
