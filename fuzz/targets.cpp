@@ -1,7 +1,5 @@
 #include "targets.hpp"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -240,26 +238,15 @@ namespace {
 // `length` bytes unless `length` is 0, the rest deflated as one IDAT, and IEND, every checksum
 // right.
 byte_vector framed_png(const byte_vector& input, const char* type, std::size_t length) {
-  byte_vector png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  const auto add = [&png](const char* type, const std::uint8_t* data, std::size_t size) {
-    append_u32be(png, static_cast<std::uint32_t>(size));
-    png.insert(png.end(), type, type + 4);
-    png.insert(png.end(), data, data + size);
-    append_u32be(png, crc32(0, &png[png.size() - size - 4], static_cast<uInt>(size + 4)));
-  };
-  const std::size_t head = std::min<std::size_t>(input.size(), 13);
-  const std::size_t plte = std::min(input.size() - head, length);
-  const std::size_t rest = input.size() - head - plte;
-  add("IHDR", input.data(), head);
+  const auto head = input.begin() + std::min<std::ptrdiff_t>(std::ssize(input), 13);
+  const auto plte = head + std::min<std::ptrdiff_t>(input.end() - head, std::ptrdiff_t(length));
+  std::vector<png_chunk> chunks = {{"IHDR", {input.begin(), head}}};
   if (length != 0) {
-    add(type, input.data() + head, plte);
+    chunks.push_back({type, {head, plte}});
   }
-  uLongf size = compressBound(static_cast<uLong>(rest));
-  byte_vector rows(size);
-  compress(rows.data(), &size, input.data() + head + plte, static_cast<uLong>(rest));
-  add("IDAT", rows.data(), size);
-  add("IEND", nullptr, 0);
-  return png;
+  chunks.push_back(deflated({plte, input.end()}));
+  chunks.push_back({"IEND", {}});
+  return png_of(chunks);
 }
 
 } // namespace

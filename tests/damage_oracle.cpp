@@ -36,11 +36,6 @@ std::string bracketed(const std::string& line, std::size_t start) {
 
 } // namespace
 
-bool well_formed_picture(const byte_vector& bytes) {
-  return bytes.size() >= 2 && bytes[0] == 'B' ? well_formed_bitmap(bytes, bytes.size())
-                                              : well_formed_png(bytes);
-}
-
 bool well_formed_picture_file(const std::string& path) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) {

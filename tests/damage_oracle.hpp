@@ -11,10 +11,9 @@
 
 using byte_vector = std::vector<std::uint8_t>;
 
-// A picture as the tool writes them: a bitmap whose headers agree with each other and with the
-// file's size, or a PNG whose chunks, checksums and deflated rows agree with its header.
-bool well_formed_picture(const byte_vector& bytes);
-// The same for a file; a bitmap's pixels are not read, to keep it fast.
+// A picture file as the tool writes them: a bitmap whose headers agree with each other and with
+// the file's size (its pixels are not read, to keep it fast), or a PNG whose chunks, checksums
+// and deflated rows agree with its header.
 bool well_formed_picture_file(const std::string& path);
 
 // The damage an extraction reported on its console.

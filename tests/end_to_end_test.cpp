@@ -89,8 +89,6 @@ const fs::path& shared_data() {
       fs::create_directories(data / sub);
     }
     write_pair(data / "three", "PICS", direct_sample(8, 6));
-    fs::create_directories(data / "noise");
-    write_pair(data / "noise", "NOISE", direct_sample(20, 24, true));
     write_pair(data / "three", "BFIL", frame_bank_sample(2, 3, 9));
     write_pair(data / "three", "GFIL", screen_bank_sample(1));
     write_pair(data / "three", "odd", {byte_vector(137), {}}); // named, and passed over
@@ -226,11 +224,6 @@ std::vector<tool_case> tool_cases() {
        "ofb2bmp: out/BFIL000.PNG: Access denied.\n"},
       {"ADamagedArchiveGivesTheRest", "data/PCUT", 1,
        "data/PCUT.OFB\n" + countdown(380) + "broken frame![{bin}PCUTNC.BMP]\n\ncompleted.\n", 380},
-      {"AFileSizeLimitRemovesTheCutPicture", "data/S", 1,
-       "data/S.OFB\n146\rfile write error![{bin}S000.BMP]\n", 0, "bin",
-       "trap '' XFSZ; ulimit -f 1;", "ofb2bmp: {bin}S000.BMP: File too large\n", nullptr, '/', "",
-       // Wine's C library takes the limit's short write for a wrong argument.
-       "ofb2bmp: {bin}S000.BMP: Invalid argument\n"},
       {"AConsoleOnAFullDevice", "data/PICS", 1, "", 381, "bin", ">/dev/full"},
       {"AClosedConsole", "data/PICS", 1, "", 381, "bin", ">&-"},
       {"NothingMatches", "data/NOTHING.OFB", 1, "", 0, "bin", "",
@@ -485,82 +478,6 @@ TEST(UnderWine, PicturesSavedByAnEditorAreReadAlike) {
     const tool_run result = trees.run(who, "-l --insert edits data/BFIL");
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.output, trees.expected_text(who, expected, '/'));
-  }
-}
-
-// ---- an independent image reader ---------------------------------------------------------
-
-bool image_reader_available() {
-  return shell("/usr/bin/python3 -c 'import PIL' 2>/dev/null") == 0;
-}
-
-// Width, height and RGB bytes (top row first) as the independent reader sees them.
-std::pair<std::string, byte_vector> read_with_image_reader(const fs::path& picture) {
-  const std::string text = [&] {
-    std::FILE* pipe = popen(
-        ("/usr/bin/python3 '" IMAGE_READER_SCRIPT "' '" + picture.string() + "'").c_str(), "r");
-    std::string read;
-    char chunk[65536];
-    for (std::size_t got = 0; (got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) {
-      read.append(chunk, got);
-    }
-    pclose(pipe);
-    return read;
-  }();
-  const std::size_t line_end = text.find('\n');
-  byte_vector rgb;
-  for (std::size_t i = line_end + 1; i + 1 < text.size(); i += 2) {
-    rgb.push_back(static_cast<std::uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
-  }
-  return {text.substr(0, line_end), rgb};
-}
-
-byte_vector through_palette(const byte_vector& indices, const colour_words& palette) {
-  colour_words words;
-  for (const std::uint8_t index : indices) {
-    words.push_back(palette[index]);
-  }
-  return rgb_of(words);
-}
-
-// Every picture of all three kinds, as a bitmap and as a PNG, read by an image library: each
-// PNG equals its bitmap pixel for pixel and palette entry for entry, and a picture of each
-// kind shows what the sample writer drew.
-TEST(ImageReader, SeesThePixelsAndPalettesTheSampleWriterDrew) {
-  if (!image_reader_available()) {
-    if (std::getenv("OFB2BMP_REQUIRE_IMAGE_READER") != nullptr) {
-      FAIL() << "python3 with PIL is required";
-    }
-    GTEST_SKIP() << "python3 with PIL is not installed";
-  }
-  tool_trees trees;
-  trees.prepare(runner::native);
-  const fs::path tree = trees.tree(runner::native);
-  const std::string pairs = "'" + (shared_data() / "three").string() + "/*' " +
-                            (shared_data() / "noise" / "NOISE").string();
-  ASSERT_EQ(trees.run(runner::native, "-q -o out " + pairs).status, 0);
-  ASSERT_EQ(trees.run(runner::native, "-q -o out -f png " + pairs).status, 0);
-  EXPECT_EQ(shell("/usr/bin/python3 '" IMAGE_READER_SCRIPT "' --compare '" +
-                  (tree / "out").string() + "' >&2"),
-            0)
-      << "a PNG differs from its bitmap";
-
-  for (const char* extension : {".BMP", ".PNG"}) {
-    auto [size, rgb] = read_with_image_reader(tree / "out" / ("PICS1A" + std::string(extension)));
-    EXPECT_EQ(size, "8 6");
-    EXPECT_EQ(rgb, rgb_of(gradient_frame(26, 8, 6)));
-    // Bank 5 holds screen 500 with palette 5; frame bank 1 holds frames 100 and 101.
-    std::tie(size, rgb) =
-        read_with_image_reader(tree / "out" / ("GFIL005" + std::string(extension)));
-    EXPECT_EQ(size, "352 240");
-    EXPECT_EQ(rgb, through_palette(sample_screen(500), sample_palette(5)));
-    std::tie(size, rgb) =
-        read_with_image_reader(tree / "out" / ("BFIL003" + std::string(extension)));
-    const byte_vector header = read_whole_file(tree / "out" / "BFIL003.BMP");
-    const int width = static_cast<int>(le32(header, 18));
-    const int height = static_cast<int>(le32(header, 22));
-    EXPECT_EQ(size, std::to_string(width) + " " + std::to_string(height));
-    EXPECT_EQ(rgb, through_palette(colour_bar_frame(101, width, height).pixels, sample_palette(1)));
   }
 }
 

@@ -22,9 +22,11 @@ protected:
   fs::path pictures = folder.path / "pictures";
   fs::path out = folder.path / "out";
 
-  void SetUp() override {
-    for (const fs::path& path : {data, pictures, out}) {
-      fs::create_directories(path);
+  void SetUp() override { empty({data, pictures, out}); }
+  static void empty(std::initializer_list<fs::path> folders) {
+    for (const fs::path& path : folders) {
+      fs::remove_all(path);
+      fs::create_directory(path);
     }
   }
   void extract(const std::string& name, output_format format = output_format::bmp) {
@@ -37,6 +39,29 @@ protected:
     const int refused =
         insert_pictures_of(run.state, pictures.string(), {(data / (name + ".OFB")).string()});
     return run.console_text() + std::to_string(refused != 0 ? 2 : run.state.incomplete ? 1 : 0);
+  }
+  // The rows of the preview of that insertion, split at their tabs, without the header.
+  std::vector<std::vector<std::string>> preview(const std::string& name) {
+    test_state run(out);
+    insert_pictures_of(run.state, pictures.string(), {(data / (name + ".OFB")).string()}, true);
+    std::istringstream rows(run.console_text());
+    std::vector<std::vector<std::string>> split;
+    std::string row;
+    for (std::getline(rows, row); std::getline(rows, row);) {
+      std::istringstream cells(row);
+      split.emplace_back();
+      for (std::string cell; std::getline(cells, cell, '\t');) {
+        split.back().push_back(cell);
+      }
+    }
+    return split;
+  }
+  // Extracts the new pair into a folder of its own, which it returns.
+  fs::path extract_new(const std::string& name) {
+    const fs::path again = folder.path / "again";
+    empty({again});
+    extract_quietly(out / (name + ".OFB"), again);
+    return again;
   }
   void give(const std::string& file, const byte_vector& bytes) {
     write_file(pictures / file, bytes);
@@ -91,8 +116,7 @@ TEST_F(Insertion, UnchangedPicturesGiveThePairBackByteForByte) {
           << name;
       EXPECT_EQ(made(name + ".OFB"), pair.index) << name;
       EXPECT_EQ(made(name + ".BIN"), pair.archive) << name;
-      fs::remove_all(pictures);
-      fs::create_directory(pictures);
+      empty({pictures});
     }
   }
 }
@@ -138,12 +162,9 @@ TEST_F(Insertion, ARecordAnotherEntryReadsMovesAndThatEntryKeepsIt) {
   give("PICS02.BMP", edited);
   ASSERT_EQ(insert("PICS"), "0");
   EXPECT_GE(u24be(&made("PICS.OFB")[2 * 8 + 1]) * sector_size, pair.archive.size());
-  data = out;
-  fs::remove_all(pictures);
-  fs::create_directory(pictures);
-  extract("PICS");
-  EXPECT_EQ(read_whole_file(pictures / "PICS02.BMP"), edited);
-  EXPECT_EQ(read_whole_file(pictures / "PICS03.BMP"), third);
+  const fs::path again = extract_new("PICS");
+  EXPECT_EQ(read_whole_file(again / "PICS02.BMP"), edited);
+  EXPECT_EQ(read_whole_file(again / "PICS03.BMP"), third);
 }
 
 TEST_F(Insertion, AFrameThatGrowsMovesItsRecordAndTheOthersKeepTheirIndices) {
@@ -172,13 +193,10 @@ TEST_F(Insertion, AFrameThatGrowsMovesItsRecordAndTheOthersKeepTheirIndices) {
   EXPECT_EQ(archive.size(), next * sector_size + u32be(&index[12]));
   EXPECT_TRUE(std::equal(pair.archive.begin(), pair.archive.end(), archive.begin()));
 
-  data = out;
-  fs::remove_all(pictures);
-  fs::create_directory(pictures);
-  extract("BFIL");
-  EXPECT_EQ(read_whole_file(pictures / "BFIL001.BMP"),
+  const fs::path again = extract_new("BFIL");
+  EXPECT_EQ(read_whole_file(again / "BFIL001.BMP"),
             bitmap_file(300, 230, byte_vector(300 * 230, 2), rgb_of(sample_palette(0))));
-  EXPECT_EQ(read_whole_file(pictures / "BFIL002.BMP"), kept);
+  EXPECT_EQ(read_whole_file(again / "BFIL002.BMP"), kept);
 }
 
 TEST_F(Insertion, AShortScreenAfterAChangedOneStillShowsWhatItDid) {
@@ -199,11 +217,10 @@ TEST_F(Insertion, AShortScreenAfterAChangedOneStillShowsWhatItDid) {
   const std::string console = insert("GFIL", false);
   ASSERT_EQ(console.substr(console.rfind('\n', console.size() - 3) + 1),
             "2 pictures replaced (0 with colours rounded down)\n0");
-  data = out;
-  extract("GFIL");
-  EXPECT_EQ(read_whole_file(pictures / "GFIL000.BMP"), edited);
-  EXPECT_EQ(read_whole_file(pictures / "GFIL001.BMP"), top_row);
-  EXPECT_EQ(read_whole_file(pictures / "GFIL002.BMP"), after);
+  const fs::path again = extract_new("GFIL");
+  EXPECT_EQ(read_whole_file(again / "GFIL000.BMP"), edited);
+  EXPECT_EQ(read_whole_file(again / "GFIL001.BMP"), top_row);
+  EXPECT_EQ(read_whole_file(again / "GFIL002.BMP"), after);
   // The short stream was packed anew in full; the records after it are as they were.
   EXPECT_GT(u32be(&made("GFIL.OFB")[4]), u32be(&pair.index[4]));
   EXPECT_TRUE(std::equal(pair.index.begin() + 8, pair.index.end(), made("GFIL.OFB").begin() + 8));
@@ -218,8 +235,7 @@ TEST_F(Insertion, FramesUpToTheLongestSideATableHolds) {
   ASSERT_TRUE(
       read_picture_file((pictures / "BFIL000.BMP").string(), pixel_buffer_size, bank_frame, why));
   const byte_vector colours = bank_frame.palette; // the bank's own colours
-  fs::remove_all(pictures);
-  fs::create_directory(pictures);
+  empty({pictures});
   give("BFIL000.BMP", bitmap_file(65535, 1, byte_vector(65535, 1), colours));
   EXPECT_EQ(insert("BFIL"), "0");
   give("BFIL000.BMP", bitmap_file(65536, 1, byte_vector(65536, 1), colours));
@@ -299,10 +315,7 @@ TEST_F(Insertion, WhatCannotBePutBackIsNamedAndLeavesNoPair) {
     write_pair(data, name, pair);
   }
   for (const refusal_case& c : cases) {
-    for (const fs::path& path : {pictures, out}) {
-      fs::remove_all(path);
-      fs::create_directory(path);
-    }
+    empty({pictures, out});
     give(c.file, c.bytes);
     const std::string name = c.file.substr(0, 4);
     const std::string console = insert(name);
@@ -315,23 +328,17 @@ TEST_F(Insertion, WhatCannotBePutBackIsNamedAndLeavesNoPair) {
     }
     EXPECT_TRUE(fs::is_empty(out)) << c.what;
     // The preview refuses the same pictures for the same reasons, and writes nothing.
-    test_state preview(out);
-    insert_pictures_of(preview.state, pictures.string(), {(data / (name + ".OFB")).string()}, true);
-    std::istringstream rows(preview.console_text());
     std::string said;
-    for (std::string row; std::getline(rows, row);) {
-      const std::size_t file = row.find('\t') + 1;
-      if (row.find("\trefused\t") != std::string::npos) {
-        said += "insert error![" + folder + row.substr(file, row.find('\t', file) - file) + ": " +
-                row.substr(row.rfind('\t') + 1) + "]\n";
+    for (const std::vector<std::string>& row : preview(name)) {
+      if (row.at(4) == "refused") {
+        said += "insert error![" + folder + row.at(1) + ": " + row.back() + "]\n";
       }
     }
     EXPECT_EQ(said + "1", console) << c.what;
     EXPECT_TRUE(fs::is_empty(out)) << c.what;
   }
   // One picture given twice, in two letter cases.
-  fs::remove_all(pictures);
-  fs::create_directory(pictures);
+  empty({pictures});
   give("PICS00.BMP", bitmap_file(2, 1, byte_vector(6, 1)));
   give("pics00.png", {});
   EXPECT_EQ(insert("PICS"),
@@ -444,26 +451,13 @@ TEST_F(Insertion, ColoursDecideNotIndices) {
        "replaced 0 replaced 0 replaced 0"},
   };
   for (const colour_case& c : cases) {
-    for (const fs::path& path : {pictures, out}) {
-      fs::remove_all(path);
-      fs::create_directory(path);
-    }
+    empty({pictures, out});
     for (const auto& [file, bytes] : c.given) {
       give(file, bytes);
     }
-    test_state preview(out);
-    insert_pictures_of(preview.state, pictures.string(), {(data / "BFIL.OFB").string()}, true);
-    std::istringstream rows(preview.console_text());
-    std::string row;
     std::string results;
-    std::getline(rows, row); // the header
-    while (std::getline(rows, row)) {
-      std::vector<std::string> fields;
-      std::istringstream cells(row);
-      for (std::string cell; std::getline(cells, cell, '\t');) {
-        fields.push_back(cell);
-      }
-      results += (results.empty() ? "" : " ") + fields.at(4) + " " + fields.at(6);
+    for (const std::vector<std::string>& row : preview("BFIL")) {
+      results += (results.empty() ? "" : " ") + row.at(4) + " " + row.at(6);
     }
     EXPECT_EQ(results, c.rows) << c.what;
     EXPECT_TRUE(fs::is_empty(out)) << c.what;
@@ -474,10 +468,7 @@ TEST_F(Insertion, ColoursDecideNotIndices) {
     if (c.after == original) {
       EXPECT_EQ(made("BFIL.BIN"), pair.archive) << c.what;
     }
-    const fs::path again = folder.path / "again";
-    fs::remove_all(again);
-    fs::create_directory(again);
-    extract_quietly(out / "BFIL.OFB", again);
+    const fs::path again = extract_new("BFIL");
     for (std::size_t k = 0; k < 3; ++k) {
       EXPECT_EQ(read_whole_file(again / ("BFIL00" + std::to_string(k) + ".BMP")), c.after[k])
           << c.what << ", frame " << k;
@@ -566,9 +557,7 @@ TEST_F(Insertion, AScreenEditedInImageMagickChangesNoOther) {
   pictures.swap(edits);
   ASSERT_EQ(insert("GFIL"), "0");
   pictures.swap(edits);
-  const fs::path again = folder.path / "again";
-  fs::create_directory(again);
-  extract_quietly(out / "GFIL.OFB", again);
+  const fs::path again = extract_new("GFIL");
   for (int k = 0; k < 12; ++k) {
     const std::string name = "GFIL00" + std::string(1, "0123456789AB"[k]) + ".BMP";
     if (drawn.count(k) != 0) {

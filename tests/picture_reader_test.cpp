@@ -14,7 +14,7 @@
 
 namespace {
 
-using chunks = std::vector<std::pair<std::string, byte_vector>>;
+using chunks = std::vector<png_chunk>;
 
 // `file` with `value` over its `size` bytes at `at`: little-endian in a bitmap, big-endian in a
 // PNG, where the chunk holding `at` gets its checksum made right again, unless `at` lies in the
@@ -60,24 +60,10 @@ byte_vector bitmap(std::uint32_t header_size, std::int32_t width, std::int32_t h
 // A 2 x 2 PNG of the IHDR fields given, the chunks listed, and IEND.
 byte_vector png(std::uint8_t depth, std::uint8_t colour_type, chunks list,
                 bool interlaced = false) {
-  byte_vector file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   list.insert(list.begin(),
               {"IHDR", {0, 0, 0, 2, 0, 0, 0, 2, depth, colour_type, 0, 0, interlaced}});
   list.push_back({"IEND", {}});
-  for (const auto& [type, data] : list) {
-    append_u32be(file, static_cast<std::uint32_t>(data.size()));
-    file.insert(file.end(), type.begin(), type.end());
-    file.insert(file.end(), data.begin(), data.end());
-    append_u32be(file, crc32(0, &file[file.size() - data.size() - 4], uInt(data.size() + 4)));
-  }
-  return file;
-}
-
-std::pair<std::string, byte_vector> deflated(const byte_vector& rows) { // an IDAT chunk
-  uLongf size = compressBound(static_cast<uLong>(rows.size()));
-  byte_vector data(size);
-  compress(data.data(), &size, rows.data(), static_cast<uLong>(rows.size()));
-  return {"IDAT", byte_vector(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(size))};
+  return png_of(list);
 }
 
 std::string hex(const byte_vector& bytes) {
@@ -158,9 +144,8 @@ TEST(PictureReader, ReadsBackWhatOurWritersWrite) {
           << size;
     }
     if (width == 1024 || width == 400) {
-      const byte_vector png =
-          read_whole_file(folder.path / (width == 400 ? "D00.PNG" : "I000.PNG"));
-      EXPECT_GE(count_of(std::string(png.begin(), png.end()), "IDAT"), 2u) << size;
+      const std::string png = read_text(folder.path / (width == 400 ? "D00.PNG" : "I000.PNG"));
+      EXPECT_LT(png.find("IDAT"), png.rfind("IDAT")) << size;
     }
   }
 }

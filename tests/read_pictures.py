@@ -1,9 +1,6 @@
 #!/usr/bin/python3
-"""Reads pictures with an independent image library.
+"""Pictures by an independent image library, for the tool's picture reader to read.
 
-read_pictures.py PICTURE: prints "WIDTH HEIGHT", then the pixels top row first as hex RGB.
-read_pictures.py --compare FOLDER: every NAME.PNG in FOLDER must decode to exactly the pixels,
-mode and palette of NAME.BMP; prints each difference and exits with 1 if there is one.
 read_pictures.py --make FOLDER [--magick]: writes BMP and PNG files of kinds our writers never
 make into FOLDER, with the library (interlaced PNG framed here, using every row filter) and, with
 --magick, with ImageMagick's convert; prints what each holds: "NAME WIDTH HEIGHT P|RGB PIXELS
@@ -134,32 +131,9 @@ def made_cases():  # name, writer, and pixels expected: None for as the library 
     ]
 
 
-if sys.argv[1] == "--make":
-    folder = pathlib.Path(sys.argv[2])
-    by_library, by_magick = made_cases()
-    for name, make, expected in by_library + (by_magick if "--magick" in sys.argv else []):
-        make(folder / name)
-        with Image.open(folder / name) as image:
-            print(name, expected if isinstance(expected, str) else described(expected or image))
-    sys.exit(0)
-
-if sys.argv[1] == "--compare":
-    folder = pathlib.Path(sys.argv[2])
-    pngs = sorted(folder.glob("*.PNG"))
-    differences = 0
-    for png_path in pngs:
-        with Image.open(png_path) as png, Image.open(png_path.with_suffix(".BMP")) as bmp:
-            same = (png.mode, png.size, png.tobytes()) == (bmp.mode, bmp.size, bmp.tobytes())
-            if same and png.mode == "P":
-                same = png.getpalette() == bmp.getpalette()
-            if not same:
-                differences += 1
-                print(f"{png_path.name}: {png.mode} {png.size} vs {bmp.mode} {bmp.size}")
-    print(f"{len(pngs)} PNG files compared, {differences} differ")
-    sys.exit(1 if differences or not pngs else 0)
-
-with Image.open(sys.argv[1]) as image:
-    image.load()
-    rgb = image.convert("RGB")
-    print(rgb.width, rgb.height)
-    print(rgb.tobytes().hex())
+folder = pathlib.Path(sys.argv[2])
+by_library, by_magick = made_cases()
+for name, make, expected in by_library + (by_magick if "--magick" in sys.argv else []):
+    make(folder / name)
+    with Image.open(folder / name) as image:
+        print(name, expected if isinstance(expected, str) else described(expected or image))

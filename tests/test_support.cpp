@@ -2,6 +2,7 @@
 
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <iterator>
 #include <random>
 
+#include "archive/record_writing.hpp"
 #include "driver/driver.hpp"
 
 namespace {
@@ -60,15 +62,6 @@ std::uint32_t le32(const byte_vector& bytes, std::size_t at) {
 int shell(const std::string& command) {
   const int status = std::system(command.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::size_t count_of(const std::string& text, const std::string& needle) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(needle); at != std::string::npos;
-       at = text.find(needle, at + 1)) {
-    ++count;
-  }
-  return count;
 }
 
 std::string countdown(int from) {
@@ -178,4 +171,23 @@ byte_vector bitmap_file(int width, int height, const byte_vector& pixels,
     }
   }
   return file;
+}
+
+byte_vector png_of(const std::vector<png_chunk>& chunks) {
+  byte_vector file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  for (const auto& [type, data] : chunks) {
+    append_u32be(file, static_cast<std::uint32_t>(data.size()));
+    file.insert(file.end(), type.begin(), type.end());
+    file.insert(file.end(), data.begin(), data.end());
+    append_u32be(file, crc32(0, &file[file.size() - data.size() - 4], uInt(data.size() + 4)));
+  }
+  return file;
+}
+
+png_chunk deflated(const byte_vector& rows) {
+  uLongf size = compressBound(static_cast<uLong>(rows.size()));
+  byte_vector data(size);
+  compress(data.data(), &size, rows.data(), static_cast<uLong>(rows.size()));
+  data.resize(size);
+  return {"IDAT", data};
 }

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/picture.hpp"
@@ -44,9 +45,6 @@ inline std::uint32_t u32be(const std::uint8_t* at) {
 // The exit status of a shell command.
 int shell(const std::string& command);
 
-// How many times `needle` occurs in `text`, overlapping occurrences included.
-std::size_t count_of(const std::string& text, const std::string& needle);
-
 // The countdown of an index walk from `from` down to 0, as printed.
 std::string countdown(int from);
 // The countdown followed by the completion line.
@@ -61,6 +59,12 @@ colour_words words_of(const std::uint8_t* bytes, std::size_t count);
 // red, green, blue), bottom-up, laid out as the tool writes its own.
 byte_vector bitmap_file(int width, int height, const byte_vector& pixels,
                         const byte_vector& colours = {});
+
+// A PNG of the chunks given (type, data), in order, each with its length and checksum; nothing
+// is added, not even IEND. deflated() makes an IDAT chunk of the rows given.
+using png_chunk = std::pair<std::string, byte_vector>;
+byte_vector png_of(const std::vector<png_chunk>& chunks);
+png_chunk deflated(const byte_vector& rows);
 
 // An ok picture of `kind` viewing `pixels` (colour words or indices, big-endian as records hold
 // them) and `palette` (colour words); the vectors must outlive it.
