@@ -10,8 +10,10 @@
 # Last, insertion: --insert of the bitmaps of every pair, unchanged and with every picture
 # changed (one pixel each, so every record is rebuilt), beside the extraction that made them,
 # and the peak memory of each.
-# Usage: bench/run_end_to_end.sh [rounds, default 3] [runs per round, default 5] [insert]
-# (with "insert", only the insertion timings)
+# Then threads: PNG and bitmaps on one writer thread and on two, paired in every round, with
+# the peak memory of each.
+# Usage: bench/run_end_to_end.sh [rounds, default 3] [runs per round, default 5] [insert|threads]
+# (with "insert" or "threads", only those timings)
 # With BEFORE=path/to/an/older/ofb2bmp, that program runs beside this one in every bitmap round
 # and every insertion round, so both are measured under the same load.
 set -euo pipefail
@@ -51,6 +53,35 @@ if [ -n "${BEFORE:-}" ]; then
 fi
 
 peak_kib() { /usr/bin/time -f '%M' "$@" 2>&1 >/dev/null | tail -1; }
+if [ "${3:-}" = threads ]; then
+  for round in $(seq "$rounds"); do
+    hyperfine -N --style none --runs "$runs" --prepare 'rm -rf out' \
+      --export-json "timings/threads.$round.json" \
+      "tool/ofb2bmp -q -j 1 -f png -o out data/*.OFB" "tool/ofb2bmp -q -j 2 -f png -o out data/*.OFB" \
+      "tool/ofb2bmp -q -j 1 -o out data/*.OFB" "tool/ofb2bmp -q -j 2 -o out data/*.OFB" >/dev/null
+  done
+  peaks=()
+  for arguments in "-j 1 -f png" "-j 2 -f png" "-j 1" "-j 2"; do
+    rm -rf out
+    # shellcheck disable=SC2086
+    peaks+=("$(peak_kib tool/ofb2bmp -q $arguments -o out 'data/*.OFB')")
+  done
+  python3 - "${peaks[@]}" <<'PY'
+import glob, json, statistics, sys
+columns = [[], [], [], []]
+for path in sorted(glob.glob("timings/threads.*.json")):
+    for column, result in zip(columns, json.load(open(path))["results"]):
+        column += result["times"]
+peak = [int(v) for v in sys.argv[1:]]
+for name, (one, two), (peak_one, peak_two) in [("PNG", columns[:2], peak[:2]),
+                                               ("bitmaps", columns[2:], peak[2:])]:
+    a, b = statistics.median(one), statistics.median(two)
+    print(f"{name}: -j 1 {a * 1e3:.1f} ms ({min(one) * 1e3:.1f}-{max(one) * 1e3:.1f}),"
+          f" -j 2 {b * 1e3:.1f} ms ({min(two) * 1e3:.1f}-{max(two) * 1e3:.1f}), {a / b:.2f}x;"
+          f" peak RSS {peak_one} -> {peak_two} KiB (+{peak_two - peak_one})")
+PY
+  exit 0
+fi
 if [ "${3:-}" != insert ]; then
 # A first run tells which files, and how large, the baseline is to write.
 tool/ofb2bmp 'data/*.OFB' >/dev/null
