@@ -81,8 +81,9 @@ record_work gather_record(extraction_state& state, insertion& work, const given_
   return record;
 }
 
-void refuse(extraction_state& state, insertion& work, frame_work& frame, const std::string& why) {
-  if (!work.preview) {
+void refuse(extraction_state& state, insertion& work, frame_work& frame, const std::string& why,
+            bool named) {
+  if (named && !work.preview) {
     say(state, text::insert_error, frame.path + ": " + why);
   }
   work.failed = true;
@@ -93,17 +94,11 @@ void refuse(extraction_state& state, insertion& work, frame_work& frame, const s
 
 void refuse_record(extraction_state& state, insertion& work, record_work& record,
                    const std::string& why) {
-  bool named = false;
+  bool first = true;
   for (frame_work& frame : record.frames) {
     if (frame.changed) {
-      if (named) {
-        frame.refused = true;
-        frame.changed = false;
-        frame.reason = why;
-        continue;
-      }
-      refuse(state, work, frame, why);
-      named = true;
+      refuse(state, work, frame, why, first);
+      first = false;
     }
   }
 }

@@ -1,6 +1,7 @@
 // Frame banks and screen banks: the palette head, the offset table, then the frames.
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "archive/rebuild_steps.hpp"
 #include "common/colour.hpp"
@@ -93,28 +94,26 @@ palette_words palette_words_of(const byte_view& record) {
   return words;
 }
 
-// The streams of a screen bank followed on the screen the new pair will show.
-struct followed_streams {
-  std::vector<run_expansion> streams;
-  std::vector<bool> repacked; // no longer gives its picture there: packed anew from it
-};
+// Each stream of a screen bank as followed on the screen the new pair will show: the bytes it
+// keeps, or none when it no longer gives its picture there and is packed anew from it.
+using followed_streams = std::vector<std::optional<std::size_t>>;
 
 byte_view packed_area_of(const record_work& record) {
   return rest_from(record.original, palette_head_size + table_entry_size * record.frames.size());
 }
 
-// A stream that no longer gives its picture on the new pair's screen is repacked; in a damaged
-// record, which cannot be rebuilt, that refuses the picture.
+// In a damaged record, which cannot be rebuilt, a stream that would be packed anew refuses its
+// picture.
 followed_streams follow_streams(extraction_state& state, insertion& work,
                                 const given_pictures& given, record_work& record) {
   followed_streams followed;
   const byte_view packed_area = packed_area_of(record);
   for (std::uint32_t k = 0; k < record.frames.size(); ++k) {
     frame_work& frame = record.frames[k];
-    followed.streams.push_back(expand_runs(rest_from(packed_area, frame_offset(record.original, k)),
-                                           work.screen, pixel_buffer_size));
-    followed.repacked.push_back(false);
-    if (!followed.streams.back().complete ||
+    const run_expansion stream = expand_runs(
+        rest_from(packed_area, frame_offset(record.original, k)), work.screen, pixel_buffer_size);
+    followed.push_back(stream.consumed);
+    if (!stream.complete ||
         std::memcmp(work.screen, pixels_after(frame).data(), screen_bytes) == 0) {
       continue;
     }
@@ -128,7 +127,7 @@ followed_streams follow_streams(extraction_state& state, insertion& work,
       continue;
     }
     std::memcpy(work.screen, pixels_after(frame).data(), screen_bytes);
-    followed.repacked.back() = true;
+    followed.back().reset();
   }
   return followed;
 }
@@ -141,10 +140,10 @@ byte_vector repacked_bank(const record_work& record, const palette_words& words,
   for (std::uint32_t k = 0; k < record.frames.size(); ++k) {
     append_offset_entry(rebuilt, record.original, k, area.size());
     const byte_view stream = rest_from(packed_area, frame_offset(record.original, k));
-    if (followed.repacked[k]) {
-      append_run_stream(area, stream.bytes, pixels_after(record.frames[k]).data(), screen_bytes);
+    if (followed[k]) {
+      area.insert(area.end(), stream.bytes, stream.bytes + *followed[k]);
     } else {
-      area.insert(area.end(), stream.bytes, stream.bytes + followed.streams[k].consumed);
+      append_run_stream(area, stream.bytes, pixels_after(record.frames[k]).data(), screen_bytes);
     }
   }
   rebuilt.insert(rebuilt.end(), area.begin(), area.end());
@@ -227,9 +226,9 @@ byte_vector rebuild_screen_bank(extraction_state& state, insertion& work,
       work.expected.push_back(fingerprint_of(*frame.shown));
     }
   }
-  if (record.damaged ||
-      (!palette_changed && std::none_of(followed.repacked.begin(), followed.repacked.end(),
-                                        [](bool repacked) { return repacked; }))) {
+  const bool none_repacked = std::all_of(followed.begin(), followed.end(),
+                                         [](const auto& kept) { return kept.has_value(); });
+  if (record.damaged || (!palette_changed && none_repacked)) {
     return {};
   }
   return repacked_bank(record, words, followed);

@@ -40,9 +40,10 @@ struct record_work {
 // given for it, read, and told whether it changed.
 record_work gather_record(extraction_state& state, insertion& work, const given_pictures& given,
                           const walked_entry& walked, const std::vector<shown_picture>& shown);
-// A picture that cannot be put back: named with the reason, and no new pair. It counts as not
-// given for the rest of its record.
-void refuse(extraction_state& state, insertion& work, frame_work& frame, const std::string& why);
+// A picture that cannot be put back: named with the reason (when `named`), and no new pair. It
+// counts as not given for the rest of its record.
+void refuse(extraction_state& state, insertion& work, frame_work& frame, const std::string& why,
+            bool named = true);
 // A record that cannot be written: each changed picture of it is refused, the first named.
 void refuse_record(extraction_state& state, insertion& work, record_work& record,
                    const std::string& why);
@@ -55,12 +56,12 @@ void expect_unchanged(insertion& work, const std::vector<shown_picture>& shown);
 
 // The kinds: each gives the record rebuilt, or nothing when it stays as it was.
 byte_vector rebuild_direct_frame(extraction_state& state, insertion& work, record_work& record,
-                                   const std::vector<shown_picture>& shown);
-byte_vector rebuild_frame_bank(extraction_state& state, insertion& work, record_work& record,
                                  const std::vector<shown_picture>& shown);
+byte_vector rebuild_frame_bank(extraction_state& state, insertion& work, record_work& record,
+                               const std::vector<shown_picture>& shown);
 byte_vector rebuild_screen_bank(extraction_state& state, insertion& work,
-                                  const given_pictures& given, record_work& record,
-                                  const std::vector<shown_picture>& shown);
+                                const given_pictures& given, record_work& record,
+                                const std::vector<shown_picture>& shown);
 
 // record_placement.cpp: per entry, the bytes its extraction reads.
 void find_read_spans(insertion& work);

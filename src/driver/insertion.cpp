@@ -117,24 +117,9 @@ void list_rows(extraction_state& state, const std::string& index_path, const ins
   }
 }
 
-void close_archive(extraction_state& state) {
-  std::fclose(state.archive_stream);
-  state.archive_stream = nullptr;
-}
-
-// One index file: its new pair, or in a preview the rows saying what would become of it.
-void insert_into_pair(extraction_state& state, insertion_run& run, const pair_names& names) {
-  if (!state.quiet && !run.preview) {
-    say(state, text::index_path, names.index_path);
-  }
-  const std::int64_t index_size = read_index_file(state, names.index_path);
-  open_archive(state, names.archive_path);
-  if (!known_index_size(index_size)) { // passed over, as extraction passes it over
-    print_text(stderr, text::unknown_index_size,
-               names.index_path + ": " + std::to_string(index_size));
-    close_archive(state);
-    return;
-  }
+// The pair's new pair, or in a preview the rows saying what would become of its pictures.
+void put_back(extraction_state& state, insertion_run& run, const pair_names& names,
+              std::int64_t index_size) {
   insertion work;
   work.preview = run.preview;
   work.screen = run.screen.get();
@@ -147,7 +132,22 @@ void insert_into_pair(extraction_state& state, insertion_run& run, const pair_na
   } else if (make_new_pair(state, names, work, index_size, given) && !state.quiet) {
     say(state, text::inserted, counted(work.replaced, "picture"), work.rounded);
   }
-  close_archive(state);
+}
+
+void insert_into_pair(extraction_state& state, insertion_run& run, const pair_names& names) {
+  if (!state.quiet && !run.preview) {
+    say(state, text::index_path, names.index_path);
+  }
+  const std::int64_t index_size = read_index_file(state, names.index_path);
+  open_archive(state, names.archive_path);
+  if (known_index_size(index_size)) {
+    put_back(state, run, names, index_size);
+  } else { // passed over, as extraction passes it over
+    print_text(stderr, text::unknown_index_size,
+               names.index_path + ": " + std::to_string(index_size));
+  }
+  std::fclose(state.archive_stream);
+  state.archive_stream = nullptr;
 }
 
 bool is_picture_file(const std::string& key) {

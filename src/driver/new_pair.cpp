@@ -45,11 +45,8 @@ bool finish_file(extraction_state& state, std::FILE* file, const std::string& fi
 std::FILE* copy_archive(extraction_state& state, const pair_names& names) {
   const std::string partial = names.new_archive + partial_suffix;
   begin_writing(file_slot::new_archive, partial);
-  if (!copy_whole_file(names.archive_path, partial)) {
-    tell_failure(state, text::file_create_error, names.new_archive);
-    return nullptr;
-  }
-  std::FILE* copy = open_file(partial, "r+b");
+  std::FILE* copy =
+      copy_whole_file(names.archive_path, partial) ? open_file(partial, "r+b") : nullptr;
   if (copy == nullptr) {
     tell_failure(state, text::file_create_error, names.new_archive);
   }
