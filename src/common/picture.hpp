@@ -1,7 +1,6 @@
 // A picture as a value: what the record decoders give and every sink takes (the file writers,
 // the lister, insertion's collector), the copy that collector keeps, and a picture read back
-// from a file. Decoders know nothing of where pictures go; sinks know
-// nothing of archives.
+// from a file. Decoders know nothing of where pictures go; sinks know nothing of archives.
 #pragma once
 
 #include <cstdint>
