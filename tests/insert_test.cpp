@@ -6,9 +6,9 @@
 #include <sstream>
 
 #include "archive/archive.hpp"
-#include "archive/insert_pair.hpp"
 #include "archive/palette_fitting.hpp"
 #include "driver/driver.hpp"
+#include "driver/new_pair.hpp"
 #include "pictures/picture_reader.hpp"
 #include "sample_writer.hpp"
 #include "test_support.hpp"
@@ -252,13 +252,17 @@ TEST_F(Insertion, TheCheckNamesAPictureThatDiffersAndMissingOnes) {
   std::copy(pair.index.begin(), pair.index.end(), run.state.index_buffer.get());
   run.state.archive_stream = std::fopen((data / "GFIL.BIN").string().c_str(), "rb");
   insertion work;
-  work.new_index = pair.index;
-  const byte_buffer screen(static_cast<std::uint8_t*>(std::calloc(pixel_buffer_size, 1)));
+  const byte_buffer screen = blank_screen();
   work.screen = screen.get();
-  insert_pictures(run.state, work, "GFIL", 1176);
+  given_pictures none;
+  none.name_of = [&](const picture_place& place) { return picture_name(run.state, "GFIL", place); };
+  rebuild_pair(run.state, work, 1176, none);
   const auto verify = [&] { // each check starts from the blank screen the walk started from
     std::memset(run.state.pixel_buffer.get(), 0, pixel_buffer_size);
-    return verify_new_pair(run.state, work, "GFIL", 1176);
+    return check_new_pair(
+        run.state,
+        {{pair.index.data(), 1176}, run.state.archive_stream, run.state.pixel_buffer.get()}, work,
+        none, "");
   };
   EXPECT_TRUE(verify());
   work.expected[1] ^= 1;

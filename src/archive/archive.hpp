@@ -41,6 +41,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 
 #include "common/byte_view.hpp"
@@ -88,9 +89,10 @@ bool known_index_size(std::int64_t index_size);
 void read_index_entry(const byte_view& index, std::int32_t entry, std::uint32_t& sector,
                       std::uint32_t& length);
 
-// Reads up to `length` bytes at `offset` of the archive into record_buffer (at most its size);
+// Reads up to `length` bytes at `offset` of `archive` into record_buffer (at most its size);
 // returns the bytes actually read.
-byte_view read_record(extraction_state& state, std::uint64_t offset, std::uint32_t length);
+byte_view read_record(extraction_state& state, std::FILE* archive, std::uint64_t offset,
+                      std::uint32_t length);
 
 // One entry as the walk read it, handed over after its pictures.
 struct walked_entry {
@@ -102,12 +104,23 @@ struct walked_entry {
 // Told of each entry after its pictures; false stops the walk.
 using entry_done = std::function<bool(const walked_entry&)>;
 
+// A pair as the walk reads it.
+struct pair_to_walk {
+  byte_view index;
+  std::FILE* archive = nullptr;
+  std::uint8_t* screen = nullptr; // pixel_buffer_size bytes: the screen the walk starts from
+};
+
 // The walk of one pair, shared by extraction, listing and insertion: reads each entry of the
-// index in index_buffer (index_size bytes) from archive_stream, decodes it as the index's kind
-// with its pictures going to `sink`, then tells `done` (when given). Screens are expanded into
-// pixel_buffer, each over the one before. With `countdown`, the countdown is printed before each
-// entry and the completion line after the last. Index files of any size but the three known
-// ones yield nothing. False when `done` stopped the walk.
+// index from the archive, decodes it as the index's kind with its pictures going to `sink`,
+// then tells `done` (when given). Screens are expanded into `screen`, each over the one before.
+// With `countdown`, the countdown is printed before each entry and the completion line after
+// the last. Index files of any size but the three known ones yield nothing. False when `done`
+// stopped the walk.
+bool walk_pair(extraction_state& state, const pair_to_walk& pair, bool countdown,
+               const picture_sink& sink, const entry_done& done = {});
+// The walk of the pair in `state`: index_size bytes of index_buffer, archive_stream, and
+// pixel_buffer for the screen.
 bool walk_pair(extraction_state& state, std::int64_t index_size, bool countdown,
                const picture_sink& sink, const entry_done& done = {});
 

@@ -17,24 +17,25 @@ void read_index_entry(const byte_view& index, std::int32_t entry, std::uint32_t&
   read_u32be(index, at + entry_length_at, length);
 }
 
-byte_view read_record(extraction_state& state, std::uint64_t offset, std::uint32_t length) {
+byte_view read_record(extraction_state& state, std::FILE* archive, std::uint64_t offset,
+                      std::uint32_t length) {
   std::size_t read = 0;
-  if (seek_file(state.archive_stream, offset)) {
+  if (seek_file(archive, offset)) {
     const std::size_t wanted = std::min<std::size_t>(length, record_buffer_size);
     mark_readable(state.record_buffer.get(), wanted, record_buffer_size);
-    read = std::fread(state.record_buffer.get(), 1, wanted, state.archive_stream);
+    read = std::fread(state.record_buffer.get(), 1, wanted, archive);
   }
   // What an earlier record left past this one is unreadable to the sanitizer builds.
   mark_readable(state.record_buffer.get(), read, record_buffer_size);
   return {state.record_buffer.get(), read};
 }
 
-bool walk_pair(extraction_state& state, std::int64_t index_size, bool countdown,
+bool walk_pair(extraction_state& state, const pair_to_walk& pair, bool countdown,
                const picture_sink& sink, const entry_done& done) {
+  const auto index_size = static_cast<std::int64_t>(pair.index.size);
   if (!known_index_size(index_size)) {
     return true;
   }
-  const byte_view index{state.index_buffer.get(), static_cast<std::size_t>(index_size)};
   const auto entries = static_cast<std::int32_t>(index_size / index_entry_size);
   std::int32_t frame_counter = 0;
   for (std::int32_t entry = 0; entry < entries; ++entry) {
@@ -43,13 +44,13 @@ bool walk_pair(extraction_state& state, std::int64_t index_size, bool countdown,
     }
     std::uint32_t sector = 0;
     std::uint32_t length = 0;
-    read_index_entry(index, entry, sector, length);
-    const byte_view record = read_record(state, sector * sector_size, length);
+    read_index_entry(pair.index, entry, sector, length);
+    const byte_view record = read_record(state, pair.archive, sector * sector_size, length);
     const std::int32_t first_counter = frame_counter;
     if (index_size == frame_bank_index_size) {
       decode_frame_bank(record, entry, frame_counter, sink);
     } else if (index_size == screen_bank_index_size) {
-      decode_screen_bank(record, length, state.pixel_buffer.get(), entry, frame_counter, sink);
+      decode_screen_bank(record, length, pair.screen, entry, frame_counter, sink);
     } else {
       decode_direct_frame(record, entry, frame_counter, sink);
     }
@@ -61,4 +62,13 @@ bool walk_pair(extraction_state& state, std::int64_t index_size, bool countdown,
     say(state, text::completed);
   }
   return true;
+}
+
+bool walk_pair(extraction_state& state, std::int64_t index_size, bool countdown,
+               const picture_sink& sink, const entry_done& done) {
+  // Only the three known sizes are walked, all within index_buffer.
+  const std::size_t size = known_index_size(index_size) ? static_cast<std::size_t>(index_size) : 0;
+  return walk_pair(
+      state, {{state.index_buffer.get(), size}, state.archive_stream, state.pixel_buffer.get()},
+      countdown, sink, done);
 }

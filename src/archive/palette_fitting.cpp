@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "common/colour.hpp"
-#include "pictures/pictures.hpp"
 
 namespace {
 

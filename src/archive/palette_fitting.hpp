@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "common/picture.hpp"
 #include "common/state.hpp"
-#include "pictures/picture_reader.hpp"
 
 // One frame of the record: the original and, perhaps, the picture given for it.
 struct fitted_frame {

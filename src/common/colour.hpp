@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 inline constexpr std::size_t colour_word_size = 2;
 
@@ -24,4 +25,16 @@ inline std::uint16_t colour_word_of(std::uint8_t red, std::uint8_t green, std::u
 // Whether a colour loses bits on the way into a colour word.
 inline bool loses_bits(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
   return ((red | green | blue) & 7) != 0;
+}
+
+// The 256 colours of a palette of big-endian colour words, as red, green, blue.
+inline std::vector<std::uint8_t> palette_colours(const std::uint8_t* palette_words) {
+  std::vector<std::uint8_t> colours(3 * 256);
+  for (std::size_t i = 0; i < 256; ++i) {
+    const std::uint32_t word = std::uint32_t{palette_words[2 * i]} << 8 | palette_words[2 * i + 1];
+    colours[3 * i] = colour_red(word);
+    colours[3 * i + 1] = colour_green(word);
+    colours[3 * i + 2] = colour_blue(word);
+  }
+  return colours;
 }

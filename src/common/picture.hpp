@@ -1,10 +1,11 @@
 // A picture as a value: what the record decoders give and every sink takes (the file writers,
-// the lister, insertion's collector). Decoders know nothing of where pictures go; sinks know
-// nothing of archives.
+// the lister, insertion's collector), the copy that collector keeps, and a picture read back
+// from a file. Decoders know nothing of where pictures go; sinks know nothing of archives.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "common/byte_view.hpp"
 #include "common/state.hpp"
@@ -37,6 +38,25 @@ struct picture {
 
 // Where decoders hand each picture, in the order of the walk.
 using picture_sink = std::function<void(const picture&)>;
+
+// A picture kept in memory as extraction shows it, or the damage found in its place.
+struct shown_picture {
+  picture_place where; // a broken record: its kind and entry, counter and frame -1
+  picture_status status = picture_status::ok;
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::vector<std::uint8_t> pixels;  // direct colour: red, green, blue a pixel; else indices
+  std::vector<std::uint8_t> palette; // palette kinds: red, green, blue of all 256 colours
+};
+
+// A picture read back from a file, rows top row first.
+struct picture_pixels {
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  bool indexed = false;              // palette indices with a palette; else red, green, blue
+  std::vector<std::uint8_t> pixels;  // indexed: one index a pixel; else 3 bytes a pixel: R, G, B
+  std::vector<std::uint8_t> palette; // indexed: R, G, B of each colour the file gives (0..256)
+};
 
 // Largest frames the tool accepts: as many 24-bit pixels, or palette indices, as pixel_buffer
 // holds bytes.

@@ -9,15 +9,7 @@
 #include <vector>
 
 #include "common/byte_view.hpp"
-
-// A picture read back from a file, rows top row first.
-struct picture_pixels {
-  std::int32_t width = 0;
-  std::int32_t height = 0;
-  bool indexed = false;              // palette indices with a palette; else red, green, blue
-  std::vector<std::uint8_t> pixels;  // indexed: one index a pixel; else 3 bytes a pixel: R, G, B
-  std::vector<std::uint8_t> palette; // indexed: R, G, B of each colour the file gives (0..256)
-};
+#include "common/picture.hpp"
 
 // The largest file read_picture_file reads.
 inline constexpr std::size_t largest_picture_file = 16 * 1024 * 1024;

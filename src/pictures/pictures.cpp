@@ -1,5 +1,6 @@
 #include "pictures/pictures.hpp"
 
+#include "common/colour.hpp"
 #include "pictures/bitmap_file.hpp"
 #include "pictures/bitmap_writers.hpp"
 #include "pictures/colour_expansion.hpp"
@@ -45,12 +46,6 @@ void list_row(extraction_state& state, const std::string& index_path, const std:
 }
 
 } // namespace
-
-std::vector<std::uint8_t> palette_colours(const std::uint8_t* palette_words) {
-  std::vector<std::uint8_t> colours(3 * 256);
-  expand_colour_words(palette_words, 256, colours.data(), channel_order::red_green_blue);
-  return colours;
-}
 
 std::string picture_name(const extraction_state& state, const std::string& base_name,
                          const picture_place& place) {

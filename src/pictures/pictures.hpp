@@ -38,19 +38,6 @@ void list_picture(extraction_state& state, const picture_source& source, const p
 // sink refers to `source`, which must outlive it.
 picture_sink extraction_sink(extraction_state& state, const picture_source& source);
 
-// A picture kept in memory as extraction shows it, or the damage found in its place.
-struct shown_picture {
-  picture_place where; // a broken record: its kind and entry, counter and frame -1
-  picture_status status = picture_status::ok;
-  std::int32_t width = 0;
-  std::int32_t height = 0;
-  std::vector<std::uint8_t> pixels;  // direct colour: red, green, blue a pixel; else indices
-  std::vector<std::uint8_t> palette; // palette kinds: red, green, blue of all 256 colours
-};
-
 // The insertion collector: keeps a copy of the picture (only the place and status of a broken
 // one).
 void keep_picture(std::vector<shown_picture>& kept, const picture& shown);
-
-// The 256 colours of a palette of colour words, as red, green, blue.
-std::vector<std::uint8_t> palette_colours(const std::uint8_t* palette_words);

@@ -1,0 +1,95 @@
+// Putting edited pictures back: the records of a new pair that extracts to the pictures given,
+// and to the original ones where none is given.
+//
+// The original pair is walked as extraction walks it, and each record's pictures are compared
+// with the pictures given of the same names. A record none of whose pictures changed is left as
+// it is. A changed one is rebuilt and placed over its own sectors when it fits there (and shares
+// them with no other entry), else after the end of the archive on a sector boundary; its index
+// entry then gets the new sector and length. Every other byte of the archive stays as it was,
+// and no other entry comes to read other bytes than before.
+//
+// Nothing here opens a file: the pictures given are looked up and read through
+// `given_pictures`, and each rebuilt record goes back to the caller with its place.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "archive/archive.hpp"
+#include "archive/record_writing.hpp"
+
+enum class insertion_result { unchanged, replaced, refused };
+
+// What became of one file given.
+struct insertion_row {
+  std::string file; // folder included
+  std::int32_t entry = 0;
+  std::int32_t frame = 0;
+  insertion_result result = insertion_result::unchanged;
+  bool rounded = false;         // a colour it was given lost low bits
+  std::int32_t slots_added = 0; // palette slots its new colours took
+  std::string reason;           // why it was refused
+};
+
+// Where the pictures given come from.
+struct given_pictures {
+  std::string folder; // separator included
+  // The names of the files in `folder` given for a picture; none when unset.
+  std::function<std::vector<std::string>(const picture_place&)> files_for;
+  // Reads and decodes a picture file, as read_picture_file does.
+  std::function<bool(const std::string& path, std::size_t most_pixels, picture_pixels& picture,
+                     std::string& why)>
+      read;
+  // The name of the file extraction writes for a picture.
+  std::function<std::string(const picture_place&)> name_of;
+};
+
+// One pair's insertion.
+struct insertion {
+  bool preview = false; // nothing is printed: rows say what would happen
+
+  std::uint64_t archive_size = 0; // bytes of the new archive, rebuilt records placed so far
+  // Per entry, the bytes of the archive its extraction reads (at most record_buffer's size
+  // from its start, perhaps past the archive's end); a record may only be placed where no
+  // other entry reads.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> read_spans;
+  byte_vector new_index; // the original's index, entries of rebuilt records updated
+
+  // What each picture of the new pair must extract to, in the order of the walk.
+  std::vector<std::uint64_t> expected;
+  // The screen as the new pair will show it (pixel_buffer_size bytes, carried from one index
+  // file to the next as extraction carries it), and whether it is the one the original shows.
+  std::uint8_t* screen = nullptr;
+  bool screen_matches = true;
+  const std::uint8_t* original_screen = nullptr; // the screen of the original's walk
+
+  std::int32_t replaced = 0;       // pictures that differ from the original
+  std::int32_t rounded = 0;        // of those, pictures whose colours lost their low bits
+  bool failed = false;             // a picture could not be put back; no new pair
+  std::vector<insertion_row> rows; // one for each file given, in the order of the walk
+};
+
+// A rebuilt record as the new archive takes it: `bytes` at `offset`, zero bytes first where the
+// record starts past the archive's end. Empty when the entry's record stays as it was.
+struct placed_record {
+  std::uint64_t offset = 0;
+  byte_vector bytes;
+};
+
+// Readies `work`, whose new_index holds the original's index, for the walk of the original
+// that expands its screens into `original_screen`.
+void start_rebuild(insertion& work, const std::uint8_t* original_screen);
+
+// Puts back the pictures given for one entry of that walk, which showed `shown`. Every picture
+// that cannot be put back is named with the reason (unless in a preview), and leaves `failed`
+// set.
+placed_record rebuild_entry(extraction_state& state, insertion& work, const given_pictures& given,
+                            const walked_entry& walked, const std::vector<shown_picture>& shown);
+
+// A fingerprint of what a picture shows (or of the damage in its place), to compare the new
+// pair's pictures with those expected without keeping them all.
+std::uint64_t fingerprint_of(const shown_picture& shown);

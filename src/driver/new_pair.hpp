@@ -1,0 +1,47 @@
+// A new pair as one transaction: the original pair walked and its records rebuilt with the
+// pictures given, written under temporary names that an interruption removes, walked again and
+// compared with the pictures expected, and only then given its own names. The original pair is
+// only read.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "archive/rebuild.hpp"
+
+// One index file of the run, its archive, and the names of the new pair.
+struct pair_names {
+  std::string index_path;
+  std::string file_name;
+  std::string archive_path;
+  std::string new_index;
+  std::string new_archive;
+};
+
+// The screen the new pairs of a run show, carried from one index file to the next as
+// extraction carries the original's; blank at first.
+byte_buffer blank_screen();
+
+// Where each rebuilt record goes; false when it could not be written.
+using record_writer = std::function<bool(const placed_record&)>;
+
+// Walks the original pair in `state` (index_size bytes of index_buffer, archive_stream,
+// pixel_buffer) and rebuilds its records into `work` with the pictures given, each rebuilt one
+// going to `write` when set. Prints the countdown and completion lines as extraction does,
+// unless quiet or in a preview. Screens go on from pixel_buffer (the original's) and
+// work.screen (the new pair's).
+void rebuild_pair(extraction_state& state, insertion& work, std::int64_t index_size,
+                  const given_pictures& given, const record_writer& write = {});
+
+// Walks `pair` in memory and checks that it gives exactly the pictures `work` expects. False,
+// after a message naming the first picture that differs (as `given` names it) or the index file
+// when pictures are missing, when it does not.
+bool check_new_pair(extraction_state& state, const pair_to_walk& pair, const insertion& work,
+                    const given_pictures& given, const std::string& index_path);
+
+// Makes the new pair `names` gives from the original in `state` (see rebuild_pair). True once it
+// has its own names; else, after the messages, no partial file is left, the run is incomplete,
+// and work.screen goes on as the original's.
+bool make_new_pair(extraction_state& state, const pair_names& names, insertion& work,
+                   std::int64_t index_size, const given_pictures& given);
