@@ -14,17 +14,30 @@
 
 namespace {
 
-// A picture on its way to a file: a copy of its pixels and palette, since the walk goes on
-// over the bytes they were seen in, and what became of it.
-struct picture_job {
+// Small pictures travel together, so that handing them over costs little beside writing them:
+// a batch is sent once its pictures hold this many bytes (a larger picture goes alone).
+constexpr std::size_t batch_bytes = 0x40000;
+
+// One picture of a batch: where its pixels and palette lie in the batch's bytes, and what
+// became of it.
+struct batch_picture {
   std::string base_name;
   picture shown;
-  std::vector<std::uint8_t> pixels;
-  std::vector<std::uint8_t> palette;
-  bool done = false;  // written, kept or failed; guarded by the pool's lock
+  std::size_t pixels_at = 0;
+  std::size_t palette_at = 0;
   bool wrote = false; // a file was written
   bool kept = false;  // the file existed already (-n)
-  std::exception_ptr failure;
+};
+
+// Pictures on their way to files, in the order of the walk: copies of their pixels and
+// palettes, since the walk goes on over the bytes they were seen in.
+struct picture_batch {
+  std::vector<batch_picture> pictures;
+  std::vector<std::uint8_t> bytes;
+  std::size_t count = 0;      // pictures in use (the vector keeps its elements for reuse)
+  std::size_t written = 0;    // pictures written or kept, in order, before a failure
+  std::exception_ptr failure; // what stopped picture `written`
+  bool done = false;          // guarded by the pool's lock
 };
 
 } // namespace
@@ -34,26 +47,34 @@ struct picture_pool {
 
   const extraction_state& state;
   std::vector<picture_output> outputs; // one for each thread
-  std::vector<picture_job> jobs;       // a ring: job n is jobs[n % size]
-  std::uint64_t sent = 0;              // jobs handed over
-  std::uint64_t taken = 0;             // of those, jobs a thread has started
-  std::uint64_t retired = 0;           // of those, jobs taken back in order
-  bool closing = false;                // no more jobs come: threads end
-  bool stopping = false;               // a job failed: threads pass over the rest
+  std::vector<picture_batch> batches;  // a ring: batch n is batches[n % size]
+  std::uint64_t sent = 0;              // batches handed over; batches[sent % size] is filling
+  std::uint64_t taken = 0;             // of those, batches a thread has started
+  std::uint64_t retired = 0;           // of those, batches taken back in order
+  bool closing = false;                // no more batches come: threads end
+  bool stopping = false;               // a picture failed: threads pass over the rest
   std::mutex lock;
-  std::condition_variable job_sent;
-  std::condition_variable job_done;
+  std::condition_variable batch_sent;
+  std::condition_variable batch_done;
   std::vector<std::thread> threads;
 };
 
 namespace {
 
-void write_job(const extraction_state& state, picture_output& output, picture_job& job) {
-  try {
-    job.wrote = write_picture_file(state, output, job.base_name, job.shown);
-    job.kept = output.kept;
-  } catch (...) {
-    job.failure = std::current_exception();
+picture_batch& batch_number(picture_pool& pool, std::uint64_t number) {
+  return pool.batches[number % pool.batches.size()];
+}
+
+void write_batch(const extraction_state& state, picture_output& output, picture_batch& batch) {
+  for (; batch.written < batch.count; ++batch.written) {
+    batch_picture& next = batch.pictures[batch.written];
+    try {
+      next.wrote = write_picture_file(state, output, next.base_name, next.shown);
+      next.kept = output.kept;
+    } catch (...) {
+      batch.failure = std::current_exception();
+      return;
+    }
   }
 }
 
@@ -61,89 +82,146 @@ void run_writer(picture_pool& pool, picture_output& output) {
   keep_interruptions_off_this_thread();
   std::unique_lock<std::mutex> held(pool.lock);
   for (;;) {
-    pool.job_sent.wait(held, [&pool] { return pool.closing || pool.taken < pool.sent; });
+    pool.batch_sent.wait(held, [&pool] { return pool.closing || pool.taken < pool.sent; });
     if (pool.taken == pool.sent) {
       return;
     }
-    picture_job& job = pool.jobs[pool.taken++ % pool.jobs.size()];
+    picture_batch& batch = batch_number(pool, pool.taken++);
     const bool pass_over = pool.stopping;
     held.unlock();
     if (!pass_over) {
-      write_job(pool.state, output, job);
+      write_batch(pool.state, output, batch);
     }
     held.lock();
-    job.done = true;
-    pool.job_done.notify_all();
+    batch.done = true;
+    pool.batch_done.notify_all();
   }
 }
 
-// Makes `job` hold a copy of the picture.
-void copy_into(picture_job& job, const std::string& base_name, const picture& shown) {
-  job.base_name = base_name;
-  job.shown = shown;
-  const std::size_t pixel_bytes = shown.pixels.size;
-  job.pixels.assign(shown.pixels.bytes, shown.pixels.bytes + pixel_bytes);
-  job.shown.pixels = {job.pixels.data(), pixel_bytes};
+// Adds a copy of the picture to the batch being filled.
+void add_copy(picture_batch& batch, const std::string& base_name, const picture& shown) {
+  if (batch.count == batch.pictures.size()) {
+    batch.pictures.emplace_back();
+  }
+  batch_picture& copy = batch.pictures[batch.count++];
+  copy.base_name = base_name;
+  copy.shown = shown;
+  copy.pixels_at = batch.bytes.size();
+  batch.bytes.insert(batch.bytes.end(), shown.pixels.bytes, shown.pixels.bytes + shown.pixels.size);
+  copy.palette_at = batch.bytes.size();
   if (shown.palette.bytes != nullptr) {
-    job.palette.assign(shown.palette.bytes, shown.palette.bytes + shown.palette.size);
-    job.shown.palette = {job.palette.data(), job.palette.size()};
+    batch.bytes.insert(batch.bytes.end(), shown.palette.bytes,
+                       shown.palette.bytes + shown.palette.size);
   }
-  job.wrote = job.kept = false;
-  job.failure = nullptr;
+  copy.wrote = copy.kept = false;
 }
 
-picture_job& wait_for(picture_pool& pool, std::uint64_t number) {
-  picture_job& job = pool.jobs[number % pool.jobs.size()];
+// The batch's bytes move no more: the pictures' views can point into them.
+void point_views_into(picture_batch& batch) {
+  for (std::size_t k = 0; k < batch.count; ++k) {
+    batch_picture& copy = batch.pictures[k];
+    copy.shown.pixels.bytes = batch.bytes.data() + copy.pixels_at;
+    if (copy.shown.palette.bytes != nullptr) {
+      copy.shown.palette.bytes = batch.bytes.data() + copy.palette_at;
+    }
+  }
+}
+
+void send_batch(picture_pool& pool) {
+  picture_batch& batch = batch_number(pool, pool.sent);
+  point_views_into(batch);
+  {
+    std::lock_guard<std::mutex> held(pool.lock);
+    batch.done = false;
+    ++pool.sent;
+  }
+  pool.batch_sent.notify_one();
+}
+
+picture_batch& wait_for(picture_pool& pool, std::uint64_t number) {
+  picture_batch& batch = batch_number(pool, number);
   std::unique_lock<std::mutex> held(pool.lock);
-  pool.job_done.wait(held, [&job] { return job.done; });
-  return job;
+  pool.batch_done.wait(held, [&batch] { return batch.done; });
+  return batch;
+}
+
+void remove_written(const picture_pool& pool, const picture_batch& batch, std::size_t from) {
+  for (std::size_t k = from; k < batch.count; ++k) {
+    const batch_picture& copy = batch.pictures[k];
+    if (copy.wrote) {
+      std::remove(
+          (pool.state.output_folder + picture_name(pool.state, copy.base_name, copy.shown.place))
+              .c_str());
+    }
+  }
 }
 
 // After a failure, nothing later may be left: when every picture were written in turn, none
 // after the failed one would have been. The threads pass over what they have not started.
-void undo_jobs_after_failure(picture_pool& pool) {
+void undo_after_failure(picture_pool& pool) {
   {
     std::lock_guard<std::mutex> held(pool.lock);
     pool.stopping = true;
   }
   for (std::uint64_t later = pool.retired + 1; later < pool.sent; ++later) {
-    const picture_job& job = wait_for(pool, later);
-    if (job.wrote) {
-      std::remove(
-          (pool.state.output_folder + picture_name(pool.state, job.base_name, job.shown.place))
-              .c_str());
-    }
+    remove_written(pool, wait_for(pool, later), 0);
   }
   pool.retired = pool.sent;
 }
 
+// Counts what the batch's pictures up to `count` came to, and prints the text that waited
+// for them.
+void take_back(extraction_state& state, const picture_batch& batch, std::size_t count) {
+  for (std::size_t k = 0; k < count; ++k) {
+    state.kept += batch.pictures[k].kept ? 1 : 0;
+    ++state.pictures_written;
+    print_held_text(state);
+  }
+}
+
+// Takes back the oldest batch in flight, or throws the failure that stopped it.
+void retire_oldest(extraction_state& state, picture_pool& pool) {
+  picture_batch& batch = wait_for(pool, pool.retired);
+  take_back(state, batch, batch.written);
+  if (batch.failure) {
+    undo_after_failure(pool);
+    batch_number(pool, pool.sent).count = 0;
+    state.held.clear();
+    state.pictures_written = state.pictures_sent;
+    std::rethrow_exception(batch.failure);
+  }
+  ++pool.retired;
+  batch.count = 0;
+  batch.written = 0;
+  batch.bytes.clear();
+}
+
+// Sends the batch being filled, first making room for it.
+void dispatch(extraction_state& state, picture_pool& pool) {
+  if (batch_number(pool, pool.sent).count == 0) {
+    return;
+  }
+  if (pool.sent - pool.retired == pool.batches.size() - 1) {
+    retire_oldest(state, pool);
+  }
+  send_batch(pool);
+}
+
 // Index files of one name in different folders give pictures of the same names: the later
 // must replace the earlier, not be written into the same file at the same time.
-bool same_file_in_flight(const picture_pool& pool, const std::string& base_name,
+bool same_file_in_flight(picture_pool& pool, const std::string& base_name,
                          const picture_place& place) {
   for (std::uint64_t number = pool.retired; number < pool.sent; ++number) {
-    const picture_job& job = pool.jobs[number % pool.jobs.size()];
-    if (job.shown.place.counter == place.counter && job.shown.place.kind == place.kind &&
-        job.base_name == base_name) {
-      return true;
+    const picture_batch& batch = batch_number(pool, number);
+    for (std::size_t k = 0; k < batch.count; ++k) {
+      const picture_place& other = batch.pictures[k].shown.place;
+      if (other.counter == place.counter && other.kind == place.kind &&
+          batch.pictures[k].base_name == base_name) {
+        return true;
+      }
     }
   }
   return false;
-}
-
-// Takes back the oldest job in flight: counts it, prints the text that waited for it, or
-// throws its failure.
-void retire_oldest(extraction_state& state, picture_pool& pool) {
-  picture_job& job = wait_for(pool, pool.retired);
-  if (job.failure) {
-    undo_jobs_after_failure(pool);
-    state.held.clear();
-    state.pictures_written = state.pictures_sent;
-    std::rethrow_exception(job.failure);
-  }
-  state.kept += job.kept ? 1 : 0;
-  state.pictures_written = ++pool.retired;
-  print_held_text(state);
 }
 
 } // namespace
@@ -152,9 +230,10 @@ void picture_pool_stopper::operator()(picture_pool* pool) const {
   {
     std::lock_guard<std::mutex> held(pool->lock);
     pool->closing = true;
-    pool->stopping = true; // reached with jobs in flight only when the run is ending on a failure
+    pool->stopping =
+        true; // reached with batches in flight only when the run is ending on a failure
   }
-  pool->job_sent.notify_all();
+  pool->batch_sent.notify_all();
   for (std::thread& thread : pool->threads) {
     thread.join();
   }
@@ -164,7 +243,8 @@ void picture_pool_stopper::operator()(picture_pool* pool) const {
 running_pool start_picture_pool(const extraction_state& state, int writers) {
   running_pool pool(new picture_pool(state));
   pool->outputs.resize(static_cast<std::size_t>(writers));
-  pool->jobs.resize(2 * static_cast<std::size_t>(writers));
+  // Two batches a thread in flight, and one being filled.
+  pool->batches.resize(2 * static_cast<std::size_t>(writers) + 1);
   for (int writer = 0; writer < writers; ++writer) {
     picture_output& output = pool->outputs[static_cast<std::size_t>(writer)];
     output.writer = writer + 1; // slot 0 is this thread's
@@ -181,21 +261,19 @@ running_pool start_picture_pool(const extraction_state& state, int writers) {
 
 void send_picture(extraction_state& state, picture_pool& pool, const std::string& base_name,
                   const picture& shown) {
-  while (pool.sent - pool.retired == pool.jobs.size() ||
-         same_file_in_flight(pool, base_name, shown.place)) {
-    retire_oldest(state, pool);
+  if (same_file_in_flight(pool, base_name, shown.place)) {
+    finish_pictures(state, pool);
   }
-  picture_job& job = pool.jobs[pool.sent % pool.jobs.size()];
-  copy_into(job, base_name, shown);
-  {
-    std::lock_guard<std::mutex> held(pool.lock);
-    job.done = false;
-    state.pictures_sent = ++pool.sent;
+  picture_batch& filling = batch_number(pool, pool.sent);
+  add_copy(filling, base_name, shown);
+  ++state.pictures_sent;
+  if (filling.bytes.size() >= batch_bytes) {
+    dispatch(state, pool);
   }
-  pool.job_sent.notify_one();
 }
 
 void finish_pictures(extraction_state& state, picture_pool& pool) {
+  dispatch(state, pool);
   while (pool.retired < pool.sent) {
     retire_oldest(state, pool);
   }

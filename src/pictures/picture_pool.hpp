@@ -18,12 +18,13 @@ struct picture_pool_stopper {
 using running_pool = std::unique_ptr<picture_pool, picture_pool_stopper>;
 
 // Starts `writers` threads (1 to most_picture_writers) writing pictures with the options of
-// `state`, which must outlive them. At most two pictures a thread are in flight at once.
+// `state`, which must outlive them. Small pictures go over in batches of about 256 KiB; at
+// most two batches a thread are in flight at once, and one is being filled.
 running_pool start_picture_pool(const extraction_state& state, int writers);
 
 // Hands a copy of the picture to the writers. When all places are taken, first waits for the
-// oldest picture; if that one failed, the files written after it are removed and its failure
-// is thrown here.
+// oldest batch; if a picture of it failed, the files written after that picture are removed
+// and its failure is thrown here.
 void send_picture(extraction_state& state, picture_pool& pool, const std::string& base_name,
                   const picture& shown);
 
