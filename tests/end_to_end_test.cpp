@@ -374,7 +374,7 @@ TEST_P(Tool, Runs) {
     EXPECT_NE(entry.path().extension(), ".part") << entry.path() << " left behind";
   }
   // However many threads write the pictures, the run is the same to the byte.
-  for (const std::string jobs : {"-j 1 ", "-j 8 "}) {
+  for (const std::string jobs : {"-j 1 ", "-j 2 ", "-j 8 "}) {
     const tool_run again = run(who, c, jobs + (windows_words ? c.windows_arguments : c.arguments));
     EXPECT_EQ(again.status, result.status) << jobs;
     EXPECT_EQ(again.output, result.output) << jobs;
