@@ -226,7 +226,8 @@ TEST_F(Insertion, AShortScreenAfterAChangedOneStillShowsWhatItDid) {
   EXPECT_TRUE(std::equal(pair.index.begin() + 8, pair.index.end(), made("GFIL.OFB").begin() + 8));
 }
 
-// The longest side a size table holds, 65535, is put back; one more is refused.
+// The longest side a size table holds, 65535, is put back; one more is refused, in a frame bank
+// and in direct colour.
 TEST_F(Insertion, FramesUpToTheLongestSideATableHolds) {
   write_pair(data, "BFIL", frame_bank_sample(1, 2, 2));
   extract("BFIL");
@@ -240,6 +241,11 @@ TEST_F(Insertion, FramesUpToTheLongestSideATableHolds) {
   EXPECT_EQ(insert("BFIL"), "0");
   give("BFIL000.BMP", bitmap_file(65536, 1, byte_vector(65536, 1), colours));
   EXPECT_EQ(insert("BFIL"), "insert error![" + (pictures / "BFIL000.BMP").string() +
+                                ": larger than the tool's buffers allow: make it smaller]\n1");
+  // A direct-colour frame's sides are 16-bit too.
+  write_pair(data, "PICS", direct_sample(2, 2));
+  give("PICS00.BMP", bitmap_file(65536, 1, byte_vector(3 * 65536, 8)));
+  EXPECT_EQ(insert("PICS"), "insert error![" + (pictures / "PICS00.BMP").string() +
                                 ": larger than the tool's buffers allow: make it smaller]\n1");
 }
 
