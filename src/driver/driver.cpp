@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <new>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "archive/archive.hpp"
@@ -185,8 +186,12 @@ void extract_inputs(extraction_state& state, const std::vector<std::string>& inp
     ~forget_pool() { state.pool = nullptr; }
   } forget{state};
   if (writers > 1 && !state.list_only) {
-    pool = start_picture_pool(state, writers);
-    state.pool = pool.get();
+    try {
+      pool = start_picture_pool(state, writers);
+      state.pool = pool.get();
+    } catch (const std::system_error&) {
+      // No threads to be had: the pictures are written on this one.
+    }
   }
   std::set<std::string> done;
   try {

@@ -228,10 +228,10 @@ bool same_file_in_flight(picture_pool& pool, const std::string& base_name,
 
 void picture_pool_stopper::operator()(picture_pool* pool) const {
   {
+    // Batches are still in flight here only when the run is ending on a failure.
     std::lock_guard<std::mutex> held(pool->lock);
     pool->closing = true;
-    pool->stopping =
-        true; // reached with batches in flight only when the run is ending on a failure
+    pool->stopping = true;
   }
   pool->batch_sent.notify_all();
   for (std::thread& thread : pool->threads) {
