@@ -425,6 +425,8 @@ TEST_F(Insertion, ColoursDecideNotIndices) {
   }
   byte_vector edited = turned(bank.frames[0].pixels);
   edited[7] = 255 - 7;                            // now the colour of index 7
+  byte_vector spare_low_bits = reversed(colours); // low bits only in a colour no pixel has
+  spare_low_bits[3 * 100] |= 3;
   byte_vector new_colour = rgb_of({7, 7, 9, 10}); // frame 1's colours (index i has word i)
   new_colour[2] = new_colour[5] = 0x84;           // a blue the bank lacks, its low bits set
   byte_vector slot_7 = colours;                   // the lowest slot no picture uses after the edit
@@ -442,8 +444,7 @@ TEST_F(Insertion, ColoursDecideNotIndices) {
        "0 pictures replaced (0 with colours rounded down)",
        "unchanged 0 unchanged 0 unchanged 0"},
       {"one pixel to a colour the bank has, in a reordered palette",
-       {{"BFIL000.BMP", bitmap_file(4, 2, edited, reversed(colours))},
-        {"BFIL001.BMP", original[1]}},
+       {{"BFIL000.BMP", bitmap_file(4, 2, edited, spare_low_bits)}, {"BFIL001.BMP", original[1]}},
        {bitmap_file(4, 2, {1, 2, 3, 4, 201, 201, 5, 7}, colours), original[1], original[2]},
        "1 picture replaced (0 with colours rounded down)",
        "replaced 0 unchanged 0"},
