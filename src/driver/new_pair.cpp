@@ -18,9 +18,9 @@ struct file_closer {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-// Says the message, and on standard error the system's reason.
-void tell_failure(extraction_state& state, text message, const std::string& name) {
-  const int error_code = last_error_code();
+// Says the message, and on standard error the system's reason (by default the last failure's).
+void tell_failure(extraction_state& state, text message, const std::string& name,
+                  int error_code = last_error_code()) {
   say(state, message, name);
   tell_reason(name, error_code);
 }
@@ -120,16 +120,23 @@ bool commit_new_pair(extraction_state& state, const pair_names& names, insertion
       write_new_archive(state, names, work, index_size, given) && !work.failed &&
       write_new_index(state, work, names) &&
       check_written_pair(state, work, names, index_size, given, start_screen.get());
-  if (complete && replace_file(names.new_archive + partial_suffix, names.new_archive) &&
-      replace_file(names.new_index + partial_suffix, names.new_index)) {
-    end_writing(file_slot::new_archive);
-    end_writing(file_slot::new_index);
-    return true;
+  if (!complete) {
+    return false;
   }
-  if (complete) {
-    tell_failure(state, text::file_write_error, names.new_index);
+  if (!replace_file(names.new_archive + partial_suffix, names.new_archive)) {
+    tell_failure(state, text::file_write_error, names.new_archive);
+    return false;
   }
-  return false;
+  if (!replace_file(names.new_index + partial_suffix, names.new_index)) {
+    // An archive without the index that goes with it would be half a pair.
+    const int error_code = last_error_code();
+    std::remove(names.new_archive.c_str());
+    tell_failure(state, text::file_write_error, names.new_index, error_code);
+    return false;
+  }
+  end_writing(file_slot::new_archive);
+  end_writing(file_slot::new_index);
+  return true;
 }
 
 } // namespace
