@@ -32,6 +32,8 @@ TEST(PathRules, PatternPrefixBaseAndArchiveOfEachInput) {
        "D:\\\x95\x5C\\P.BIN"},
       {"D:\\A\x95\x5C", true, "D:\\A\x95\x5C.OFB", "D:\\", "D:\\A\x95\x5C", "D:\\A\x95\x5C.BIN"},
       {"D:\\A\x95", true, "D:\\A\x95.OFB", "D:\\", "D:\\A\x95", "D:\\A\x95.BIN"},
+      {"\x95\x5C.BIN", true, "\x95\x5C.OFB", "", "\x95\x5C", "\x95\x5C.BIN"}, // from the first byte
+      {"/PICS", false, "/PICS.OFB", "/", "/PICS", "/PICS.BIN"},
   };
   for (const path_case& c : cases) {
     const path_syntax& syntax = c.windows ? shift_jis_path_syntax : posix_path_syntax;
