@@ -431,6 +431,8 @@ TEST_F(Insertion, ColoursDecideNotIndices) {
   new_colour[2] = new_colour[5] = 0x84;           // a blue the bank lacks, its low bits set
   byte_vector slot_7 = colours;                   // the lowest slot no picture uses after the edit
   slot_7[3 * 7 + 2] = 0x80;
+  byte_vector first_pixel_changed(colours.begin() + 3, colours.begin() + 6); // index 1's colour
+  first_pixel_changed.insert(first_pixel_changed.end(), colours.end() - 3, colours.end());
   byte_vector blues = colours; // the whole bank recoloured
   for (std::size_t i = 0; i <= 11; ++i) {
     blues[3 * i + 2] = 0xF8;
@@ -453,6 +455,11 @@ TEST_F(Insertion, ColoursDecideNotIndices) {
        {bank.file(0, slot_7), bitmap_file(2, 2, {7, 7, 9, 10}, slot_7), bank.file(2, slot_7)},
        "1 picture replaced (1 with colours rounded down)",
        "replaced 1"},
+      {"an RGB picture for a palette record, only its first pixel changed",
+       {{"BFIL002.BMP", bitmap_file(2, 1, first_pixel_changed)}},
+       {original[0], original[1], bitmap_file(2, 1, {1, 255}, colours)},
+       "1 picture replaced (0 with colours rounded down)",
+       "replaced 0"},
       {"every picture given with one new palette recolours the bank",
        {{"BFIL000.BMP", bank.file(0, blues)},
         {"BFIL001.BMP", bank.file(1, blues)},
