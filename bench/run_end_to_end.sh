@@ -171,15 +171,7 @@ fi
 
 # Insertion: unchanged pictures, and every picture changed in one pixel.
 rm -rf pictures changed && tool/ofb2bmp -q -o pictures 'data/*.OFB' && cp -r pictures changed
-python3 - <<'PY'
-import glob
-for path in glob.glob("changed/*.BMP"):
-    picture = bytearray(open(path, "rb").read())
-    at = int.from_bytes(picture[10:14], "little")
-    if at < len(picture):
-        picture[at] ^= 0x08  # a channel of 24-bit pixels keeps its low bits clear
-        open(path, "wb").write(picture)
-PY
+python3 "$source_dir/bench/change_every_picture.py" changed
 insertions=("tool/ofb2bmp -q -o out data/*.OFB" "tool/ofb2bmp -q --insert pictures -o new data/*.OFB"
   "tool/ofb2bmp -q --insert changed -o new data/*.OFB")
 if [ -n "${BEFORE:-}" ]; then
