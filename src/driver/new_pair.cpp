@@ -142,7 +142,7 @@ bool commit_new_pair(extraction_state& state, const pair_names& names, insertion
 } // namespace
 
 byte_buffer blank_screen() {
-  byte_buffer screen(static_cast<std::uint8_t*>(std::calloc(pixel_buffer_size, 1)));
+  byte_buffer screen = zeroed_bytes(pixel_buffer_size);
   if (!screen) {
     throw std::bad_alloc();
   }
