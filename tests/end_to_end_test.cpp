@@ -1,8 +1,10 @@
 // The built program from the outside: one table of cases, each run by the Linux build and
 // (where OFB2BMP_WINDOWS_EXE names it) by ofb2bmp.exe under Wine, which must print the same
 // text in its own spelling, end with the same status and write byte-identical pictures.
+#include <fnmatch.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <sstream>
 
@@ -305,6 +307,16 @@ std::vector<tool_case> tool_cases() {
        0, "out", "", "", "-l '--insert=data\\edits' 'data\\ins\\*'", '\\'},
       {"InsertingTakesNoFormat", "--insert data/edits -o out -f bmp data/PICS", 2, "", 0, "bin", "",
        option_error("option '--insert' cannot be combined with '--format'")},
+      {"InsertingTakesNoSelection", "--insert data/edits -o out --only 'PICS*' data/PICS", 2, "", 0,
+       "bin", "", option_error("option '--insert' cannot be combined with '--only'")},
+      {"OnlyTheSelectedPicturesUnderTheirOwnNames", "--only 'bfil00a.BMP,entry:3-4' data/BFIL", 0,
+       "data/BFIL.OFB\n 13\r 12\r  6\r\ncompleted.\n", 3},
+      {"ASelectionThatSelectsNothingIsSaid", "--only 'PICS999,entry:400-,Z*' data/PICS", 1, "", 0,
+       "bin", "",
+       "ofb2bmp: --only PICS999: no picture selected\nofb2bmp: --only entry:400-: no picture "
+       "selected\nofb2bmp: --only Z*: no picture selected\n"},
+      {"ASelectionItemIsANameOrEntries", "--only 'a,entry:5-2' data/PICS", 2, "", 0, "bin", "",
+       option_error("invalid selection 'entry:5-2' (a picture name, or entry:FIRST-LAST)")},
       {"InsertingOverItsOwnInput", "-q --insert data/edits -o data data/PICS", 2, "", 0, "bin", "",
        "ofb2bmp: the new pair would replace its own input 'data/PICS.OFB'; choose another output "
        "folder\n"},
@@ -399,6 +411,131 @@ INSTANTIATE_TEST_SUITE_P(Cases, Tool,
                          ::testing::Combine(::testing::ValuesIn(tool_cases()),
                                             ::testing::ValuesIn(runners())),
                          case_name);
+
+// Rows of a listing, one string each, without the header.
+std::vector<std::string> rows_of(const std::string& listing) {
+  std::vector<std::string> rows;
+  std::istringstream lines(listing);
+  std::string line;
+  std::getline(lines, line);
+  while (std::getline(lines, line)) {
+    rows.push_back(line);
+  }
+  return rows;
+}
+
+// Whether --only SELECTION takes the row (index, name, entry, ...): its name, with or without
+// the extension, matches a name, or its entry is among `entries`.
+bool row_selected(const std::string& row, const std::vector<std::string>& names,
+                  const std::vector<int>& entries) {
+  std::istringstream fields(row);
+  std::string index, name, entry;
+  std::getline(std::getline(std::getline(fields, index, '\t'), name, '\t'), entry, '\t');
+  const std::string bare = name.substr(0, name.rfind('.'));
+  for (const std::string& pattern : names) {
+    if (fnmatch(pattern.c_str(), name.c_str(), FNM_CASEFOLD) == 0 ||
+        fnmatch(pattern.c_str(), bare.c_str(), FNM_CASEFOLD) == 0) {
+      return true;
+    }
+  }
+  return std::find(entries.begin(), entries.end(), std::stoi(entry)) != entries.end();
+}
+
+// Over the table's inputs, damaged ones among them: --only lists, writes and reports exactly
+// what the full run does of the pictures it selects, under the same names.
+TEST(Only, TakesTheFullRunsPicturesThatItSelects) {
+  tool_trees trees;
+  trees.prepare(runner::native);
+  const fs::path tree = trees.tree(runner::native);
+  fs::remove(tree / "data");
+  fs::create_directory_symlink(shared_data(), tree / "data");
+  const struct {
+    std::string words;
+    std::vector<std::string> names;
+    std::vector<int> entries;
+  } selections[] = {
+      {"'*1,entry:2'", {"*1"}, {2}},
+      {"'*000.bmp,p*n?,*01?'", {"*000.bmp", "p*n?", "*01?"}, {}},
+      {"entry:0,4-5 --only entry:380-", {}, {0, 4, 5, 380, 381}},
+  };
+  for (const std::string inputs : {"'data/three/*'", "data/CUT data/PCUT data/S"}) {
+    const tool_run full_list = trees.run(runner::native, "-l " + inputs);
+    const tool_run full = trees.run(runner::native, "-q -o full " + inputs);
+    const auto all_pictures = trees.pictures(runner::native, "full");
+    for (const auto& selection : selections) {
+      SCOPED_TRACE(inputs + " " + selection.words);
+      const tool_run list =
+          trees.run(runner::native, "-l --only " + selection.words + " " + inputs);
+      std::vector<std::string> expected_rows;
+      std::map<std::string, byte_vector> expected_pictures;
+      std::string expected_messages;
+      bool broken = false;
+      for (const std::string& row : rows_of(full_list.output)) {
+        if (row_selected(row, selection.names, selection.entries)) {
+          expected_rows.push_back(row);
+          broken = broken || row.ends_with("broken");
+          const std::string name = row.substr(
+              row.find('\t') + 1, row.find('\t', row.find('\t') + 1) - row.find('\t') - 1);
+          if (all_pictures.count(name) != 0) {
+            expected_pictures[name] = all_pictures.at(name);
+          }
+          // The message of a broken picture names it, or its archive and entry.
+          std::istringstream messages(full.output);
+          for (std::string line; std::getline(messages, line);) {
+            if (line.find("/" + name + "]") != std::string::npos) {
+              expected_messages += line + "\n";
+            }
+          }
+        }
+      }
+      EXPECT_EQ(rows_of(list.output), expected_rows);
+      EXPECT_EQ(list.errors, full_list.errors);
+      EXPECT_EQ(list.status, broken ? 1 : 0);
+      fs::remove_all(tree / "sel");
+      const tool_run taken =
+          trees.run(runner::native, "-q -o sel --only " + selection.words + " " + inputs);
+      EXPECT_EQ(taken.status, list.status);
+      EXPECT_EQ(taken.errors, full.errors);
+      EXPECT_TRUE(trees.pictures(runner::native, "sel") == expected_pictures);
+      std::string messages = taken.output;
+      replace_all(messages, "sel/", "full/");
+      EXPECT_EQ(messages, expected_messages);
+    }
+  }
+}
+
+// A screen is expanded over the one before it, and a short one shows what that left: screens
+// passed over are caught up with, within an index file and across them.
+TEST(Only, AScreenShowsWhatTheScreensBeforeItLeftAsInAFullRun) {
+  tool_trees trees;
+  trees.prepare(runner::native);
+  const fs::path data = trees.tree(runner::native) / "data";
+  const colour_words palette = sample_palette(4);
+  std::vector<byte_vector> a(147, make_screen_bank(palette, {}));
+  std::vector<byte_vector> b = a;
+  a[0] = make_screen_bank(palette, {make_run_stream(sample_screen(1))});
+  a[1] = make_screen_bank(palette, {make_run_stream(byte_vector(5000, 3))});
+  a[5] = make_screen_bank(palette,
+                          {make_run_stream(byte_vector(3000, 7)), make_run_stream(sample_screen(2)),
+                           make_run_stream(byte_vector(100, 9))});
+  a[7] = make_screen_bank(palette,
+                          {make_run_stream(sample_screen(3)), make_run_stream(byte_vector(50, 1))});
+  b[0] = make_screen_bank(palette, {make_run_stream(byte_vector(20000, 4))});
+  write_pair(data, "A", lay_out_pair(a));
+  write_pair(data, "B", lay_out_pair(b));
+  ASSERT_EQ(trees.run(runner::native, "-q -o full data/A data/B").status, 0);
+  const auto full = trees.pictures(runner::native, "full");
+  ASSERT_EQ(full.size(), 8u);
+  for (const char* selection : {"A001", "A002", "A004", "A006", "B000", "entry:5", "B*"}) {
+    fs::remove_all(trees.tree(runner::native) / "sel");
+    trees.run(runner::native, std::string("-q -o sel --only ") + selection + " data/A data/B");
+    const auto taken = trees.pictures(runner::native, "sel");
+    EXPECT_FALSE(taken.empty()) << selection;
+    for (const auto& [name, bytes] : taken) {
+      EXPECT_TRUE(bytes == full.at(name)) << selection << ": " << name;
+    }
+  }
+}
 
 // Spellings only Windows has: a drive letter, both separators in one path, and a Shift-JIS
 // folder and file whose second byte is a backslash (表 is 95 5C), read in code page 932.

@@ -89,10 +89,19 @@ bool known_index_size(std::int64_t index_size);
 void read_index_entry(const byte_view& index, std::int32_t entry, std::uint32_t& sector,
                       std::uint32_t& length);
 
-// Reads up to `length` bytes at `offset` of `archive` into record_buffer (at most its size);
-// returns the bytes actually read.
-byte_view read_record(extraction_state& state, std::FILE* archive, std::uint64_t offset,
+// Reads up to `length` bytes at `offset` of `archive` into `buffer` (record_buffer_size
+// bytes; at most that many are read); returns the bytes actually read.
+byte_view read_record(std::uint8_t* buffer, std::FILE* archive, std::uint64_t offset,
                       std::uint32_t length);
+
+// How many frame counters the record of an entry takes, from no more of it than its head
+// (`head`: the first palette_head_size bytes read, or fewer where the record has no more) and
+// the entry's length: the same count its decoder advances the counter by.
+std::int32_t record_counters(std::int64_t index_size, const byte_view& head, std::uint32_t length);
+
+// Whether the first screen of a screen bank, expanded into `scratch` (pixel_buffer_size bytes),
+// covers the whole screen, so that nothing earlier screens left there shows through.
+bool first_screen_covers_all(const byte_view& record, std::uint32_t length, std::uint8_t* scratch);
 
 // One entry as the walk read it, handed over after its pictures.
 struct walked_entry {
@@ -104,11 +113,31 @@ struct walked_entry {
 // Told of each entry after its pictures; false stops the walk.
 using entry_done = std::function<bool(const walked_entry&)>;
 
+// The counters the pictures of one entry take, before its record is decoded.
+struct entry_span {
+  picture_kind kind = picture_kind::direct;
+  std::int32_t entry = 0;
+  std::int32_t first_counter = 0;
+  std::int32_t counters = 0;
+};
+
+// Which entries a walk decodes, when not all. A record left out is read no further than its
+// head, for the number of frames it holds, so every picture keeps its name.
+struct entry_choice {
+  std::function<bool(const entry_span&)> wanted;
+  // A screen bank left out: its screens are not expanded, so the screen falls behind.
+  std::function<void(std::uint64_t offset, std::uint32_t length)> screens_skipped;
+  // Before the screens of a wanted record are expanded: brings the screen up to date where
+  // the record's first screen would not cover all of it.
+  std::function<void(const byte_view& record, std::uint32_t length)> screens_wanted;
+};
+
 // A pair as the walk reads it.
 struct pair_to_walk {
   byte_view index;
   std::FILE* archive = nullptr;
-  std::uint8_t* screen = nullptr; // pixel_buffer_size bytes: the screen the walk starts from
+  std::uint8_t* screen = nullptr;       // pixel_buffer_size bytes: the screen the walk starts from
+  const entry_choice* choice = nullptr; // every entry when null
 };
 
 // The walk of one pair, shared by extraction, listing and insertion: reads each entry of the
@@ -122,7 +151,8 @@ bool walk_pair(extraction_state& state, const pair_to_walk& pair, bool countdown
 // The walk of the pair in `state`: index_size bytes of index_buffer, archive_stream, and
 // pixel_buffer for the screen.
 bool walk_pair(extraction_state& state, std::int64_t index_size, bool countdown,
-               const picture_sink& sink, const entry_done& done = {});
+               const picture_sink& sink, const entry_done& done = {},
+               const entry_choice* choice = nullptr);
 
 // The record kinds, decoded from `record` (the bytes read for entry `entry`). Each hands every
 // picture, or the damage in its place, to `sink`, and advances frame_counter by one per frame,

@@ -177,6 +177,19 @@ void decode_screen_bank(const byte_view& record, std::uint32_t record_length, st
   }
 }
 
+bool first_screen_covers_all(const byte_view& record, std::uint32_t length, std::uint8_t* scratch) {
+  std::uint32_t frame_count = 0;
+  if (length <= longest_skipped_screen_bank || length > std::uint32_t{INT32_MAX} ||
+      !read_u16be(record, frame_count_at, frame_count) || frame_count == 0 ||
+      !holds(record, palette_head_size, table_entry_size * frame_count)) {
+    return false;
+  }
+  const byte_view packed_area =
+      rest_from(record, palette_head_size + table_entry_size * frame_count);
+  return expand_runs(rest_from(packed_area, frame_offset(record, 0)), scratch, pixel_buffer_size)
+             .produced >= screen_bytes;
+}
+
 run_expansion expand_runs(const byte_view& source, std::uint8_t* destination,
                           std::size_t destination_size) {
   std::uint32_t wanted = 0;

@@ -55,6 +55,8 @@ struct held_text {
 
 // The threads that write pictures when there are more than one (pictures/picture_pool.hpp).
 struct picture_pool;
+// The pictures --only takes (driver/selection.hpp).
+struct picture_selection;
 
 struct extraction_state {
   std::string program_folder; // folder of the program file, separator included
@@ -76,6 +78,7 @@ struct extraction_state {
   std::uint64_t pictures_sent = 0;    // to the writer threads
   std::uint64_t pictures_written = 0; // of those, written and found good, in order
   std::deque<held_text> held;
+  picture_selection* selection = nullptr; // with --only: the pictures taken, else every one
   std::FILE* console = stdout;
 
   bool incomplete = false;     // a frame or record could not be written; the run ends with status 1

@@ -35,6 +35,9 @@ constexpr text_format formats[] = {
      "  -n, --no-clobber      write no file that exists already\n"
      "  -j, --jobs=N          write pictures on N threads (1 to 64; default: one for each\n"
      "                        processor); files and console are the same for every N\n"
+     "      --only=SELECTION  take only these pictures: names as --list shows them (* and ?\n"
+     "                        as wildcards, extension optional) or entry:FIRST-LAST, N, N-;\n"
+     "                        items separated by commas; names stay those of a full run\n"
      "      --insert=DIR      put the pictures in DIR (edited copies of extracted ones) back:\n"
      "                        writes a new index file and archive into the -o folder;\n"
      "                        with --list, only lists what would become of each file\n"
@@ -75,8 +78,12 @@ constexpr text_format formats[] = {
     {"ofb2bmp: invalid number of jobs '%s' (1 to 64)\n"
      "Try 'ofb2bmp --help' for more information.\n",
      name},
+    {"ofb2bmp: invalid selection '%s' (a picture name, or entry:FIRST-LAST)\n"
+     "Try 'ofb2bmp --help' for more information.\n",
+     name},
+    {"ofb2bmp: --only %s: no picture selected\n", name},
 };
-static_assert(std::size(formats) == static_cast<std::size_t>(text::bad_jobs) + 1,
+static_assert(std::size(formats) == static_cast<std::size_t>(text::nothing_selected) + 1,
               "one format for every text");
 
 } // namespace

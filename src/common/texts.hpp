@@ -43,6 +43,8 @@ enum class text {
   kept_existing,      // -n: files not written because they exist
   empty_value,        // an option given an empty value
   bad_jobs,           // -j given something else than a number of threads
+  bad_selection,      // --only given an item that is neither a name nor entry ranges
+  nothing_selected,   // an --only item that selected no picture
 };
 
 // What a text's format takes: nothing, a name (%s), a number (%d), or both in that order.

@@ -11,6 +11,7 @@
 #include "archive/archive.hpp"
 #include "driver/options.hpp"
 #include "driver/platform.hpp"
+#include "driver/selection.hpp"
 #include "pictures/picture_pool.hpp"
 #include "pictures/pictures.hpp"
 
@@ -130,13 +131,29 @@ std::int64_t read_index_stream(extraction_state& state, std::FILE* index) {
 }
 
 void extract_pair(extraction_state& state, const picture_source& source, std::int64_t index_size) {
-  walk_pair(state, index_size, !state.quiet && !state.list_only, extraction_sink(state, source));
+  const bool progress = !state.quiet && !state.list_only;
+  if (state.selection == nullptr) {
+    walk_pair(state, index_size, progress, extraction_sink(state, source));
+    return;
+  }
+  // The path is said before the first entry taken: an index file without one stays unnamed.
+  bool said = false;
+  const entry_choice choice =
+      chosen_entries(state, *state.selection, source, [&state, &source, &said, progress] {
+        if (progress && !said) {
+          say(state, text::index_path, source.index_path);
+        }
+        said = true;
+      });
+  walk_pair(state, index_size, progress,
+            selected_pictures(state, *state.selection, source, extraction_sink(state, source)), {},
+            &choice);
 }
 
 void process_index_file(extraction_state& state, const std::string& index_path,
                         const std::string& file_name) {
   const path_syntax& syntax = native_path_syntax();
-  if (!state.quiet && !state.list_only) {
+  if (!state.quiet && !state.list_only && state.selection == nullptr) {
     say(state, text::index_path, index_path);
   }
   const std::int64_t index_size = read_index_file(state, index_path);
@@ -231,6 +248,14 @@ int run_ofb2bmp(int argc, char** argv) {
   state.list_only = options.list;
   state.quiet = options.quiet;
   state.keep_existing = options.no_clobber;
+  picture_selection selection;
+  for (const std::string& value : options.only) {
+    std::string wrong;
+    add_to_selection(selection, value, wrong); // checked as the options were read
+  }
+  if (!options.only.empty()) {
+    state.selection = &selection;
+  }
   // Listing needs no folder: nothing is written, and names are listed without one.
   if (!state.list_only && !settle_output_folder(state, options, argc > 0 ? argv[0] : "ofb2bmp")) {
     return 1;
@@ -256,6 +281,9 @@ int run_ofb2bmp(int argc, char** argv) {
       }
     } else {
       extract_inputs(state, inputs, options.jobs != 0 ? options.jobs : default_picture_writers());
+      if (state.selection != nullptr) {
+        tell_unmatched(state, selection);
+      }
     }
   } catch (const fatal_error& failure) {
     if (state.archive_stream != nullptr) {

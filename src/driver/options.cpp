@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "common/files_in_progress.hpp"
+#include "driver/selection.hpp"
 
 namespace {
 
@@ -19,6 +20,7 @@ enum long_form : int {
   insert_long,
   no_clobber_long,
   jobs_long,
+  only_long,
 };
 
 constexpr option long_options[] = {
@@ -31,6 +33,7 @@ constexpr option long_options[] = {
     {"insert", required_argument, nullptr, insert_long},
     {"no-clobber", no_argument, nullptr, no_clobber_long},
     {"jobs", required_argument, nullptr, jobs_long},
+    {"only", required_argument, nullptr, only_long},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -104,6 +107,9 @@ bool check_insertion(const run_options& options, std::FILE* errors) {
   if (options.format_given) {
     return refuse(errors, text::insert_excludes, "--format");
   }
+  if (!options.only.empty()) {
+    return refuse(errors, text::insert_excludes, "--only");
+  }
   return true;
 }
 
@@ -142,6 +148,15 @@ bool parse_options(int argc, char** argv, run_options& options, std::FILE* error
         return refuse(errors, text::bad_jobs, optarg);
       }
       break;
+    case only_long: {
+      picture_selection checked;
+      std::string wrong;
+      if (!add_to_selection(checked, optarg, wrong)) {
+        return refuse(errors, text::bad_selection, wrong);
+      }
+      options.only.emplace_back(optarg);
+      break;
+    }
     case 'l':
     case list_long:
       options.list = true;

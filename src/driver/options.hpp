@@ -17,8 +17,9 @@ struct run_options {
   std::string insert_dir; // the pictures to put back
   bool list = false;
   bool quiet = false;
-  bool no_clobber = false; // -n: files that exist already are kept
-  int jobs = 0;            // -j: threads that write pictures; 0 for one a processor
+  bool no_clobber = false;       // -n: files that exist already are kept
+  int jobs = 0;                  // -j: threads that write pictures; 0 for one a processor
+  std::vector<std::string> only; // --only: the selections, as given
   bool help = false;
   bool version = false;
 };

@@ -53,6 +53,10 @@ bool ask_for_input_path(std::string& chosen);
 // as wildcards), in the order they are to be processed.
 std::vector<folder_entry> find_matching_entries(const std::string& pattern);
 
+// Whether `name` matches `pattern`, '*' and '?' as wildcards, ignoring letter case, as names
+// of index files are matched.
+bool name_matches(const std::string& pattern, const std::string& name);
+
 // The name under which the file `path` is to be opened: `path` itself, or where the platform's
 // names are case-sensitive and no file has that exact name, the entry of the same folder whose
 // name equals it ignoring letter case.

@@ -191,6 +191,10 @@ bool ask_for_input_path(std::string& chosen) {
   }
 }
 
+bool name_matches(const std::string& pattern, const std::string& name) {
+  return fnmatch(literal_fnmatch_pattern(pattern).c_str(), name.c_str(), FNM_CASEFOLD) == 0;
+}
+
 std::vector<folder_entry> find_matching_entries(const std::string& pattern) {
   const std::string folder = folder_prefix(pattern, posix_path_syntax);
   const std::string name_pattern = literal_fnmatch_pattern(pattern.substr(folder.size()));

@@ -5,6 +5,7 @@
 #include <commdlg.h>
 #include <fcntl.h>
 #include <io.h>
+#include <shlwapi.h>
 
 #include <atomic>
 #include <cerrno>
@@ -172,6 +173,11 @@ bool ask_for_input_path(std::string& chosen) {
   }
   chosen = file;
   return true;
+}
+
+bool name_matches(const std::string& pattern, const std::string& name) {
+  // The system's own matching, which knows the double-byte characters of the code page.
+  return PathMatchSpecA(name.c_str(), pattern.c_str()) != FALSE;
 }
 
 std::vector<folder_entry> find_matching_entries(const std::string& pattern) {

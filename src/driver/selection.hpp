@@ -1,0 +1,61 @@
+// --only: the pictures a run takes, by name or by index entry. Records that hold none of them
+// are read no further than their heads, and their pictures keep the names of a full run.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "archive/archive.hpp"
+#include "common/state.hpp"
+#include "pictures/pictures.hpp"
+
+// Entries FIRST to LAST of every index file, both included.
+struct entry_range {
+  std::int32_t first = 0;
+  std::int32_t last = 0;
+};
+
+// One item of a selection: a picture name ('*' and '?' as wildcards, ignoring letter case,
+// with or without its extension), or entry ranges.
+struct selection_item {
+  std::string given;        // as written, for the message when it selects nothing
+  std::string name_pattern; // empty for entry ranges
+  std::vector<entry_range> entries;
+  bool matched = false;
+};
+
+// A screen bank whose screens were not expanded, in the order of the run.
+struct skipped_screens {
+  std::string archive_path;
+  std::uint64_t offset = 0;
+  std::uint32_t length = 0;
+};
+
+// What a run with --only owns: the items, and the screen banks it passed over since the screen
+// was last as a full run would have it (screens are expanded each over the one before, and a
+// short one shows what earlier ones left).
+struct picture_selection {
+  std::vector<selection_item> items;
+  std::vector<skipped_screens> screens_behind;
+  byte_buffer scratch_screen; // pixel_buffer_size bytes, made when first needed
+  byte_buffer scratch_record; // record_buffer_size bytes, the same
+};
+
+// Adds the items of one --only value: names and "entry:RANGES" separated by commas, a range
+// being N, N-M or N- (to the last entry); bare ranges after an entry item belong to it. False,
+// with `wrong` set to the item, when an item is empty or its ranges are not ranges.
+bool add_to_selection(picture_selection& selection, const std::string& value, std::string& wrong);
+
+// Which entries of the pair `source` names are decoded: those of a selected entry, or holding a
+// picture selected by name. `announce` is called before the first one is decoded.
+entry_choice chosen_entries(extraction_state& state, picture_selection& selection,
+                            const picture_source& source, const std::function<void()>& announce);
+
+// Hands on to `next` only the selected pictures (and the damaged records that were decoded).
+picture_sink selected_pictures(const extraction_state& state, picture_selection& selection,
+                               const picture_source& source, picture_sink next);
+
+// Names on standard error each item that selected nothing; one without wildcards makes the run
+// incomplete, as a name that finds no index file does.
+void tell_unmatched(extraction_state& state, const picture_selection& selection);
