@@ -132,8 +132,21 @@ int fuzz_extract_pair(const std::uint8_t* data, std::size_t size) {
           "the walk ends with its completion line");
   require(std::count(console.begin(), console.end(), '\r') == index_size / 8,
           "one countdown step per entry");
-  require_every_frame(state, index_size, {state.index_buffer.get(), std::size_t(index_size)},
-                      archive, damage, written);
+  const byte_view index{state.index_buffer.get(), std::size_t(index_size)};
+  require_every_frame(state, index_size, index, archive, damage, written);
+  // A record --only passes over is counted from its head alone, as decoding it counts.
+  walk_pair(
+      state, index_size, false, [](const picture&) {},
+      [&](const walked_entry& walked) {
+        std::uint32_t sector = 0;
+        std::uint32_t length = 0;
+        read_index_entry(index, walked.entry, sector, length);
+        const byte_view head{walked.record.bytes, std::min(walked.record.size, palette_head_size)};
+        require(record_counters(index_size, head, length) ==
+                    walked.next_counter - walked.first_counter,
+                "a record's head gives the number of frames its decoder counts");
+        return true;
+      });
   return 0;
 }
 

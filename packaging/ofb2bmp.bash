@@ -7,7 +7,7 @@
 _ofb2bmp_value_of() {
   local word=$1
   case $word in
-    --output-dir | --format | --insert | --jobs) printf '%s' "$word" ;;
+    --output-dir | --format | --insert | --jobs | --only) printf '%s' "$word" ;;
     --*) ;;
     -?*)
       local letters=${word#-}
@@ -56,11 +56,11 @@ _ofb2bmp_candidates() {
       compopt -o filenames 2>/dev/null
       mapfile -t COMPREPLY < <(compgen -d -- "$cur")
       ;;
-    -j | --jobs) ;;
+    -j | --jobs | --only) ;;
     *)
       if [[ $cur == -* ]]; then
         mapfile -t COMPREPLY < <(compgen -W '-o --output-dir -f --format -l --list -q --quiet
-          -n --no-clobber -j --jobs --insert -h --help --version --' -- "$cur")
+          -n --no-clobber -j --jobs --only --insert -h --help --version --' -- "$cur")
       else
         _ofb2bmp_names "$cur"
       fi
