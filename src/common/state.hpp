@@ -10,6 +10,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/texts.hpp"
 
@@ -55,6 +56,8 @@ struct held_text {
 
 // The threads that write pictures when there are more than one (pictures/picture_pool.hpp).
 struct picture_pool;
+// What the gallery shows of a picture (pictures/gallery.hpp).
+struct gallery_entry;
 
 struct extraction_state {
   std::string program_folder; // folder of the program file, separator included
@@ -76,6 +79,7 @@ struct extraction_state {
   std::uint64_t pictures_sent = 0;    // to the writer threads
   std::uint64_t pictures_written = 0; // of those, written and found good, in order
   std::deque<held_text> held;
+  std::vector<gallery_entry>* gallery = nullptr; // --gallery: every picture so far, in walk order
   std::FILE* console = stdout;
 
   bool incomplete = false;     // a frame or record could not be written; the run ends with status 1

@@ -35,6 +35,8 @@ constexpr text_format formats[] = {
      "  -n, --no-clobber      write no file that exists already\n"
      "  -j, --jobs=N          write pictures on N threads (1 to 64; default: one for each\n"
      "                        processor); files and console are the same for every N\n"
+     "      --gallery         also write index.html beside the pictures: every picture as\n"
+     "                        a thumbnail, broken ones named (not with --list)\n"
      "      --insert=DIR      put the pictures in DIR (edited copies of extracted ones) back:\n"
      "                        writes a new index file and archive into the -o folder;\n"
      "                        with --list, only lists what would become of each file\n"

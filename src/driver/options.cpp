@@ -19,6 +19,7 @@ enum long_form : int {
   insert_long,
   no_clobber_long,
   jobs_long,
+  gallery_long,
 };
 
 constexpr option long_options[] = {
@@ -31,6 +32,7 @@ constexpr option long_options[] = {
     {"insert", required_argument, nullptr, insert_long},
     {"no-clobber", no_argument, nullptr, no_clobber_long},
     {"jobs", required_argument, nullptr, jobs_long},
+    {"gallery", no_argument, nullptr, gallery_long},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -93,7 +95,7 @@ void restart_parser() {
 }
 
 // Insertion writes a new pair into the -o folder (with --list it only tells what it would do);
-// a picture format means nothing to it.
+// a picture format and a gallery of pictures mean nothing to it.
 bool check_insertion(const run_options& options, std::FILE* errors) {
   if (!options.insert) {
     return true;
@@ -103,6 +105,9 @@ bool check_insertion(const run_options& options, std::FILE* errors) {
   }
   if (options.format_given) {
     return refuse(errors, text::insert_excludes, "--format");
+  }
+  if (options.gallery) {
+    return refuse(errors, text::insert_excludes, "--gallery");
   }
   return true;
 }
@@ -156,6 +161,9 @@ bool parse_options(int argc, char** argv, run_options& options, std::FILE* error
       break;
     case version_long:
       options.version = true;
+      break;
+    case gallery_long:
+      options.gallery = true;
       break;
     case insert_long:
       options.insert = true;

@@ -19,6 +19,7 @@ struct run_options {
   bool quiet = false;
   bool no_clobber = false; // -n: files that exist already are kept
   int jobs = 0;            // -j: threads that write pictures; 0 for one a processor
+  bool gallery = false;    // --gallery: index.html beside the pictures
   bool help = false;
   bool version = false;
 };
