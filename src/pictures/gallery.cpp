@@ -158,9 +158,9 @@ body{font:13px/1.3 sans-serif;margin:12px;background:#eee;color:#222}
 h1{font-size:18px;margin:0 0 4px}
 h2{font-size:15px;margin:16px 0 6px;word-break:break-all}
 [hidden]{display:none!important}
-.record{display:inline-flex;flex-wrap:wrap;gap:4px;vertical-align:top;max-width:100%;box-sizing:border-box;margin:0 6px 6px 0;padding:4px;background:#fff;border:1px solid #ccc}
-.record>b{flex-basis:100%;font-weight:normal;color:#666}
-figure{margin:0;width:128px}
+.record{display:inline-block;vertical-align:top;max-width:100%;box-sizing:border-box;margin:0 4px 4px 0;padding:3px;background:#fff;border:1px solid #ccc}
+.record>b{display:block;font-weight:normal;color:#666}
+figure{display:inline-block;vertical-align:top;margin:1px;width:128px}
 .box{display:flex;align-items:center;justify-content:center;width:128px;height:128px;background:#ddd;color:#666}
 .px{image-rendering:pixelated}
 figcaption{font-size:11px;word-break:break-all}
