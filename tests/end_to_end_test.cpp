@@ -400,6 +400,75 @@ INSTANTIATE_TEST_SUITE_P(Cases, Tool,
                                             ::testing::ValuesIn(runners())),
                          case_name);
 
+std::size_t occurrences(const std::string& text, const std::string& piece) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+// --gallery: index.html beside the pictures shows every picture file and what broke, also when
+// the run ends with status 1, alike for any number of threads; -n's kept files are shown.
+TEST(Gallery, APageBesideThePictures) {
+  tool_trees trees;
+  trees.prepare(runner::native);
+  const fs::path tree = trees.tree(runner::native);
+  fs::remove(tree / "data");
+  fs::create_directory_symlink(shared_data(), tree / "data");
+  const struct {
+    std::string arguments;
+    std::string obstacle; // in out/: a folder (ending in '/') or a file made first
+    int status;
+    std::vector<std::string> shown;
+    std::string not_shown;
+  } cases[] = {
+      {"-f png -o out data/CUT data/S",
+       "",
+       1,
+       {"broken record![data/CUT.BIN:1]", "broken frame![out/CUT006.PNG]", "S092.PNG"},
+       "CUT001.PNG"},
+      {"-o out data/PICS", "PICS02.BMP/", 1, {"PICS01.BMP"}, "PICS02.BMP"},
+      {"-n -o out data/PICS", "PICS05.BMP", 0, {"PICS05.BMP", "PICSNC.BMP"}, "index.html"},
+  };
+  for (const auto& c : cases) {
+    std::string first_page;
+    for (const std::string jobs : {"-j 1", "-j 8"}) {
+      fs::remove_all(tree / "out");
+      fs::create_directories(tree / "out");
+      if (c.obstacle.ends_with('/')) {
+        fs::create_directory(tree / "out" / c.obstacle);
+      } else if (!c.obstacle.empty()) {
+        write_file(tree / "out" / c.obstacle, {1});
+      }
+      const tool_run result = trees.run(runner::native, "-q --gallery " + jobs + ' ' + c.arguments);
+      EXPECT_EQ(result.status, c.status) << c.arguments;
+      const std::string page = read_text(tree / "out" / "index.html");
+      const auto pictures = trees.pictures(runner::native, "out");
+      EXPECT_EQ(occurrences(page, "<img "), pictures.size()) << c.arguments;
+      for (const auto& [name, bytes] : pictures) {
+        EXPECT_NE(page.find("<img src=\"" + name + "\""), std::string::npos) << name;
+      }
+      for (const std::string& piece : c.shown) {
+        EXPECT_NE(page.find(piece), std::string::npos) << piece;
+      }
+      EXPECT_EQ(page.find("\"" + c.not_shown + "\""), std::string::npos) << c.not_shown;
+      first_page = first_page.empty() ? page : first_page;
+      EXPECT_EQ(page, first_page) << jobs;
+    }
+  }
+  // Listing writes nothing; a page that cannot be created is named like a picture.
+  const tool_run listed = trees.run(runner::native, "--gallery -l data/CUT");
+  EXPECT_EQ(listed.status, 1);
+  EXPECT_FALSE(fs::exists(tree / "bin" / "index.html"));
+  fs::remove_all(tree / "out");
+  fs::create_directories(tree / "out" / "index.html");
+  const tool_run blocked = trees.run(runner::native, "-q --gallery -o out data/two/A");
+  EXPECT_EQ(blocked.status, 1);
+  EXPECT_EQ(blocked.output, "file create error![out/index.html]\n");
+  EXPECT_EQ(blocked.errors, "ofb2bmp: out/index.html: Is a directory\n");
+}
+
 // Spellings only Windows has: a drive letter, both separators in one path, and a Shift-JIS
 // folder and file whose second byte is a backslash (表 is 95 5C), read in code page 932.
 TEST(UnderWine, DriveLettersMixedSeparatorsAndDoubleByteNames) {
