@@ -171,7 +171,7 @@ std::int64_t read_index_stream(extraction_state& state, std::FILE* index) {
 
 void extract_pair(extraction_state& state, const picture_source& source, std::int64_t index_size) {
   picture_sink sink = extraction_sink(state, source);
-  if (state.gallery != nullptr && !state.list_only) {
+  if (state.gallery != nullptr) {
     sink = [&state, &source, save = std::move(sink)](const picture& shown) {
       save(shown);
       note_for_gallery(*state.gallery, state, source, shown);
