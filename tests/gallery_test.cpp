@@ -23,16 +23,20 @@ std::size_t at(const std::string& page, const std::string& piece, std::size_t fr
 }
 
 TEST(Gallery, NamesAreEscapedInTextAndPercentEncodedInLinks) {
-  const std::string hostile = "a\"<&'#% b\x83\x65\x83\x58\x83\x67\xE7\x94\xBB\x7F.BMP";
+  // Shift-JIS, a control byte, a UTF-16 surrogate and an overlong form escaped; UTF-8 kept.
+  const std::string hostile = "a\"<&'#% b\x83\x65\x83\x58\x83\x67\xE7\x94\xBB\x7F\xED\xA0\x80"
+                              "\xF0\x9F\x98\x80\xE0\x80\x80.BMP";
   const std::string page = gallery_page({entry("d>\x83/X.OFB", hostile, 0, 2, 2)});
   at(page, "<h2>d&gt;\\x83/X.OFB</h2>");
-  const std::string text = "a&quot;&lt;&amp;&#39;#% b\\x83e\\x83X\\x83g\xE7\x94\xBB\\x7F.BMP";
+  const std::string text = "a&quot;&lt;&amp;&#39;#% b\\x83e\\x83X\\x83g\xE7\x94\xBB\\x7F\\xED\\xA0"
+                           "\\x80\xF0\x9F\x98\x80\\xE0\\x80\\x80.BMP";
   at(page, "<figcaption>" + text +
                "<br>2\xC3\x97"
                "2 frame</figcaption>");
   at(page, "data-name=\"" + text + "\"");
   at(page, "alt=\"" + text + "\"");
-  const std::string link = "a%22%3C%26%27%23%25%20b%83e%83X%83g%E7%94%BB%7F.BMP";
+  const std::string link =
+      "a%22%3C%26%27%23%25%20b%83e%83X%83g%E7%94%BB%7F%ED%A0%80%F0%9F%98%80%E0%80%80.BMP";
   at(page, "href=\"" + link + "\"><img src=\"" + link + "\"");
   EXPECT_EQ(page.find('\x83'), std::string::npos);
   at(page, "<meta charset=\"utf-8\">");
