@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <regex>
 #include <sstream>
 
 #include "common/texts.hpp"
@@ -305,6 +306,12 @@ std::vector<tool_case> tool_cases() {
            "data/ins/PICS.OFB\tPICS02.BMP\t2\t0\treplaced\tno\t0\t-\n"
            "data/ins/PICS.OFB\tPICS03.PNG\t3\t0\treplaced\tno\t0\t-\n",
        0, "out", "", "", "-l '--insert=data\\edits' 'data\\ins\\*'", '\\'},
+      {"AGalleryThatCannotBeCreated", "-q --gallery -o out data/two/A", 1,
+       "file create error![out/index.html]\n", 17, "out", "",
+       "ofb2bmp: out/index.html: Is a directory\n", nullptr, '/', "out/index.html/",
+       "ofb2bmp: out/index.html: Access denied.\n"},
+      {"InsertingTakesNoGallery", "--insert data/edits -o out --gallery data/PICS", 2, "", 0, "bin",
+       "", option_error("option '--insert' cannot be combined with '--gallery'")},
       {"InsertingTakesNoFormat", "--insert data/edits -o out -f bmp data/PICS", 2, "", 0, "bin", "",
        option_error("option '--insert' cannot be combined with '--format'")},
       {"InsertingTakesNoSelection", "--insert data/edits -o out --only 'PICS*' data/PICS", 2, "", 0,
@@ -535,6 +542,67 @@ TEST(Only, AScreenShowsWhatTheScreensBeforeItLeftAsInAFullRun) {
       EXPECT_TRUE(bytes == full.at(name)) << selection << ": " << name;
     }
   }
+}
+
+// --gallery: index.html beside the pictures shows every picture file and what broke, also when
+// the run ends with status 1, alike for any number of threads; -n's kept files are shown.
+TEST(Gallery, APageBesideThePictures) {
+  tool_trees trees;
+  trees.prepare(runner::native);
+  const fs::path tree = trees.tree(runner::native);
+  fs::remove(tree / "data");
+  fs::create_directory_symlink(shared_data(), tree / "data");
+  const struct {
+    std::string arguments;
+    std::string obstacle; // in out/: a folder (ending in '/') or a file made first
+    int status;
+    std::vector<std::string> shown;
+    std::string not_shown;
+  } cases[] = {
+      {"-f png -o out data/CUT data/S",
+       "",
+       1,
+       {"broken record![data/CUT.BIN:1]", "broken frame![out/CUT006.PNG]", "S092.PNG"},
+       "CUT001.PNG"},
+      {"-o out data/PICS", "PICS02.BMP/", 1, {"PICS01.BMP"}, "PICS02.BMP"},
+      {"--only 'S09?,cut*' -f png -o out data/CUT data/S",
+       "",
+       1,
+       {"S092.PNG", "broken record![data/CUT.BIN:1]"},
+       "S080.PNG"},
+      {"-n -o out data/PICS", "PICS05.BMP", 0, {"PICS05.BMP", "PICSNC.BMP"}, "PICSND.BMP"},
+  };
+  for (const auto& c : cases) {
+    std::string first_page;
+    for (const std::string jobs : {"-j 1", "-j 8"}) {
+      fs::remove_all(tree / "out");
+      fs::create_directories(tree / "out");
+      if (c.obstacle.ends_with('/')) {
+        fs::create_directory(tree / "out" / c.obstacle);
+      } else if (!c.obstacle.empty()) {
+        write_file(tree / "out" / c.obstacle, {1});
+      }
+      const tool_run result = trees.run(runner::native, "-q --gallery " + jobs + ' ' + c.arguments);
+      EXPECT_EQ(result.status, c.status) << c.arguments;
+      const std::string page = read_text(tree / "out" / "index.html");
+      const auto pictures = trees.pictures(runner::native, "out");
+      const std::regex image("<img ");
+      EXPECT_EQ(std::distance(std::sregex_iterator(page.begin(), page.end(), image), {}),
+                std::ptrdiff_t(pictures.size()));
+      for (const auto& [name, bytes] : pictures) {
+        EXPECT_NE(page.find("<img src=\"" + name + "\""), std::string::npos) << name;
+      }
+      for (const std::string& piece : c.shown) {
+        EXPECT_NE(page.find(piece), std::string::npos) << piece;
+      }
+      EXPECT_EQ(page.find("\"" + c.not_shown + "\""), std::string::npos) << c.not_shown;
+      first_page = first_page.empty() ? page : first_page;
+      EXPECT_EQ(page, first_page) << jobs;
+    }
+  }
+  // Listing writes nothing.
+  EXPECT_EQ(trees.run(runner::native, "--gallery -l data/CUT").status, 1);
+  EXPECT_FALSE(fs::exists(tree / "bin" / "index.html"));
 }
 
 // Spellings only Windows has: a drive letter, both separators in one path, and a Shift-JIS

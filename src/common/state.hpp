@@ -10,6 +10,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/texts.hpp"
 
@@ -57,6 +58,8 @@ struct held_text {
 struct picture_pool;
 // The pictures --only takes (driver/selection.hpp).
 struct picture_selection;
+// What the gallery shows of a picture (pictures/gallery.hpp).
+struct gallery_entry;
 
 struct extraction_state {
   std::string program_folder; // folder of the program file, separator included
@@ -78,7 +81,8 @@ struct extraction_state {
   std::uint64_t pictures_sent = 0;    // to the writer threads
   std::uint64_t pictures_written = 0; // of those, written and found good, in order
   std::deque<held_text> held;
-  picture_selection* selection = nullptr; // with --only: the pictures taken, else every one
+  picture_selection* selection = nullptr;        // with --only: the pictures taken, else every one
+  std::vector<gallery_entry>* gallery = nullptr; // --gallery: every picture so far, in walk order
   std::FILE* console = stdout;
 
   bool incomplete = false;     // a frame or record could not be written; the run ends with status 1

@@ -38,6 +38,8 @@ constexpr text_format formats[] = {
      "      --only=SELECTION  take only these pictures: names as --list shows them (* and ?\n"
      "                        as wildcards, extension optional) or entry:FIRST-LAST, N, N-;\n"
      "                        items separated by commas; names stay those of a full run\n"
+     "      --gallery         also write index.html beside the pictures: every picture as\n"
+     "                        a thumbnail, broken ones named (not with --list)\n"
      "      --insert=DIR      put the pictures in DIR (edited copies of extracted ones) back:\n"
      "                        writes a new index file and archive into the -o folder;\n"
      "                        with --list, only lists what would become of each file\n"

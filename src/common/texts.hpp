@@ -29,7 +29,7 @@ enum class text {
   unexpected_value,
   unknown_format,
   insert_needs_output, // --insert without -o
-  insert_excludes,     // --insert with -f
+  insert_excludes,     // --insert with -f or --gallery
   would_replace_input, // a new pair would take the place of the pair it is made from
   insert_error,        // a picture or pair that cannot be put back, and why
   inserted,            // pictures replaced in one new pair

@@ -9,9 +9,11 @@
 #include <vector>
 
 #include "archive/archive.hpp"
+#include "common/files_in_progress.hpp"
 #include "driver/options.hpp"
 #include "driver/platform.hpp"
 #include "driver/selection.hpp"
+#include "pictures/gallery.hpp"
 #include "pictures/picture_pool.hpp"
 #include "pictures/pictures.hpp"
 
@@ -77,6 +79,44 @@ int finish_run(const extraction_state& state, int status) {
   return status;
 }
 
+// --gallery: index.html beside the pictures, once every picture is finished, also after a
+// failure. It is written through the main thread's picture slot, free by then, so that an
+// interruption leaves no half page.
+void write_gallery(extraction_state& state, std::vector<gallery_entry>& noted) {
+  std::vector<gallery_entry> shown =
+      pictures_on_disk(std::move(noted), [&state](const std::string& name) {
+        return file_exists(state.output_folder + name);
+      });
+  for (gallery_entry& entry : shown) {
+    entry.index_path = name_in_utf8(entry.index_path);
+    entry.file_name = name_in_utf8(entry.file_name);
+    entry.message = name_in_utf8(entry.message);
+  }
+  const std::string page = gallery_page(shown);
+  const std::string path = state.output_folder + "index.html";
+  begin_writing(file_slot::picture, path);
+  std::FILE* file = open_file(path, "wb");
+  int error_code = file == nullptr ? last_error_code() : 0;
+  bool written = false;
+  if (file != nullptr) {
+    written = std::fwrite(page.data(), 1, page.size(), file) == page.size();
+    error_code = written ? 0 : last_error_code();
+    if (std::fclose(file) != 0 && written) {
+      written = false;
+      error_code = last_error_code();
+    }
+    if (!written) {
+      std::remove(path.c_str());
+    }
+  }
+  end_writing(file_slot::picture);
+  if (!written) {
+    state.incomplete = true;
+    say(state, file == nullptr ? text::file_create_error : text::file_write_error, path);
+    tell_reason(path, error_code);
+  }
+}
+
 } // namespace
 
 void tell_reason(const std::string& name, int error_code) {
@@ -132,8 +172,15 @@ std::int64_t read_index_stream(extraction_state& state, std::FILE* index) {
 
 void extract_pair(extraction_state& state, const picture_source& source, std::int64_t index_size) {
   const bool progress = !state.quiet && !state.list_only;
+  picture_sink sink = extraction_sink(state, source);
+  if (state.gallery != nullptr) {
+    sink = [&state, &source, save = std::move(sink)](const picture& shown) {
+      save(shown);
+      note_for_gallery(*state.gallery, state, source, shown);
+    };
+  }
   if (state.selection == nullptr) {
-    walk_pair(state, index_size, progress, extraction_sink(state, source));
+    walk_pair(state, index_size, progress, sink);
     return;
   }
   // The path is said before the first entry taken: an index file without one stays unnamed.
@@ -146,8 +193,7 @@ void extract_pair(extraction_state& state, const picture_source& source, std::in
         said = true;
       });
   walk_pair(state, index_size, progress,
-            selected_pictures(state, *state.selection, source, extraction_sink(state, source)), {},
-            &choice);
+            selected_pictures(state, *state.selection, source, std::move(sink)), {}, &choice);
 }
 
 void process_index_file(extraction_state& state, const std::string& index_path,
@@ -274,6 +320,11 @@ int run_ofb2bmp(int argc, char** argv) {
   if (state.list_only && !options.insert) {
     say(state, text::list_header);
   }
+  // Listing writes no file, so no gallery either.
+  std::vector<gallery_entry> gallery;
+  if (options.gallery && !state.list_only) {
+    state.gallery = &gallery;
+  }
   try {
     if (options.insert) {
       if (insert_pictures_of(state, options.insert_dir, inputs, options.list) == 2) {
@@ -291,10 +342,16 @@ int run_ofb2bmp(int argc, char** argv) {
     }
     say(state, failure.message, failure.name);
     tell_reason(failure.name, failure.error_code);
+    if (state.gallery != nullptr) {
+      write_gallery(state, gallery);
+    }
     return finish_run(state, 1);
   } catch (const std::bad_alloc&) {
     say(state, text::out_of_memory);
     return finish_run(state, 1);
+  }
+  if (state.gallery != nullptr) {
+    write_gallery(state, gallery);
   }
   return finish_run(state, exit_status(state));
 }

@@ -21,6 +21,7 @@ enum long_form : int {
   no_clobber_long,
   jobs_long,
   only_long,
+  gallery_long,
 };
 
 constexpr option long_options[] = {
@@ -34,6 +35,7 @@ constexpr option long_options[] = {
     {"no-clobber", no_argument, nullptr, no_clobber_long},
     {"jobs", required_argument, nullptr, jobs_long},
     {"only", required_argument, nullptr, only_long},
+    {"gallery", no_argument, nullptr, gallery_long},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -96,7 +98,7 @@ void restart_parser() {
 }
 
 // Insertion writes a new pair into the -o folder (with --list it only tells what it would do);
-// a picture format means nothing to it.
+// a picture format and a gallery of pictures mean nothing to it.
 bool check_insertion(const run_options& options, std::FILE* errors) {
   if (!options.insert) {
     return true;
@@ -109,6 +111,9 @@ bool check_insertion(const run_options& options, std::FILE* errors) {
   }
   if (!options.only.empty()) {
     return refuse(errors, text::insert_excludes, "--only");
+  }
+  if (options.gallery) {
+    return refuse(errors, text::insert_excludes, "--gallery");
   }
   return true;
 }
@@ -171,6 +176,9 @@ bool parse_options(int argc, char** argv, run_options& options, std::FILE* error
       break;
     case version_long:
       options.version = true;
+      break;
+    case gallery_long:
+      options.gallery = true;
       break;
     case insert_long:
       options.insert = true;

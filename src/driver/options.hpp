@@ -20,6 +20,7 @@ struct run_options {
   bool no_clobber = false;       // -n: files that exist already are kept
   int jobs = 0;                  // -j: threads that write pictures; 0 for one a processor
   std::vector<std::string> only; // --only: the selections, as given
+  bool gallery = false;          // --gallery: index.html beside the pictures
   bool help = false;
   bool version = false;
 };

@@ -208,6 +208,11 @@ std::vector<folder_entry> find_matching_entries(const std::string& pattern) {
   return matches;
 }
 
+std::string name_in_utf8(const std::string& name) {
+  // Names are bytes here; the page shows those that are not UTF-8 escaped.
+  return name;
+}
+
 std::string paired_file_name(const std::string& path) {
   if (access(path.c_str(), F_OK) == 0) {
     return path;

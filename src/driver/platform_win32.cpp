@@ -194,6 +194,24 @@ std::vector<folder_entry> find_matching_entries(const std::string& pattern) {
   return matches;
 }
 
+std::string name_in_utf8(const std::string& name) {
+  const int size = static_cast<int>(name.size());
+  const int wide_size = MultiByteToWideChar(CP_ACP, 0, name.data(), size, nullptr, 0);
+  if (wide_size <= 0) {
+    return name;
+  }
+  std::wstring wide(static_cast<std::size_t>(wide_size), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, name.data(), size, wide.data(), wide_size);
+  const int utf8_size =
+      WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_size, nullptr, 0, nullptr, nullptr);
+  if (utf8_size <= 0) {
+    return name;
+  }
+  std::string utf8(static_cast<std::size_t>(utf8_size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_size, utf8.data(), utf8_size, nullptr, nullptr);
+  return utf8;
+}
+
 std::string paired_file_name(const std::string& path) {
   // Opening a file ignores letter case here, so the archive's name needs no search.
   return path;

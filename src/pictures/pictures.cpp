@@ -7,8 +7,6 @@
 #include "pictures/picture_pool.hpp"
 #include "pictures/png_file.hpp"
 
-namespace {
-
 const char* kind_name(picture_kind kind) {
   switch (kind) {
   case picture_kind::direct:
@@ -21,10 +19,11 @@ const char* kind_name(picture_kind kind) {
   return "";
 }
 
-// A picture without pixels cannot be a PNG: such a picture gives no file and no word.
 bool gives_file(const extraction_state& state, const picture& shown) {
   return state.format == output_format::bmp || (shown.width != 0 && shown.height != 0);
 }
+
+namespace {
 
 void tell_damage(extraction_state& state, const picture_source& source, const picture& shown) {
   state.incomplete = true;

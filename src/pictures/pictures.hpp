@@ -12,6 +12,12 @@
 std::string picture_name(const extraction_state& state, const std::string& base_name,
                          const picture_place& place);
 
+// "direct", "frame" or "screen", as the listing and the gallery name a kind.
+const char* kind_name(picture_kind kind);
+
+// A picture without pixels cannot be a PNG: such a picture gives no file and no word.
+bool gives_file(const extraction_state& state, const picture& shown);
+
 // The pair pictures come from, as the sinks name it.
 struct picture_source {
   std::string base_name;    // the pictures' files are named after it
