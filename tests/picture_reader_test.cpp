@@ -40,21 +40,11 @@ byte_vector patched(byte_vector file, std::size_t at, std::uint64_t value, int s
 // `entries` (bytes 1, 10, 19, ...), then `rows` as given.
 byte_vector bitmap(std::uint32_t header_size, std::int32_t width, std::int32_t height, int bits,
                    std::uint32_t entries, const byte_vector& rows) {
-  byte_vector file = {'B', 'M'};
-  file.resize(14 + header_size + 4 * entries);
-  for (std::size_t i = 0; i < 4 * entries; ++i) {
-    file[14 + header_size + i] = static_cast<std::uint8_t>(i * 9 + 1);
+  byte_vector table(4 * entries);
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    table[i] = static_cast<std::uint8_t>(i * 9 + 1);
   }
-  for (const auto& [at, value] : {std::pair<std::size_t, std::uint32_t>{10, file.size()},
-                                  {14, header_size},
-                                  {18, width},
-                                  {22, height},
-                                  {28, bits},
-                                  {46, entries}}) {
-    file = patched(file, at, value, 4);
-  }
-  file.insert(file.end(), rows.begin(), rows.end());
-  return file;
+  return bitmap_of(header_size, width, height, bits, table, rows);
 }
 
 // A 2 x 2 PNG of the IHDR fields given, the chunks listed, and IEND.
