@@ -429,6 +429,10 @@ TEST_F(Insertion, ColoursDecideNotIndices) {
   slot_7[3 * 7 + 2] = 0x80;
   byte_vector first_pixel_changed(colours.begin() + 3, colours.begin() + 6); // index 1's colour
   first_pixel_changed.insert(first_pixel_changed.end(), colours.end() - 3, colours.end());
+  byte_vector short_table(colours.begin(), colours.begin() + 3 * 11); // the bank's first 11
+  short_table[3 * 10 + 2] = 0x84; // index 10 given a blue the bank lacks, its low bits set
+  byte_vector slot_10 = colours;  // the lowest slot no picture uses after the edit
+  slot_10[3 * 10 + 2] = 0x80;
   byte_vector blues = colours; // the whole bank recoloured
   for (std::size_t i = 0; i <= 11; ++i) {
     blues[3 * i + 2] = 0xF8;
@@ -456,6 +460,11 @@ TEST_F(Insertion, ColoursDecideNotIndices) {
        {original[0], original[1], bitmap_file(2, 1, {1, 255}, colours)},
        "1 picture replaced (0 with colours rounded down)",
        "replaced 0"},
+      {"a short colour table, its last colour new",
+       {{"BFIL001.BMP", bank.file(1, short_table)}},
+       {bank.file(0, slot_10), bank.file(1, slot_10), bank.file(2, slot_10)},
+       "1 picture replaced (1 with colours rounded down)",
+       "replaced 1"},
       {"every picture given with one new palette recolours the bank",
        {{"BFIL000.BMP", bank.file(0, blues)},
         {"BFIL001.BMP", bank.file(1, blues)},
