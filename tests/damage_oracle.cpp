@@ -1,33 +1,10 @@
 #include "damage_oracle.hpp"
 
-#include <cstdio>
-
 #include "common/state.hpp"
 #include "pictures/picture_reader.hpp"
 #include "test_support.hpp"
 
 namespace {
-
-// The headers alone tell whether the file has the size they give it.
-bool well_formed_bitmap(const byte_vector& head, std::uint64_t file_size) {
-  if (head.size() < 54 || head[0] != 'B' || head[1] != 'M' || le32(head, 2) != file_size) {
-    return false;
-  }
-  const std::uint64_t bits = head[28];
-  const std::uint64_t row = (le32(head, 18) * bits / 8 + 3) / 4 * 4;
-  return (bits == 8 || bits == 24) && le32(head, 10) + row * le32(head, 22) == file_size;
-}
-
-// A PNG as the tool writes them: one that the tool's own reader, itself checked against an
-// independent library, takes whole (chunks, checksums, rows), with all 256 colours in PLTE for
-// palette pictures.
-bool well_formed_png(const byte_vector& bytes) {
-  picture_pixels picture;
-  std::string why;
-  return decode_picture({bytes.data(), bytes.size()}, pixel_buffer_size, picture, why) &&
-         picture.width > 0 && picture.height > 0 &&
-         (!picture.indexed || picture.palette.size() == 3 * 256);
-}
 
 // The text between a message's prefix and its closing bracket.
 std::string bracketed(const std::string& line, std::size_t start) {
@@ -37,23 +14,12 @@ std::string bracketed(const std::string& line, std::size_t start) {
 } // namespace
 
 bool well_formed_picture_file(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    return false;
-  }
-  byte_vector head(54);
-  head.resize(std::fread(head.data(), 1, head.size(), file));
-  std::fseek(file, 0, SEEK_END);
-  const auto size = static_cast<std::uint64_t>(std::ftell(file));
-  std::rewind(file);
-  bool well_formed = well_formed_bitmap(head, size);
-  if (!head.empty() && head[0] != 'B') { // a PNG is read whole: its rows must inflate
-    byte_vector bytes(size);
-    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
-    well_formed = well_formed_png(bytes);
-  }
-  std::fclose(file);
-  return well_formed;
+  const byte_vector file = read_whole_file(path);
+  picture_pixels picture;
+  std::string why;
+  return decode_picture({file.data(), file.size()}, pixel_buffer_size, picture, why) &&
+         (file[0] != 'B' || (le32(file, 2) == file.size() && (file[28] == 8 || file[28] == 24))) &&
+         (!picture.indexed || picture.palette.size() == 3 * 256);
 }
 
 damage_report read_damage(const std::string& console, const std::string& folder,

@@ -11,9 +11,9 @@
 
 using byte_vector = std::vector<std::uint8_t>;
 
-// A picture file as the tool writes them: a bitmap whose headers agree with each other and with
-// the file's size (its pixels are not read, to keep it fast), or a PNG whose chunks, checksums
-// and deflated rows agree with its header.
+// A picture file as the tool writes them: one that the tool's own reader, itself checked against
+// an independent library, takes whole (a PNG's chunks, checksums and rows too), with all 256
+// colours for palette pictures; a bitmap of 8 or 24 bits whose header gives the file's size.
 bool well_formed_picture_file(const std::string& path);
 
 // The damage an extraction reported on its console.

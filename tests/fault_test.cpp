@@ -89,23 +89,6 @@ std::vector<fault_pair> fault_pairs() {
   };
 }
 
-struct extraction {
-  bool incomplete;
-  std::string console;
-  picture_set pictures;
-};
-
-// Extracts data/<name>.OFB in this process through the driver, into an emptied `out`.
-extraction extract_in_process(const fs::path& data, const std::string& name, const fs::path& out) {
-  fs::remove_all(out);
-  fs::create_directories(out);
-  extraction result;
-  result.console =
-      extract_quietly(data / (name + ".OFB"), out, output_format::bmp, &result.incomplete);
-  result.pictures = files_in(out);
-  return result;
-}
-
 // Every length where something changes (a record's first bytes, its head's end and tables,
 // its last bytes); a sample elsewhere.
 bool worth_cutting_at(const archive_pair& pair, std::size_t length) {
@@ -129,11 +112,18 @@ TEST(DamagedArchives, CutAtEveryLengthLoseOnlyWhatIsGoneAndSayWhat) {
   const fs::path data = folder.path / "data";
   const fs::path out = folder.path / "out";
   fs::create_directories(data);
+  bool incomplete = false;
+  const auto extract = [&](const std::string& name) { // into an emptied `out`: its console text
+    fs::remove_all(out);
+    fs::create_directories(out);
+    return extract_quietly(data / (name + ".OFB"), out, output_format::bmp, &incomplete);
+  };
   for (const fault_pair& fault : fault_pairs()) {
     write_pair(data, fault.name, fault.pair);
     const std::string archive_path = (data / (fault.name + ".BIN")).string();
-    const extraction whole = extract_in_process(data, fault.name, out);
-    ASSERT_FALSE(whole.incomplete) << fault.name;
+    extract(fault.name);
+    ASSERT_FALSE(incomplete) << fault.name;
+    const picture_set whole = files_in(out);
     const archive_pair& pair = fault.pair;
     for (std::size_t length = 0; length < pair.archive.size(); ++length) {
       if (!worth_cutting_at(pair, length)) {
@@ -141,16 +131,16 @@ TEST(DamagedArchives, CutAtEveryLengthLoseOnlyWhatIsGoneAndSayWhat) {
       }
       write_file(data / (fault.name + ".BIN"),
                  byte_vector(pair.archive.begin(), pair.archive.begin() + length));
-      const extraction cut = extract_in_process(data, fault.name, out);
+      const std::string console = extract(fault.name);
       std::set<std::string> written;
-      for (const auto& [name, bytes] : cut.pictures) {
-        ASSERT_EQ(bytes, whole.pictures.at(name)) << name << " differs, cut at " << length;
+      for (const auto& [name, bytes] : files_in(out)) {
+        ASSERT_EQ(bytes, whole.at(name)) << name << " differs, cut at " << length;
         written.insert(name);
       }
-      const damage_report report = read_damage(cut.console, out.string() + "/", archive_path);
-      ASSERT_EQ(account_for_damage(fault.pictures_by_entry, written, report, cut.incomplete), "")
+      const damage_report report = read_damage(console, out.string() + "/", archive_path);
+      ASSERT_EQ(account_for_damage(fault.pictures_by_entry, written, report, incomplete), "")
           << fault.name << " cut at " << length;
-      ASSERT_TRUE(cut.incomplete) << "every cut loses something";
+      ASSERT_TRUE(incomplete) << "every cut loses something";
     }
   }
   EXPECT_EQ(open_files(), open_before) << "a file of the runs left open";

@@ -40,21 +40,11 @@ byte_vector patched(byte_vector file, std::size_t at, std::uint64_t value, int s
 // `entries` (bytes 1, 10, 19, ...), then `rows` as given.
 byte_vector bitmap(std::uint32_t header_size, std::int32_t width, std::int32_t height, int bits,
                    std::uint32_t entries, const byte_vector& rows) {
-  byte_vector file = {'B', 'M'};
-  file.resize(14 + header_size + 4 * entries);
-  for (std::size_t i = 0; i < 4 * entries; ++i) {
-    file[14 + header_size + i] = static_cast<std::uint8_t>(i * 9 + 1);
+  byte_vector table(4 * entries);
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    table[i] = static_cast<std::uint8_t>(i * 9 + 1);
   }
-  for (const auto& [at, value] : {std::pair<std::size_t, std::uint32_t>{10, file.size()},
-                                  {14, header_size},
-                                  {18, width},
-                                  {22, height},
-                                  {28, bits},
-                                  {46, entries}}) {
-    file = patched(file, at, value, 4);
-  }
-  file.insert(file.end(), rows.begin(), rows.end());
-  return file;
+  return bitmap_of(header_size, width, height, bits, table, rows);
 }
 
 // A 2 x 2 PNG of the IHDR fields given, the chunks listed, and IEND.
@@ -292,6 +282,7 @@ TEST(PictureReader, ReadsRunLengthsAndBitFieldsWithinTheirBounds) {
       {rle(8, 4, 3, {3, 7, 0, 0, 0, 2, 1, 1, 0, 3, 4, 5, 6, 0, 0, 1}), "4 3 P 000405060000000007070700" + two},
       {rle(4, 5, 2, {3, 0x12, 2, 0x34, 0, 0, 0, 5, 0x56, 0x78, 0x90, 0, 0, 1}), "5 2 P 05060708090102010304" + two},
       {rle(8, 3, 2, {0, 0, 4, 9, 0, 1}), "3 2 P 090909000000" + two}, // padding dropped
+      {rle(8, 29, 1, {32, 7, 0, 1}), "29 1 P " + hex(byte_vector(29, 7)) + two}, // 29 padded to 32
       {rle(4, 7, 1, {8, 0x12, 0, 1}), "7 1 P 01020102010201" + two},
       {rle(8, 3, 1, {5, 9, 0, 1}), off}, {rle(4, 7, 1, {9, 0x12, 0, 1}), off},
       {rle(8, 4, 1, {2, 1, 0, 3, 1, 2, 3, 0, 0, 1}), off}, {rle(8, 4, 1, {0, 0, 1, 1, 0, 1}), off},

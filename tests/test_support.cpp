@@ -135,42 +135,46 @@ colour_words words_of(const std::uint8_t* bytes, std::size_t count) {
   return words;
 }
 
+byte_vector bitmap_of(std::uint32_t header_size, std::int32_t width, std::int32_t height, int bits,
+                      const byte_vector& table, const byte_vector& rows) {
+  byte_vector file(14 + header_size, 0);
+  file.insert(file.end(), table.begin(), table.end());
+  file.insert(file.end(), rows.begin(), rows.end());
+  for (const auto& [at, value] : {std::pair<std::size_t, std::uint32_t>{2, file.size()},
+                                  {10, 14 + header_size + table.size()},
+                                  {14, header_size},
+                                  {18, width},
+                                  {22, height},
+                                  {26, 1 | bits << 16},
+                                  {46, table.size() / 4}}) {
+    for (int i = 0; i < 4; ++i) {
+      file[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+  }
+  file[0] = 'B';
+  file[1] = 'M';
+  return file;
+}
+
 byte_vector bitmap_file(int width, int height, const byte_vector& pixels,
                         const byte_vector& colours) {
   const int bytes_per_pixel = colours.empty() ? 3 : 1;
   const std::size_t row = static_cast<std::size_t>(width * bytes_per_pixel);
   const std::size_t padded = (row + 3) / 4 * 4;
-  const std::size_t table = colours.size() / 3 * 4;
-  byte_vector file(54 + table + padded * static_cast<std::size_t>(height), 0);
-  const auto put32 = [&](std::size_t at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-      file[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
-    }
-  };
-  file[0] = 'B';
-  file[1] = 'M';
-  put32(2, static_cast<std::uint32_t>(file.size()));
-  put32(10, static_cast<std::uint32_t>(54 + table));
-  put32(14, 40);
-  put32(18, static_cast<std::uint32_t>(width));
-  put32(22, static_cast<std::uint32_t>(height));
-  file[26] = 1;
-  file[28] = static_cast<std::uint8_t>(8 * bytes_per_pixel);
-  put32(46, static_cast<std::uint32_t>(colours.size() / 3));
-  for (std::size_t i = 0; i < colours.size() / 3; ++i) {
-    file[54 + 4 * i] = colours[3 * i + 2];
-    file[54 + 4 * i + 1] = colours[3 * i + 1];
-    file[54 + 4 * i + 2] = colours[3 * i];
+  byte_vector table;
+  for (std::size_t i = 0; i + 2 < colours.size(); i += 3) {
+    table.insert(table.end(), {colours[i + 2], colours[i + 1], colours[i], 0});
   }
+  byte_vector rows(padded * static_cast<std::size_t>(height), 0);
   for (int y = 0; y < height; ++y) {
     for (std::size_t x = 0; x < row; ++x) {
       const std::size_t from = static_cast<std::size_t>(y) * row + x;
-      const std::size_t to = 54 + table + static_cast<std::size_t>(height - 1 - y) * padded + x;
       // 24-bit pixels are given red, green, blue; the file holds blue, green, red.
-      file[to] = bytes_per_pixel == 1 ? pixels[from] : pixels[from - x % 3 + 2 - x % 3];
+      rows[static_cast<std::size_t>(height - 1 - y) * padded + x] =
+          bytes_per_pixel == 1 ? pixels[from] : pixels[from - x % 3 + 2 - x % 3];
     }
   }
-  return file;
+  return bitmap_of(40, width, height, 8 * bytes_per_pixel, table, rows);
 }
 
 byte_vector png_of(const std::vector<png_chunk>& chunks) {

@@ -55,6 +55,10 @@ std::string walk_text(int from);
 byte_vector rgb_of(const colour_words& words);
 colour_words words_of(const std::uint8_t* bytes, std::size_t count);
 
+// A bitmap of `bits` a pixel with an info header of `header_size` bytes, the colour table given
+// (4 bytes an entry), then the rows as stored.
+byte_vector bitmap_of(std::uint32_t header_size, std::int32_t width, std::int32_t height, int bits,
+                      const byte_vector& table, const byte_vector& rows);
 // An uncompressed 8-bit (with the colours given, 3 bytes each) or 24-bit bitmap (pixels given
 // red, green, blue), bottom-up, laid out as the tool writes its own.
 byte_vector bitmap_file(int width, int height, const byte_vector& pixels,
