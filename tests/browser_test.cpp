@@ -18,13 +18,18 @@ std::string chromium(const fs::path& profile, const std::string& what, const fs:
          profile.string() + "' " + what + " 'file://" + page.string() + "'";
 }
 
-// Added to a copy of the page: every thumbnail loads at once, so the load event waits for all.
+// Added to a copy of the page: every thumbnail loads at once, so the load event waits for all;
+// then the filter box is given "GFIL".
 constexpr char decode_check[] = R"(<script>
 document.querySelectorAll('img').forEach(function (image) { image.loading = 'eager'; });
 window.addEventListener('load', function () {
   var images = Array.prototype.slice.call(document.images);
   var decoded = images.filter(function (image) { return image.naturalWidth > 0; }).length;
   document.body.append('decoded ' + decoded + ' of ' + images.length);
+  var filter = document.getElementById('filter');
+  filter.value = 'gfil';
+  filter.dispatchEvent(new Event('input'));
+  document.body.append(' filtered ' + document.querySelectorAll('figure:not([hidden])').length);
 });
 </script>
 )";
@@ -55,7 +60,7 @@ TEST(GalleryInABrowser, EveryThumbnailDecodes) {
           (tree / "dom.html").string() + "' 2>/dev/null");
     const std::string files = std::to_string(trees.pictures(runner::native, format).size());
     const std::string dom = read_text(tree / "dom.html");
-    EXPECT_NE(dom.find("decoded " + files + " of " + files), std::string::npos)
+    EXPECT_NE(dom.find("decoded " + files + " of " + files + " filtered 147"), std::string::npos)
         << format << ": " << dom.substr(dom.size() - std::min<std::size_t>(dom.size(), 200));
     const fs::path screenshot = fs::path(OFB2BMP_TEST_OUTPUT) / ("gallery-" + format + ".png");
     fs::remove(screenshot);

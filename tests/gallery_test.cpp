@@ -26,8 +26,11 @@ TEST(Gallery, NamesAreEscapedInTextAndPercentEncodedInLinks) {
   // Shift-JIS, a control byte, a UTF-16 surrogate and an overlong form escaped; UTF-8 kept.
   const std::string hostile = "a\"<&'#% b\x83\x65\x83\x58\x83\x67\xE7\x94\xBB\x7F\xED\xA0\x80"
                               "\xF0\x9F\x98\x80\xE0\x80\x80.BMP";
-  const std::string page = gallery_page({entry("d>\x83/X.OFB", hostile, 0, 2, 2)});
-  at(page, "<h2>d&gt;\\x83/X.OFB</h2>");
+  // A two-byte character, one whose second byte is the lowest, the last character there is
+  // (U+10FFFF), and one past it.
+  const std::string page = gallery_page({entry(
+      "d>\x83\xC3\xA9\xE2\x80\x94\xF4\x8F\xBF\xBF\xF4\x90\x80\x80/X.OFB", hostile, 0, 2, 2)});
+  at(page, "<h2>d&gt;\\x83\xC3\xA9\xE2\x80\x94\xF4\x8F\xBF\xBF\\xF4\\x90\\x80\\x80/X.OFB</h2>");
   const std::string text = "a&quot;&lt;&amp;&#39;#% b\\x83e\\x83X\\x83g\xE7\x94\xBB\\x7F\\xED\\xA0"
                            "\\x80\xF0\x9F\x98\x80\\xE0\\x80\\x80.BMP";
   at(page, "<figcaption>" + text +
