@@ -19,12 +19,9 @@ void read_index_entry(const byte_view& index, std::int32_t entry, std::uint32_t&
 
 byte_view read_record(std::uint8_t* buffer, std::FILE* archive, std::uint64_t offset,
                       std::uint32_t length) {
-  std::size_t read = 0;
-  if (seek_file(archive, offset)) {
-    const std::size_t wanted = std::min<std::size_t>(length, record_buffer_size);
-    mark_readable(buffer, wanted, record_buffer_size);
-    read = std::fread(buffer, 1, wanted, archive);
-  }
+  const std::size_t wanted = std::min<std::size_t>(length, record_buffer_size);
+  mark_readable(buffer, wanted, record_buffer_size);
+  const std::size_t read = read_file_at(archive, offset, buffer, wanted);
   // What an earlier record left past this one is unreadable to the sanitizer builds.
   mark_readable(buffer, read, record_buffer_size);
   return {buffer, read};

@@ -11,15 +11,16 @@ namespace {
 constexpr std::size_t path_capacity = 4096;
 
 struct noted_path {
-  char bytes[path_capacity];
+  char bytes[path_capacity] = {};
   std::atomic<bool> whole{false};
   std::atomic<bool> creating{false}; // a writer thread is between publishing and creating it
 };
 static_assert(std::atomic<bool>::is_always_lock_free, "the handler may read the flag");
 
-// The two .part files, then one picture for the main thread and each writer thread.
-noted_path noted[2 + 1 + most_picture_writers];
-std::atomic<bool> interrupted{false};
+// The two .part files, then one picture for the main thread and each writer thread. Zero
+// bytes from the start, so the program touches no page of them before it writes a picture.
+constinit noted_path noted[2 + 1 + most_picture_writers];
+constinit std::atomic<bool> interrupted{false};
 
 bool on_writer_thread(file_slot slot, int writer) {
   return slot == file_slot::picture && writer > 0;

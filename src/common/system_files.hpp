@@ -17,6 +17,11 @@ bool file_exists(const std::string& path);
 
 // Moves the stream to `offset` from its start (64-bit offsets everywhere); false when it cannot.
 bool seek_file(std::FILE* stream, std::uint64_t offset);
+// Reads up to `size` bytes at `offset` of the stream, which is unbuffered (setvbuf _IONBF) or
+// only ever read through this; returns how many were read. One system call where the system
+// reads at an offset.
+std::size_t read_file_at(std::FILE* stream, std::uint64_t offset, std::uint8_t* into,
+                         std::size_t size);
 // The size of the open file, leaving the stream at its end; -1 when it cannot be told.
 std::int64_t file_size(std::FILE* stream);
 

@@ -183,6 +183,11 @@ void extract_pair(extraction_state& state, const picture_source& source, std::in
     walk_pair(state, index_size, progress, sink);
     return;
   }
+  if (known_index_size(index_size) && !may_select_from(*state.selection, source)) {
+    pass_over_pair(*state.selection, source,
+                   {state.index_buffer.get(), static_cast<std::size_t>(index_size)});
+    return;
+  }
   // The path is said before the first entry taken: an index file without one stays unnamed.
   bool said = false;
   const entry_choice choice =

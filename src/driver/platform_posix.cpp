@@ -192,7 +192,14 @@ bool ask_for_input_path(std::string& chosen) {
 }
 
 bool name_matches(const std::string& pattern, const std::string& name) {
-  return fnmatch(literal_fnmatch_pattern(pattern).c_str(), name.c_str(), FNM_CASEFOLD) == 0;
+  // One pattern is matched against many names in a row: it is escaped once.
+  thread_local std::string last_pattern;
+  thread_local std::string escaped;
+  if (escaped.empty() || pattern != last_pattern) {
+    last_pattern = pattern;
+    escaped = literal_fnmatch_pattern(pattern);
+  }
+  return fnmatch(escaped.c_str(), name.c_str(), FNM_CASEFOLD) == 0;
 }
 
 std::vector<folder_entry> find_matching_entries(const std::string& pattern) {
@@ -243,6 +250,27 @@ bool file_exists(const std::string& path) {
 bool seek_file(std::FILE* stream, std::uint64_t offset) {
   return offset <= static_cast<std::uint64_t>(INT64_MAX) &&
          fseeko(stream, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+std::size_t read_file_at(std::FILE* stream, std::uint64_t offset, std::uint8_t* into,
+                         std::size_t size) {
+  const int descriptor = fileno(stream);
+  if (descriptor < 0) { // a stream in memory
+    return seek_file(stream, offset) ? std::fread(into, 1, size, stream) : 0;
+  }
+  std::size_t read = 0;
+  while (read < size && offset + read <= static_cast<std::uint64_t>(INT64_MAX)) {
+    const ssize_t got =
+        pread(descriptor, into + read, size - read, static_cast<off_t>(offset + read));
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got <= 0) {
+      break;
+    }
+    read += static_cast<std::size_t>(got);
+  }
+  return read;
 }
 
 std::int64_t file_size(std::FILE* stream) {

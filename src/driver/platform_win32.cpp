@@ -255,6 +255,11 @@ bool seek_file(std::FILE* stream, std::uint64_t offset) {
          _fseeki64(stream, static_cast<long long>(offset), SEEK_SET) == 0;
 }
 
+std::size_t read_file_at(std::FILE* stream, std::uint64_t offset, std::uint8_t* into,
+                         std::size_t size) {
+  return seek_file(stream, offset) ? std::fread(into, 1, size, stream) : 0;
+}
+
 std::int64_t file_size(std::FILE* stream) {
   return _fseeki64(stream, 0, SEEK_END) == 0 ? _ftelli64(stream) : -1;
 }

@@ -11,13 +11,16 @@ namespace {
 constexpr char entry_prefix[] = "entry:";
 constexpr std::size_t entry_prefix_size = sizeof entry_prefix - 1;
 
+char ascii_lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 bool starts_with_ignoring_case(const std::string& text, const char* prefix, std::size_t size) {
   if (text.size() < size) {
     return false;
   }
   for (std::size_t k = 0; k < size; ++k) {
-    const char c = text[k];
-    if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != prefix[k]) {
+    if (ascii_lower(text[k]) != prefix[k]) {
       return false;
     }
   }
@@ -189,6 +192,39 @@ entry_choice chosen_entries(extraction_state& state, picture_selection& selectio
     }
   };
   return choice;
+}
+
+bool may_select_from(const picture_selection& selection, const picture_source& source) {
+  const std::string& base = source.base_name;
+  return std::any_of(selection.items.begin(), selection.items.end(), [&base](const auto& item) {
+    const std::string& pattern = item.name_pattern;
+    for (std::size_t k = 0; k < pattern.size() && k < base.size(); ++k) {
+      const char p = pattern[k];
+      const char b = base[k];
+      // Past a wildcard, or a byte that letter case may fold beyond ASCII, anything may follow.
+      if (p == '*' || p == '?' || (p & 0x80) != 0 || (b & 0x80) != 0) {
+        return true;
+      }
+      if (ascii_lower(p) != ascii_lower(b)) {
+        return false;
+      }
+    }
+    return true; // an entry item, or a pattern that agrees so far
+  });
+}
+
+void pass_over_pair(picture_selection& selection, const picture_source& source,
+                    const byte_view& index) {
+  if (index.size != screen_bank_index_size) {
+    return;
+  }
+  for (std::int32_t entry = 0; entry < static_cast<std::int32_t>(index.size / index_entry_size);
+       ++entry) {
+    std::uint32_t sector = 0;
+    std::uint32_t length = 0;
+    read_index_entry(index, entry, sector, length);
+    selection.screens_behind.push_back({source.archive_path, sector * sector_size, length});
+  }
 }
 
 picture_sink selected_pictures(const extraction_state& state, picture_selection& selection,

@@ -52,6 +52,15 @@ bool add_to_selection(picture_selection& selection, const std::string& value, st
 entry_choice chosen_entries(extraction_state& state, picture_selection& selection,
                             const picture_source& source, const std::function<void()>& announce);
 
+// Whether some item may select a picture of the pair `source` names: an entry item, or a name
+// whose letters before its first wildcard agree with the pair's base name as far as both go.
+bool may_select_from(const picture_selection& selection, const picture_source& source);
+
+// Passes over a whole pair none of whose pictures is selected, without reading its archive:
+// a pair of screen banks leaves its records to be caught up with.
+void pass_over_pair(picture_selection& selection, const picture_source& source,
+                    const byte_view& index);
+
 // Hands on to `next` only the selected pictures (and the damaged records that were decoded).
 picture_sink selected_pictures(const extraction_state& state, picture_selection& selection,
                                const picture_source& source, picture_sink next);
