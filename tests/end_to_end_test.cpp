@@ -419,6 +419,15 @@ INSTANTIATE_TEST_SUITE_P(Cases, Tool,
                                             ::testing::ValuesIn(runners())),
                          case_name);
 
+// The Linux build's tree, with the table's inputs as data/.
+fs::path native_tree_of_shared_data(const tool_trees& trees) {
+  trees.prepare(runner::native);
+  const fs::path tree = trees.tree(runner::native);
+  fs::remove(tree / "data");
+  fs::create_directory_symlink(shared_data(), tree / "data");
+  return tree;
+}
+
 // Rows of a listing, one string each, without the header.
 std::vector<std::string> rows_of(const std::string& listing) {
   std::vector<std::string> rows;
@@ -452,10 +461,7 @@ bool row_selected(const std::string& row, const std::vector<std::string>& names,
 // what the full run does of the pictures it selects, under the same names.
 TEST(Only, TakesTheFullRunsPicturesThatItSelects) {
   tool_trees trees;
-  trees.prepare(runner::native);
-  const fs::path tree = trees.tree(runner::native);
-  fs::remove(tree / "data");
-  fs::create_directory_symlink(shared_data(), tree / "data");
+  const fs::path tree = native_tree_of_shared_data(trees);
   const struct {
     std::string words;
     std::vector<std::string> names;
@@ -548,10 +554,7 @@ TEST(Only, AScreenShowsWhatTheScreensBeforeItLeftAsInAFullRun) {
 // the run ends with status 1, alike for any number of threads; -n's kept files are shown.
 TEST(Gallery, APageBesideThePictures) {
   tool_trees trees;
-  trees.prepare(runner::native);
-  const fs::path tree = trees.tree(runner::native);
-  fs::remove(tree / "data");
-  fs::create_directory_symlink(shared_data(), tree / "data");
+  const fs::path tree = native_tree_of_shared_data(trees);
   const struct {
     std::string arguments;
     std::string obstacle; // in out/: a folder (ending in '/') or a file made first
