@@ -322,6 +322,8 @@ std::vector<tool_case> tool_cases() {
        "bin", "",
        "ofb2bmp: --only PICS999: no picture selected\nofb2bmp: --only entry:400-: no picture "
        "selected\nofb2bmp: --only Z*: no picture selected\n"},
+      {"AWildcardThatSelectsNothingIsNoFailure", "--only 'Z*' data/PICS", 0, "", 0, "bin", "",
+       "ofb2bmp: --only Z*: no picture selected\n"},
       {"ASelectionItemIsANameOrEntries", "--only 'a,entry:5-2' data/PICS", 2, "", 0, "bin", "",
        option_error("invalid selection 'entry:5-2' (a picture name, or entry:FIRST-LAST)")},
       {"InsertingOverItsOwnInput", "-q --insert data/edits -o data data/PICS", 2, "", 0, "bin", "",
