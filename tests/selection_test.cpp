@@ -26,10 +26,10 @@ TEST(Selection, ItemsAreNamesOrEntryRangesAndAnythingElseIsRefused) {
   }
   picture_selection selection;
   std::string named;
-  ASSERT_TRUE(add_to_selection(selection, "ENTRY:0-9,17,40-,PICS*,3,entry:123456789", named));
+  ASSERT_TRUE(add_to_selection(selection, "ENTRY:0-9,17-17,40-,PICS*,3,entry:123456789", named));
   ASSERT_EQ(selection.items.size(), 4u);
   const selection_item& entries = selection.items[0];
-  EXPECT_EQ(entries.given, "ENTRY:0-9,17,40-");
+  EXPECT_EQ(entries.given, "ENTRY:0-9,17-17,40-");
   EXPECT_TRUE(entries.name_pattern.empty());
   ASSERT_EQ(entries.entries.size(), 3u);
   const int most = std::numeric_limits<std::int32_t>::max();
