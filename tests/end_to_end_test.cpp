@@ -322,6 +322,11 @@ std::vector<tool_case> tool_cases() {
        "bin", "",
        "ofb2bmp: --only PICS999: no picture selected\nofb2bmp: --only entry:400-: no picture "
        "selected\nofb2bmp: --only Z*: no picture selected\n"},
+      {"ABrokenRecordSelectedByItsEntry", "-o out --only entry:1 data/CUT", 1,
+       "data/CUT.OFB\n 15\rbroken record![data/CUT.BIN:1]\n\ncompleted.\n", 0, "out"},
+      {"AnEntryWithoutPicturesSelectsNone", "-o out --only entry:3 data/CUT", 1,
+       "data/CUT.OFB\n 13\r\ncompleted.\n", 0, "out", "",
+       "ofb2bmp: --only entry:3: no picture selected\n"},
       {"AWildcardThatSelectsNothingIsNoFailure", "--only 'Z*' data/PICS", 0, "", 0, "bin", "",
        "ofb2bmp: --only Z*: no picture selected\n"},
       {"ASelectionItemIsANameOrEntries", "--only 'a,entry:5-2' data/PICS", 2, "", 0, "bin", "",

@@ -159,13 +159,11 @@ entry_choice chosen_entries(extraction_state& state, picture_selection& selectio
                             const picture_source& source, const std::function<void()>& announce) {
   entry_choice choice;
   choice.wanted = [&state, &selection, &source, announce](const entry_span& span) {
-    bool wanted = false;
-    for (selection_item& item : selection.items) {
-      if (item.name_pattern.empty() && in_ranges(item, span.entry)) {
-        item.matched = true;
-        wanted = true;
-      }
-    }
+    // An entry item has matched once a picture, or the damage in its place, comes of it.
+    bool wanted = std::any_of(selection.items.begin(), selection.items.end(),
+                              [&span](const selection_item& item) {
+                                return item.name_pattern.empty() && in_ranges(item, span.entry);
+                              });
     for (std::int32_t k = 0; k < span.counters; ++k) {
       const picture_place place{span.kind, span.first_counter + k, span.entry, k};
       wanted =
@@ -230,9 +228,12 @@ void pass_over_pair(picture_selection& selection, const picture_source& source,
 picture_sink selected_pictures(const extraction_state& state, picture_selection& selection,
                                const picture_source& source, picture_sink next) {
   return [&state, &selection, &source, next](const picture& shown) {
-    if (shown.status == picture_status::broken_record ||
-        picture_wanted(selection, shown.place.entry,
-                       picture_name(state, source.base_name, shown.place))) {
+    if (shown.status == picture_status::broken_record) {
+      // Decoded because an item selected its entry or a name among its frames.
+      picture_wanted(selection, shown.place.entry, {});
+      next(shown);
+    } else if (picture_wanted(selection, shown.place.entry,
+                              picture_name(state, source.base_name, shown.place))) {
       next(shown);
     }
   };
