@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "archive/archive.hpp"
-#include "common/files_in_progress.hpp"
 #include "driver/options.hpp"
 #include "driver/platform.hpp"
 #include "driver/selection.hpp"
+#include "pictures/bitmap_file.hpp"
 #include "pictures/gallery.hpp"
 #include "pictures/picture_pool.hpp"
 #include "pictures/pictures.hpp"
@@ -80,8 +80,8 @@ int finish_run(const extraction_state& state, int status) {
 }
 
 // --gallery: index.html beside the pictures, once every picture is finished, also after a
-// failure. It is written through the main thread's picture slot, free by then, so that an
-// interruption leaves no half page.
+// failure. It goes through this thread's picture output, free by then, as a picture would, so
+// that an interruption or a failed write leaves no half page; a failure only marks the run.
 void write_gallery(extraction_state& state, std::vector<gallery_entry>& noted) {
   std::vector<gallery_entry> shown =
       pictures_on_disk(std::move(noted), [&state](const std::string& name) {
@@ -94,26 +94,15 @@ void write_gallery(extraction_state& state, std::vector<gallery_entry>& noted) {
   }
   const std::string page = gallery_page(shown);
   const std::string path = state.output_folder + "index.html";
-  begin_writing(file_slot::picture, path);
-  std::FILE* file = open_file(path, "wb");
-  int error_code = file == nullptr ? last_error_code() : 0;
-  bool written = false;
-  if (file != nullptr) {
-    written = std::fwrite(page.data(), 1, page.size(), file) == page.size();
-    error_code = written ? 0 : last_error_code();
-    if (std::fclose(file) != 0 && written) {
-      written = false;
-      error_code = last_error_code();
-    }
-    if (!written) {
-      std::remove(path.c_str());
-    }
-  }
-  end_writing(file_slot::picture);
-  if (!written) {
+  try {
+    open_output(state.output, path, text::file_create_error, false);
+    const byte_piece whole{page.data(), page.size()};
+    write_output(state.output, path, &whole, 1);
+    close_output(state.output, path);
+  } catch (const fatal_error& failure) {
     state.incomplete = true;
-    say(state, file == nullptr ? text::file_create_error : text::file_write_error, path);
-    tell_reason(path, error_code);
+    say(state, failure.message, failure.name);
+    tell_reason(failure.name, failure.error_code);
   }
 }
 
