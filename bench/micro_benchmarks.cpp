@@ -8,6 +8,7 @@
 #include <string>
 
 #include "archive/archive.hpp"
+#include "archive/record_writing.hpp"
 #include "pictures/bitmap_writers.hpp"
 #include "pictures/colour_expansion.hpp"
 #include "sample_writer.hpp"
@@ -81,6 +82,23 @@ void expand_runs_literals_of_one(benchmark::State& state) {
 
 void expand_runs_repeats_of_two(benchmark::State& state) {
   expand_streams(state, {uniform_stream(0x00, 2)});
+}
+
+// Packing twelve drawn screens, as rebuilding a changed screen bank does.
+void pack_runs_realistic(benchmark::State& state) {
+  std::vector<byte_vector> screens;
+  for (unsigned n = 0; n < 12; ++n) {
+    screens.push_back(sample_screen(n));
+  }
+  byte_vector packed;
+  for (auto _ : state) {
+    for (const byte_vector& screen : screens) {
+      packed.clear();
+      append_runs(packed, screen.data(), screen.size());
+      benchmark::DoNotOptimize(packed.data());
+    }
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(12 * screen_bytes));
 }
 
 byte_vector direct_frame_words() {
@@ -161,6 +179,7 @@ BENCHMARK(memcpy_of)
 BENCHMARK(expand_runs_realistic);
 BENCHMARK(expand_runs_literals_of_one);
 BENCHMARK(expand_runs_repeats_of_two);
+BENCHMARK(pack_runs_realistic);
 BENCHMARK(expand_colour_words_frame);
 BENCHMARK(write_direct);
 BENCHMARK(write_indexed);

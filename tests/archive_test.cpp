@@ -76,6 +76,62 @@ TEST(PackRuns, RunsAndLiteralsUpToTheirLongest) {
   EXPECT_EQ(packed, expected);
 }
 
+// Packing a byte at a time, as the format's rules say: the longest repeat from here, else a
+// literal up to the next pair of equal bytes.
+byte_vector packed_bytewise(const byte_vector& pixels) {
+  byte_vector out;
+  for (std::size_t at = 0; at < pixels.size();) {
+    std::size_t run = 1;
+    while (at + run < pixels.size() && run < 129 && pixels[at + run] == pixels[at]) {
+      ++run;
+    }
+    if (run >= 2) {
+      out.insert(out.end(), {static_cast<std::uint8_t>(run - 2), pixels[at]});
+      at += run;
+      continue;
+    }
+    std::size_t end = at + 1;
+    while (end < pixels.size() && end - at < 128 &&
+           (end + 1 == pixels.size() || pixels[end + 1] != pixels[end])) {
+      ++end;
+    }
+    out.push_back(static_cast<std::uint8_t>(256 - (end - at)));
+    out.insert(out.end(), pixels.begin() + static_cast<std::ptrdiff_t>(at),
+               pixels.begin() + static_cast<std::ptrdiff_t>(end));
+    at = end;
+  }
+  return out;
+}
+
+// Packing looks at eight bytes a step: runs and literals of every length around a word, a
+// limit, or the end, with the pair that ends a literal at every place in a word; and the
+// costliest input, a single byte before each pair, fits the room made for it.
+TEST(PackRuns, WordStepsPackAsByteSteps) {
+  const std::size_t lengths[] = {1, 2, 3, 7, 8, 9, 10, 16, 17, 120, 127, 128, 129, 130, 137, 300};
+  for (const std::size_t repeat : lengths) {
+    for (const std::size_t literal : lengths) {
+      byte_vector pixels(literal % 5, 0xEE);
+      for (int twice = 0; twice < 2; ++twice) {
+        pixels.insert(pixels.end(), repeat, static_cast<std::uint8_t>(repeat + twice));
+        for (std::size_t i = 0; i < literal; ++i) {
+          pixels.push_back(static_cast<std::uint8_t>(i % 7 == 3 ? 200 : i % 2 * 100 + i % 3));
+        }
+      }
+      if (repeat == 1) {
+        pixels.clear();
+        for (std::size_t i = 0; i < 3 * literal + 1; ++i) {
+          pixels.push_back(static_cast<std::uint8_t>(i % 3 == 0 ? 1 : 2));
+        }
+      }
+      byte_vector packed = {0xAB};
+      append_runs(packed, pixels.data(), pixels.size());
+      byte_vector expected = packed_bytewise(pixels);
+      expected.insert(expected.begin(), 0xAB);
+      ASSERT_EQ(packed, expected) << repeat << ' ' << literal;
+    }
+  }
+}
+
 // Every packet length, after a prefix that shifts its alignment, with the destination ending
 // at, inside or after the packet: the bytes up to the end are the packet's, the rest untouched.
 TEST(ExpandRuns, EveryPacketLengthAtEveryClipKeepsTheBytesAround) {
