@@ -9,6 +9,7 @@
 #include "pictures/bitmap_writers.hpp"
 #include "pictures/picture_reader.hpp"
 #include "pictures/png_file.hpp"
+#include "pictures/read_ahead.hpp"
 #include "sample_writer.hpp"
 #include "test_support.hpp"
 
@@ -66,11 +67,12 @@ std::string hex(const byte_vector& bytes) {
 
 // What the reader makes of `file` (or of the file at `path`): "WIDTH HEIGHT P|RGB PIXELS
 // PALETTE" in hexadecimal, the palette "-" for direct colour; or why it makes nothing.
-std::string decode(const byte_vector& file, std::size_t most = 0x80000, const fs::path& path = {}) {
+std::string decode(const byte_vector& file, std::size_t most = 0x80000, const fs::path& path = {},
+                   picture_read_ahead* ahead = nullptr) {
   picture_pixels picture;
   std::string why;
   if (!(path.empty() ? decode_picture({file.data(), file.size()}, most, picture, why)
-                     : read_picture_file(path.string(), most, picture, why))) {
+                     : read_picture_from(ahead, path.string(), most, picture, why))) {
     return why;
   }
   return std::to_string(picture.width) + " " + std::to_string(picture.height) +
@@ -350,6 +352,27 @@ TEST(PictureReader, ReadsFilesUpTo16MiB) {
   }
   EXPECT_EQ(read_back(folder.path / "none.bmp"),
             "cannot be opened: check that it is a file you may read");
+}
+
+// Files read ahead on other threads are those read on the asking thread: good, damaged and
+// missing ones, asked for in the order hinted, out of it, twice, or never hinted at all.
+TEST(ReadAhead, GivesWhatReadingGivesInAnyOrderAsked) {
+  scratch_folder folder;
+  write_file(folder.path / "a.bmp", bitmap(40, 1, 1, 24, 0, {1, 2, 3, 0}));
+  write_file(folder.path / "b.bmp", bitmap(40, 2, 1, 24, 0, {1, 2, 3}));
+  write_file(folder.path / "c.bmp", bitmap(40, 1, 1, 8, 2, {1, 0, 0, 0}));
+  const auto path = [&folder](const char* name) { return (folder.path / name).string(); };
+  const read_ahead_threads ahead = start_read_ahead(2, 0x80000);
+  for (const char* name : {"a.bmp", "b.bmp", "none.bmp", "c.bmp", "a.bmp", "b.bmp"}) {
+    read_ahead_of(*ahead, path(name));
+  }
+  for (const char* name : {"b.bmp", "c.bmp", "a.bmp", "none.bmp", "c.bmp", "elsewhere.bmp"}) {
+    const std::string direct = read_back(folder.path / name);
+    EXPECT_EQ(decode({}, 0x80000, folder.path / name, ahead.get()), direct) << name;
+    EXPECT_EQ(decode({}, 0x10, folder.path / name, ahead.get()),
+              decode({}, 0x10, folder.path / name))
+        << name;
+  }
 }
 
 } // namespace

@@ -84,6 +84,8 @@ inline constexpr std::size_t longest_repeat = first_literal_control - 1 + repeat
 
 // Whether an index file of this size is one of the three kinds.
 bool known_index_size(std::int64_t index_size);
+// The kind of pictures an index file of this (known) size holds.
+picture_kind kind_of_index(std::int64_t index_size);
 
 // Reads index entry `entry` (sector and length) from `index`.
 void read_index_entry(const byte_view& index, std::int32_t entry, std::uint32_t& sector,

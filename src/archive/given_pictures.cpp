@@ -55,13 +55,7 @@ record_work gather_record(extraction_state& state, insertion& work, const given_
   const std::int32_t first_counter = walked.first_counter;
   const std::int32_t next_counter = walked.next_counter;
   const auto index_size = static_cast<std::int64_t>(work.new_index.size());
-  record_work record{index_size == frame_bank_index_size    ? picture_kind::frame
-                     : index_size == screen_bank_index_size ? picture_kind::screen
-                                                            : picture_kind::direct,
-                     walked.entry,
-                     walked.record,
-                     {},
-                     false};
+  record_work record{kind_of_index(index_size), walked.entry, walked.record, {}, false};
   for (std::int32_t counter = first_counter; counter < next_counter; ++counter) {
     record.frames.emplace_back().counter = counter;
   }

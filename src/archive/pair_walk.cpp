@@ -41,19 +41,19 @@ std::int32_t record_counters(std::int64_t index_size, const byte_view& head, std
   return static_cast<std::int32_t>(frame_count);
 }
 
-namespace {
-
-picture_kind kind_of(std::int64_t index_size) {
+picture_kind kind_of_index(std::int64_t index_size) {
   return index_size == frame_bank_index_size    ? picture_kind::frame
          : index_size == screen_bank_index_size ? picture_kind::screen
                                                 : picture_kind::direct;
 }
 
+namespace {
+
 // Whether the entry is to be decoded; one that is not only moves the counter on.
 bool entry_wanted(extraction_state& state, const pair_to_walk& pair, std::int32_t entry,
                   std::uint32_t sector, std::uint32_t length, std::int32_t& frame_counter) {
   const auto index_size = static_cast<std::int64_t>(pair.index.size);
-  entry_span span{kind_of(index_size), entry, frame_counter, 1};
+  entry_span span{kind_of_index(index_size), entry, frame_counter, 1};
   if (span.kind != picture_kind::direct) {
     const auto head_length =
         static_cast<std::uint32_t>(std::min(palette_head_size, std::size_t{length}));

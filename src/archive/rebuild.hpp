@@ -46,6 +46,8 @@ struct given_pictures {
       read;
   // The name of the file extraction writes for a picture.
   std::function<std::string(const picture_place&)> name_of;
+  // A hint that the picture given for a place will soon be read; may be unset.
+  std::function<void(const picture_place&)> read_soon;
 };
 
 // One pair's insertion.

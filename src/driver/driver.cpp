@@ -319,13 +319,14 @@ int run_ofb2bmp(int argc, char** argv) {
   if (options.gallery && !state.list_only) {
     state.gallery = &gallery;
   }
+  const int threads = options.jobs != 0 ? options.jobs : default_picture_writers();
   try {
     if (options.insert) {
-      if (insert_pictures_of(state, options.insert_dir, inputs, options.list) == 2) {
+      if (insert_pictures_of(state, options.insert_dir, inputs, options.list, threads) == 2) {
         return finish_run(state, 2);
       }
     } else {
-      extract_inputs(state, inputs, options.jobs != 0 ? options.jobs : default_picture_writers());
+      extract_inputs(state, inputs, threads);
       if (state.selection != nullptr) {
         tell_unmatched(state, selection);
       }

@@ -54,9 +54,11 @@ std::int64_t read_index_file(extraction_state& state, const std::string& index_p
 // --insert: puts the pictures of `pictures_folder` back into a new pair for each index file of
 // the inputs, written into the output folder. Returns 2 when a new pair would replace an input
 // file (then nothing is written), else 0; failures are reported and set `incomplete`. A preview
-// writes nothing and lists what would become of each file given instead.
+// writes nothing and lists what would become of each file given instead. With more than one
+// thread, the pictures given are read ahead on the others.
 int insert_pictures_of(extraction_state& state, const std::string& pictures_folder,
-                       const std::vector<std::string>& inputs, bool preview = false);
+                       const std::vector<std::string>& inputs, bool preview = false,
+                       int threads = 1);
 
 // Reads the open index file whole into index_buffer (as much of it as the buffer holds) and
 // returns its size; -1 when its size cannot be told or its bytes cannot all be read.

@@ -10,6 +10,7 @@
 #include "driver/platform.hpp"
 #include "pictures/bitmap_file.hpp"
 #include "pictures/picture_reader.hpp"
+#include "pictures/read_ahead.hpp"
 
 namespace {
 
@@ -64,37 +65,58 @@ constexpr const char* result_names[] = {"unchanged", "replaced", "refused"};
 
 // What one --insert run owns across its index files.
 struct insertion_run {
-  std::string folder;         // the pictures folder, separator included
-  picture_file_names files;   // the files there
-  bool preview = false;       // --list: nothing is written, rows say what would happen
-  byte_buffer screen;         // the new pairs' screen (blank_screen)
-  std::set<std::string> used; // files taken as pictures
+  std::string folder;            // the pictures folder, separator included
+  picture_file_names files;      // the files there
+  bool preview = false;          // --list: nothing is written, rows say what would happen
+  byte_buffer screen;            // the new pairs' screen (blank_screen)
+  std::set<std::string> used;    // files taken as pictures
+  read_ahead_threads read_ahead; // with more than one thread: files read before they are needed
 };
 
-// The pictures given for the pair whose pictures are named after `base`: the files of the
-// folder named like them, as a bitmap or a PNG, in any letter case.
+// The files of the folder named like a picture of the pair whose pictures are named after `base`,
+// as a bitmap or a PNG, in any letter case.
+std::vector<std::string> files_named_for(const insertion_run& run, const std::string& base,
+                                         const picture_place& place) {
+  const std::string stem =
+      base + (place.kind == picture_kind::direct ? direct_suffix(place.counter)
+                                                 : indexed_suffix(place.counter));
+  std::vector<std::string> files;
+  for (const char* extension : {".BMP", ".PNG"}) {
+    const auto found = run.files.find(picture_file_key(stem + extension));
+    if (found != run.files.end()) {
+      files.insert(files.end(), found->second.begin(), found->second.end());
+    }
+  }
+  return files;
+}
+
+// The pictures given for the pair whose pictures are named after `base`.
 given_pictures pictures_given(const extraction_state& state, insertion_run& run,
                               const std::string& base) {
   const auto files_for = [&run, base](const picture_place& place) {
-    const std::string stem =
-        base + (place.kind == picture_kind::direct ? direct_suffix(place.counter)
-                                                   : indexed_suffix(place.counter));
-    std::vector<std::string> files;
-    for (const char* extension : {".BMP", ".PNG"}) {
-      const auto found = run.files.find(picture_file_key(stem + extension));
-      if (found != run.files.end()) {
-        files.insert(files.end(), found->second.begin(), found->second.end());
-      }
-    }
+    std::vector<std::string> files = files_named_for(run, base, place);
     for (const std::string& file : files) {
       run.used.insert(run.folder + file);
     }
     return files;
   };
+  const auto read = [&run](const std::string& path, std::size_t most_pixels,
+                           picture_pixels& picture, std::string& why) {
+    return read_picture_from(run.read_ahead.get(), path, most_pixels, picture, why);
+  };
   const auto name_of = [&state, base](const picture_place& place) {
     return picture_name(state, base, place);
   };
-  return {run.folder, files_for, read_picture_file, name_of};
+  std::function<void(const picture_place&)> read_soon;
+  if (run.read_ahead) {
+    read_soon = [&run, base](const picture_place& place) {
+      const std::vector<std::string> files = files_named_for(run, base, place);
+      if (!files.empty()) {
+        read_ahead_of(*run.read_ahead, run.folder + files.front());
+      }
+    };
+  }
+  return {run.folder, files_for, read, name_of, read_soon};
 }
 
 void list_insertion_row(extraction_state& state, const std::string& index_path,
@@ -185,7 +207,7 @@ void report_unused_files(extraction_state& state, const insertion_run& run,
 } // namespace
 
 int insert_pictures_of(extraction_state& state, const std::string& pictures_folder,
-                       const std::vector<std::string>& inputs, bool preview) {
+                       const std::vector<std::string>& inputs, bool preview, int threads) {
   if (!folder_exists(pictures_folder)) {
     const int error_code = last_error_code();
     say(state, text::file_open_error, pictures_folder);
@@ -225,6 +247,9 @@ int insert_pictures_of(extraction_state& state, const std::string& pictures_fold
     }
   }
   run.screen = blank_screen();
+  if (threads > 1) {
+    run.read_ahead = start_read_ahead(threads - 1, pixel_buffer_size);
+  }
   if (preview) {
     say(state, text::insert_list_header);
   }

@@ -139,6 +139,16 @@ bool commit_new_pair(extraction_state& state, const pair_names& names, insertion
   return true;
 }
 
+// Hints the pictures of the entry after `walked`, guessing that it holds as many as this one, so
+// that they are read while this one is compared and rebuilt.
+void read_next_entry_soon(const given_pictures& given, picture_kind kind,
+                          const walked_entry& walked) {
+  const std::int32_t count = walked.next_counter - walked.first_counter;
+  for (std::int32_t frame = 0; given.read_soon && frame < count; ++frame) {
+    given.read_soon({kind, walked.next_counter + frame, walked.entry + 1, frame});
+  }
+}
+
 } // namespace
 
 byte_buffer blank_screen() {
@@ -161,6 +171,7 @@ void rebuild_pair(extraction_state& state, insertion& work, std::int64_t index_s
   std::vector<shown_picture> shown;
   const auto keep = [&shown](const picture& found) { keep_picture(shown, found); };
   const auto rebuild = [&](const walked_entry& walked) {
+    read_next_entry_soon(given, kind_of_index(index_size), walked);
     const placed_record placed = rebuild_entry(state, work, given, walked, shown);
     if (write && !placed.bytes.empty() && !write(placed)) {
       work.failed = true;
