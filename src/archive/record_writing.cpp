@@ -1,5 +1,6 @@
 #include "archive/record_writing.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -80,12 +81,13 @@ void append_u32be(byte_vector& out, std::uint32_t value) {
 }
 
 void append_runs(byte_vector& out, const std::uint8_t* pixels, std::size_t count) {
-  // Written through a pointer into room for the longest outcome, then trimmed. A literal costs
-  // one byte more than it holds, and ends at the longest literal, at the end, or before a
-  // repeat, which holds at least as many bytes as it costs: half again is room enough.
-  const std::size_t before = out.size();
-  out.resize(before + count + count / 2 + 2);
-  std::uint8_t* next = out.data() + before;
+  // Packed through a pointer into scratch room for the longest outcome, then appended. A
+  // literal costs one byte more than it holds, and ends at the longest literal, at the end, or
+  // before a repeat, which holds at least as many bytes as it costs: half again is room enough.
+  thread_local byte_vector scratch;
+  scratch.resize(std::max(scratch.size(), count + count / 2 + 2));
+  std::uint8_t* const first = scratch.data();
+  std::uint8_t* next = first;
   std::size_t at = 0;
   while (at < count) {
     const std::size_t run = equal_run(pixels, count, at, longest_repeat);
@@ -102,7 +104,7 @@ void append_runs(byte_vector& out, const std::uint8_t* pixels, std::size_t count
     std::memcpy(next, pixels + start, at - start);
     next += at - start;
   }
-  out.resize(static_cast<std::size_t>(next - out.data()));
+  out.insert(out.end(), first, next);
 }
 
 void append_run_stream(byte_vector& out, const std::uint8_t* head, const std::uint8_t* pixels,
