@@ -140,6 +140,9 @@ struct pair_to_walk {
   std::FILE* archive = nullptr;
   std::uint8_t* screen = nullptr;       // pixel_buffer_size bytes: the screen the walk starts from
   const entry_choice* choice = nullptr; // every entry when null
+  // In a walk that follows the writing of its pair: waits until entry `entry` (its index entry
+  // and its record) may be read; false stops the walk. Unset, every entry may be read at once.
+  std::function<bool(std::int32_t entry)> ready;
 };
 
 // The walk of one pair, shared by extraction, listing and insertion: reads each entry of the

@@ -83,6 +83,9 @@ bool walk_pair(extraction_state& state, const pair_to_walk& pair, bool countdown
   std::int32_t frame_counter = 0;
   bool any_decoded = false;
   for (std::int32_t entry = 0; entry < entries; ++entry) {
+    if (pair.ready && !pair.ready(entry)) {
+      return false;
+    }
     std::uint32_t sector = 0;
     std::uint32_t length = 0;
     read_index_entry(pair.index, entry, sector, length);

@@ -3,6 +3,7 @@
 // and takes its own names only once it is complete and extracts to the pictures expected.
 #include <map>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "driver/driver.hpp"
@@ -151,7 +152,8 @@ void put_back(extraction_state& state, insertion_run& run, const pair_names& nam
     rebuild_pair(state, work, index_size, given);
     list_rows(state, names.index_path, work);
     state.incomplete = state.incomplete || work.failed;
-  } else if (make_new_pair(state, names, work, index_size, given) && !state.quiet) {
+  } else if (make_new_pair(state, names, work, index_size, given, run.read_ahead != nullptr) &&
+             !state.quiet) {
     say(state, text::inserted, counted(work.replaced, "picture"), work.rounded);
   }
 }
@@ -248,7 +250,11 @@ int insert_pictures_of(extraction_state& state, const std::string& pictures_fold
   }
   run.screen = blank_screen();
   if (threads > 1) {
-    run.read_ahead = start_read_ahead(threads - 1, pixel_buffer_size);
+    try {
+      run.read_ahead = start_read_ahead(threads - 1, pixel_buffer_size);
+    } catch (const std::system_error&) {
+      // No threads to be had: the pictures are read, and the new pairs checked, on this one.
+    }
   }
   if (preview) {
     say(state, text::insert_list_header);

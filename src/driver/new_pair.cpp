@@ -1,10 +1,15 @@
 #include "driver/new_pair.hpp"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 
 #include "common/files_in_progress.hpp"
 #include "driver/driver.hpp"
@@ -40,6 +45,77 @@ bool finish_file(extraction_state& state, std::FILE* file, const std::string& fi
   return written;
 }
 
+// The check of a new pair on a thread of its own, following the rebuild entry by entry: each
+// entry is read back from the partial archive once its record is written, and its pictures are
+// fingerprinted. The run compares them with those expected once the rebuild is done.
+struct check_alongside {
+  std::mutex lock;
+  std::condition_variable released_more;
+  std::int32_t released = 0; // entries whose index entry and record are final
+  bool ended = false;        // no more entries come: the rebuild is over or failed
+  read_back pictures;        // the thread's until it is joined
+  bool started = false;      // a thread could be had; else the pair is checked once written
+  bool opened = false;       // the partial archive could be opened; else, the system's reason:
+  int open_error = 0;
+  std::exception_ptr failure;
+  std::thread thread;
+
+  void release(std::int32_t entries) {
+    {
+      const std::lock_guard<std::mutex> guard(lock);
+      released = entries;
+    }
+    released_more.notify_one();
+  }
+  // Ends the walk after the entries released, and waits for it.
+  void finish() {
+    {
+      const std::lock_guard<std::mutex> guard(lock);
+      ended = true;
+    }
+    released_more.notify_one();
+    if (thread.joinable()) {
+      thread.join();
+    }
+  }
+  ~check_alongside() { finish(); }
+};
+
+void check_while_written(check_alongside& check, const std::string& written, const insertion& work,
+                         const std::uint8_t* start_screen) {
+  try {
+    const std::unique_ptr<std::FILE, file_closer> archive(open_file(written, "rb"));
+    if (archive == nullptr) {
+      check.open_error = last_error_code();
+      return;
+    }
+    check.opened = true;
+    std::setvbuf(archive.get(), nullptr, _IONBF, 0);
+    extraction_state reader; // the walk's record buffer, and no console
+    reader.record_buffer = zeroed_bytes(record_buffer_size);
+    const byte_buffer screen = blank_screen();
+    if (!reader.record_buffer) {
+      throw std::bad_alloc();
+    }
+    std::memcpy(screen.get(), start_screen, screen_bytes);
+    const auto ready = [&check](std::int32_t entry) {
+      std::unique_lock<std::mutex> guard(check.lock);
+      check.released_more.wait(guard, [&] { return check.released > entry || check.ended; });
+      return check.released > entry;
+    };
+    // The new index as rebuilt: an entry is read only once released, after its last change.
+    const pair_to_walk pair{{work.new_index.data(), work.new_index.size()},
+                            archive.get(),
+                            screen.get(),
+                            nullptr,
+                            ready};
+    walk_pair(reader, pair, false,
+              [&check](const picture& found) { note_read_back(check.pictures, found); });
+  } catch (...) {
+    check.failure = std::current_exception();
+  }
+}
+
 // The partial copy of the archive, open for rebuilt records to be written into it; null (after
 // the message) when it cannot be made.
 std::FILE* copy_archive(extraction_state& state, const pair_names& names) {
@@ -53,21 +129,45 @@ std::FILE* copy_archive(extraction_state& state, const pair_names& names) {
   return copy;
 }
 
-// The new archive: the copy, with the records rebuilt during the walk written into it.
+// The new archive: the copy, with the records rebuilt during the walk written into it. With
+// `check`, the check starts once the new index is in place, and each entry is released to it
+// once its record is written.
 bool write_new_archive(extraction_state& state, const pair_names& names, insertion& work,
-                       std::int64_t index_size, const given_pictures& given) {
+                       std::int64_t index_size, const given_pictures& given, check_alongside* check,
+                       const std::uint8_t* start_screen) {
   std::FILE* archive = copy_archive(state, names);
   if (archive == nullptr) {
     return false;
   }
+  if (check != nullptr) {
+    // Each record goes to the file as it is written, for the check to read it back.
+    std::setvbuf(archive, nullptr, _IONBF, 0);
+  }
   bool write_failed = false;
-  rebuild_pair(state, work, index_size, given, [&](const placed_record& placed) {
+  const auto write = [&](const placed_record& placed) {
     const bool written =
         seek_file(archive, placed.offset) &&
         std::fwrite(placed.bytes.data(), 1, placed.bytes.size(), archive) == placed.bytes.size();
     write_failed = write_failed || !written;
     return written;
-  });
+  };
+  const auto rebuilt = [&](std::int32_t entries) {
+    if (check == nullptr) {
+      return;
+    }
+    if (entries == 0) {
+      try {
+        check->thread =
+            std::thread(check_while_written, std::ref(*check), names.new_archive + partial_suffix,
+                        std::cref(work), start_screen);
+        check->started = true;
+      } catch (const std::system_error&) {
+      }
+    } else if (!write_failed) {
+      check->release(entries);
+    }
+  };
+  rebuild_pair(state, work, index_size, given, write, rebuilt);
   return finish_file(state, archive, names.new_archive, write_failed);
 }
 
@@ -84,20 +184,40 @@ bool write_new_index(extraction_state& state, const insertion& work, const pair_
 }
 
 // Reads the new pair back as written, from the screen its extraction will start from, and
-// checks every picture.
+// checks every picture. With `check`, the archive was read back while it was written, after
+// the index in memory: that stands when the index file as written holds the same bytes.
 bool check_written_pair(extraction_state& state, const insertion& work, const pair_names& names,
                         std::int64_t index_size, const given_pictures& given,
-                        std::uint8_t* start_screen) {
+                        std::uint8_t* start_screen, check_alongside* check) {
   const std::string written = names.new_archive + partial_suffix;
+  if (check != nullptr && !check->started) {
+    check = nullptr;
+  }
+  if (check != nullptr) {
+    check->finish();
+    if (check->failure) {
+      std::rethrow_exception(check->failure);
+    }
+    if (!check->opened) {
+      tell_failure(state, text::file_open_error, written, check->open_error);
+      return false;
+    }
+  }
+  // The index as written, too.
+  if (read_index_file(state, names.new_index + partial_suffix) != index_size) {
+    return false;
+  }
+  if (check != nullptr &&
+      std::memcmp(state.index_buffer.get(), work.new_index.data(), work.new_index.size()) == 0) {
+    return compare_read_back(state, check->pictures, work, given, names.index_path);
+  }
   const std::unique_ptr<std::FILE, file_closer> archive(open_file(written, "rb"));
   if (archive == nullptr) {
     tell_failure(state, text::file_open_error, written);
     return false;
   }
   std::setvbuf(archive.get(), nullptr, _IONBF, 0);
-  // The index as written, too.
-  return read_index_file(state, names.new_index + partial_suffix) == index_size &&
-         check_new_pair(state,
+  return check_new_pair(state,
                         {{state.index_buffer.get(), static_cast<std::size_t>(index_size)},
                          archive.get(),
                          start_screen},
@@ -113,13 +233,19 @@ void remove_partial_pair(const pair_names& names) {
 
 // Whether the new pair is complete, checked, and under its own names.
 bool commit_new_pair(extraction_state& state, const pair_names& names, insertion& work,
-                     std::int64_t index_size, const given_pictures& given) {
+                     std::int64_t index_size, const given_pictures& given,
+                     bool check_alongside_it) {
   const byte_buffer start_screen = blank_screen();
   std::memcpy(start_screen.get(), work.screen, screen_bytes);
+  // After the screen it reads: ended and joined before the screen goes.
+  std::unique_ptr<check_alongside> check;
+  if (check_alongside_it) {
+    check = std::make_unique<check_alongside>();
+  }
   const bool complete =
-      write_new_archive(state, names, work, index_size, given) && !work.failed &&
-      write_new_index(state, work, names) &&
-      check_written_pair(state, work, names, index_size, given, start_screen.get());
+      write_new_archive(state, names, work, index_size, given, check.get(), start_screen.get()) &&
+      !work.failed && write_new_index(state, work, names) &&
+      check_written_pair(state, work, names, index_size, given, start_screen.get(), check.get());
   if (!complete) {
     return false;
   }
@@ -160,7 +286,8 @@ byte_buffer blank_screen() {
 }
 
 void rebuild_pair(extraction_state& state, insertion& work, std::int64_t index_size,
-                  const given_pictures& given, const record_writer& write) {
+                  const given_pictures& given, const record_writer& write,
+                  const std::function<void(std::int32_t entries)>& rebuilt) {
   if (!known_index_size(index_size)) {
     return;
   }
@@ -168,6 +295,9 @@ void rebuild_pair(extraction_state& state, insertion& work, std::int64_t index_s
   work.archive_size =
       static_cast<std::uint64_t>(std::max<std::int64_t>(file_size(state.archive_stream), 0));
   start_rebuild(work, state.pixel_buffer.get());
+  if (rebuilt) {
+    rebuilt(0);
+  }
   std::vector<shown_picture> shown;
   const auto keep = [&shown](const picture& found) { keep_picture(shown, found); };
   const auto rebuild = [&](const walked_entry& walked) {
@@ -176,33 +306,32 @@ void rebuild_pair(extraction_state& state, insertion& work, std::int64_t index_s
     if (write && !placed.bytes.empty() && !write(placed)) {
       work.failed = true;
     }
+    if (rebuilt) {
+      rebuilt(walked.entry + 1);
+    }
     shown.clear();
     return true;
   };
   walk_pair(state, index_size, !state.quiet && !work.preview, keep, rebuild);
 }
 
-bool check_new_pair(extraction_state& state, const pair_to_walk& pair, const insertion& work,
-                    const given_pictures& given, const std::string& index_path) {
-  std::vector<shown_picture> shown;
-  std::size_t next = 0;
-  const auto keep = [&shown](const picture& found) { keep_picture(shown, found); };
-  const auto compare = [&](const walked_entry&) {
-    for (const shown_picture& picture : shown) {
-      if (next >= work.expected.size() || fingerprint_of(picture) != work.expected[next++]) {
-        say(state, text::insert_error,
-            given.folder + given.name_of(picture.where) +
-                ": the new pair does not give this picture back (a fault of ofb2bmp)");
-        return false;
-      }
+void note_read_back(read_back& pictures, const picture& found) {
+  std::vector<shown_picture> kept;
+  keep_picture(kept, found);
+  pictures.push_back({fingerprint_of(kept.front()), found.place});
+}
+
+bool compare_read_back(extraction_state& state, const read_back& pictures, const insertion& work,
+                       const given_pictures& given, const std::string& index_path) {
+  for (std::size_t next = 0; next < pictures.size(); ++next) {
+    if (next >= work.expected.size() || pictures[next].first != work.expected[next]) {
+      say(state, text::insert_error,
+          given.folder + given.name_of(pictures[next].second) +
+              ": the new pair does not give this picture back (a fault of ofb2bmp)");
+      return false;
     }
-    shown.clear();
-    return true;
-  };
-  if (!walk_pair(state, pair, false, keep, compare)) {
-    return false;
   }
-  if (next != work.expected.size()) {
+  if (pictures.size() != work.expected.size()) {
     say(state, text::insert_error,
         index_path + ": the new pair gives fewer pictures back (a fault of ofb2bmp)");
     return false;
@@ -210,10 +339,18 @@ bool check_new_pair(extraction_state& state, const pair_to_walk& pair, const ins
   return true;
 }
 
+bool check_new_pair(extraction_state& state, const pair_to_walk& pair, const insertion& work,
+                    const given_pictures& given, const std::string& index_path) {
+  read_back pictures;
+  walk_pair(state, pair, false,
+            [&pictures](const picture& found) { note_read_back(pictures, found); });
+  return compare_read_back(state, pictures, work, given, index_path);
+}
+
 bool make_new_pair(extraction_state& state, const pair_names& names, insertion& work,
-                   std::int64_t index_size, const given_pictures& given) {
+                   std::int64_t index_size, const given_pictures& given, bool check_alongside) {
   try {
-    if (commit_new_pair(state, names, work, index_size, given)) {
+    if (commit_new_pair(state, names, work, index_size, given, check_alongside)) {
       return true;
     }
   } catch (...) {

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "archive/rebuild.hpp"
 
@@ -31,17 +33,29 @@ using record_writer = std::function<bool(const placed_record&)>;
 // going to `write` when set. Prints the countdown and completion lines as extraction does,
 // unless quiet or in a preview. Screens go on from pixel_buffer (the original's) and
 // work.screen (the new pair's).
+// `rebuilt` (when set) is told 0 once work.new_index holds the original's index, then after
+// each entry how many entries are done, their records written.
 void rebuild_pair(extraction_state& state, insertion& work, std::int64_t index_size,
-                  const given_pictures& given, const record_writer& write = {});
+                  const given_pictures& given, const record_writer& write = {},
+                  const std::function<void(std::int32_t entries)>& rebuilt = {});
 
-// Walks `pair` in memory and checks that it gives exactly the pictures `work` expects. False,
-// after a message naming the first picture that differs (as `given` names it) or the index file
-// when pictures are missing, when it does not.
+// The pictures a new pair gives when read back: each one's fingerprint and place, in order.
+using read_back = std::vector<std::pair<std::uint64_t, picture_place>>;
+void note_read_back(read_back& pictures, const picture& found);
+
+// Whether the pictures read back are exactly those `work` expects. False, after a message
+// naming the first picture that differs (as `given` names it) or the index file when pictures
+// are missing, when they are not.
+bool compare_read_back(extraction_state& state, const read_back& pictures, const insertion& work,
+                       const given_pictures& given, const std::string& index_path);
+// Walks `pair` in memory and compares its pictures so.
 bool check_new_pair(extraction_state& state, const pair_to_walk& pair, const insertion& work,
                     const given_pictures& given, const std::string& index_path);
 
 // Makes the new pair `names` gives from the original in `state` (see rebuild_pair). True once it
 // has its own names; else, after the messages, no partial file is left, the run is incomplete,
-// and work.screen goes on as the original's.
+// and work.screen goes on as the original's. With `check_alongside`, the new pair is read back
+// on another thread while it is written.
 bool make_new_pair(extraction_state& state, const pair_names& names, insertion& work,
-                   std::int64_t index_size, const given_pictures& given);
+                   std::int64_t index_size, const given_pictures& given,
+                   bool check_alongside = false);
