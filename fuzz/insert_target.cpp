@@ -93,8 +93,9 @@ int fuzz_insert_pair(const std::uint8_t* data, std::size_t size) {
   }
   test_state insertion(root / "out");
   insertion.state.quiet = true;
+  // Two threads: the picture read ahead, and the new pair read back while it is written.
   require(insert_pictures_of(insertion.state, (root / "pictures").string(),
-                             {(root / "data" / "P.OFB").string()}) == 0,
+                             {(root / "data" / "P.OFB").string()}, false, 2) == 0,
           "the new pair is not the input");
   const std::string console = insertion.console_text();
   if (!known_index_size(index_size)) {
