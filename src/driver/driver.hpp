@@ -55,7 +55,8 @@ std::int64_t read_index_file(extraction_state& state, const std::string& index_p
 // the inputs, written into the output folder. Returns 2 when a new pair would replace an input
 // file (then nothing is written), else 0; failures are reported and set `incomplete`. A preview
 // writes nothing and lists what would become of each file given instead. With more than one
-// thread, the pictures given are read ahead on the others.
+// thread, the pictures given are read ahead on the others, and each new pair is read back for
+// its check on one of its own while it is written.
 int insert_pictures_of(extraction_state& state, const std::string& pictures_folder,
                        const std::vector<std::string>& inputs, bool preview = false,
                        int threads = 1);

@@ -20,8 +20,9 @@ using read_ahead_threads = std::unique_ptr<picture_read_ahead, picture_read_ahea
 // Reading on `threads` threads, each picture of at most `most_pixels` pixels.
 read_ahead_threads start_read_ahead(int threads, std::size_t most_pixels);
 
-// The file will soon be asked for. Files are read in the order hinted; a hint is dropped while
-// the files read ahead and not yet taken hold many bytes, or the queue is long.
+// The file will soon be asked for. Files are read in the order hinted, and no further while
+// those read and not yet taken hold a few MiB; a hint is dropped when the file is hinted
+// already or many are waiting.
 void read_ahead_of(picture_read_ahead& ahead, const std::string& path);
 
 // As read_picture_file, taking the file from those read ahead when it is among them. Files
