@@ -14,6 +14,7 @@
 #include "damage_oracle.hpp"
 #include "driver/driver.hpp"
 #include "pictures/bitmap_file.hpp"
+#include "pictures/read_ahead.hpp"
 #include "sample_writer.hpp"
 #include "tool_runs.hpp"
 
@@ -409,6 +410,23 @@ TEST(OutOfMemory, IsNamedAndEndsTheRunWithoutAPartialPair) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(), text_of(text::out_of_memory));
   EXPECT_EQ(status, 1);
   EXPECT_EQ(files_in(folder.path / "out").size(), 0u) << "a partial pair left";
+}
+
+// A picture the reading thread found no memory for is read again by the thread that asks for
+// it, which meets the failure itself, instead of taking it as a picture that cannot be read.
+TEST(OutOfMemory, WhileReadingAheadIsMetByTheAskingThread) {
+  scratch_folder folder(fast_storage());
+  const std::string path = (folder.path / "GFIL000.BMP").string();
+  write_file(path, bitmap_file(320, 240, byte_vector(320 * 240, 1), byte_vector(3 * 256, 2)));
+  const read_ahead_threads ahead = start_read_ahead(1, pixel_buffer_size);
+  failing_allocation_size = 64 << 10;
+  read_ahead_of(*ahead, path);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100)); // mostly, the reader fails first
+  picture_pixels picture;
+  std::string why;
+  EXPECT_THROW(read_picture_from(ahead.get(), path, pixel_buffer_size, picture, why),
+               std::bad_alloc);
+  failing_allocation_size = 0;
 }
 
 } // namespace
