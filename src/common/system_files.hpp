@@ -29,7 +29,8 @@ std::int64_t file_size(std::FILE* stream);
 // file while it is open (on Windows, files are shared for deletion).
 std::FILE* open_file(const std::string& path, const char* mode);
 
-// Interruptions are handled on the main thread, never on the calling one (a writer thread):
-// their cleanup waits for writer threads. Nothing to do on Windows, where a thread of its own
-// handles them.
+// Interruptions are handled on the main thread, never on the calling one (a writer thread, or
+// one that reads for insertion): their cleanup waits for writer threads, and the main thread,
+// which creates every other file, cannot create one while it runs. Nothing to do on Windows,
+// where a thread of its own handles them.
 void keep_interruptions_off_this_thread();
