@@ -520,7 +520,11 @@ TEST_F(Insertion, TheScreenCarriesOverBetweenIndexFilesAsInExtraction) {
   fs::rename(pictures / "B000.BMP", pictures / "b000.bmp");
   give("B999.PNG", {});
   test_state preview(out);
+  testing::internal::CaptureStderr();
   insert_pictures_of(preview.state, pictures.string(), {(data / "*").string()}, true);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            text_of(text::unknown_index_size, (data / "X.OFB").string() + ": 137") +
+                text_of(text::not_used, (pictures / "B999.PNG").string()));
   const std::string a = (data / "A.OFB").string();
   const std::string b = (data / "B.OFB").string();
   EXPECT_EQ(preview.console_text(),

@@ -149,6 +149,21 @@ const std::string plain = ": save as 8-bit palette or 24-bit RGB",
 
 // Kinds our writers never make, written by an independent image library and (where it is
 // installed) ImageMagick: each as the library reads it or as made, or refused as not opaque.
+// Drawn direct colour goes on being matched after the first rows: its PNG is a small part of
+// its pixels, below what Huffman codes alone give (at least a bit a byte), which only
+// noise-like frames fall back to.
+TEST(PictureReader, DrawnDirectColourIsMatchedNotOnlyHuffmanCoded) {
+  scratch_folder folder;
+  test_state test(folder.path);
+  byte_vector words;
+  for (const std::uint16_t word : gradient_frame(7, 256, 224)) {
+    append_u16be(words, word);
+  }
+  write_direct_png(test.state, test.state.output, "D",
+                   picture_of(picture_kind::direct, 0, 256, 224, words));
+  EXPECT_LT(fs::file_size(folder.path / "D00.PNG"), 256u * 224 / 8);
+}
+
 TEST(PictureReader, ReadsWhatIndependentWritersWrite) {
   const bool required = std::getenv("OFB2BMP_REQUIRE_IMAGE_READER") != nullptr;
   if (shell("/usr/bin/python3 -c 'import PIL' 2>/dev/null") != 0) {
