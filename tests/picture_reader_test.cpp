@@ -147,8 +147,6 @@ const std::string plain = ": save as 8-bit palette or 24-bit RGB",
                   alpha = "transparency is not supported" + plain,
                   big = "larger than the tool's buffers: make the picture smaller";
 
-// Kinds our writers never make, written by an independent image library and (where it is
-// installed) ImageMagick: each as the library reads it or as made, or refused as not opaque.
 // Drawn direct colour goes on being matched after the first rows: its PNG is a small part of
 // its pixels, below what Huffman codes alone give (at least a bit a byte), which only
 // noise-like frames fall back to.
@@ -164,6 +162,8 @@ TEST(PictureReader, DrawnDirectColourIsMatchedNotOnlyHuffmanCoded) {
   EXPECT_LT(fs::file_size(folder.path / "D00.PNG"), 256u * 224 / 8);
 }
 
+// Kinds our writers never make, written by an independent image library and (where it is
+// installed) ImageMagick: each as the library reads it or as made, or refused as not opaque.
 TEST(PictureReader, ReadsWhatIndependentWritersWrite) {
   const bool required = std::getenv("OFB2BMP_REQUIRE_IMAGE_READER") != nullptr;
   if (shell("/usr/bin/python3 -c 'import PIL' 2>/dev/null") != 0) {
