@@ -519,17 +519,20 @@ TEST_F(Insertion, TheScreenCarriesOverBetweenIndexFilesAsInExtraction) {
   }
   fs::rename(pictures / "B000.BMP", pictures / "b000.bmp");
   give("B999.PNG", {});
+  give("A.BMP", {}); // the base name alone names no picture either
   test_state preview(out);
   testing::internal::CaptureStderr();
   insert_pictures_of(preview.state, pictures.string(), {(data / "*").string()}, true);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             text_of(text::unknown_index_size, (data / "X.OFB").string() + ": 137") +
+                text_of(text::not_used, (pictures / "A.BMP").string()) +
                 text_of(text::not_used, (pictures / "B999.PNG").string()));
   const std::string a = (data / "A.OFB").string();
   const std::string b = (data / "B.OFB").string();
   EXPECT_EQ(preview.console_text(),
             text_of(text::insert_list_header) + a + "\tA000.BMP\t0\t0\tunchanged\tno\t0\t-\n" + b +
-                "\tb000.bmp\t0\t0\tunchanged\tno\t0\t-\n" + b +
+                "\tb000.bmp\t0\t0\tunchanged\tno\t0\t-\n" + a +
+                "\tA.BMP\t-\t-\tnot used\t-\t-\tnames no picture of A.OFB\n" + b +
                 "\tB999.PNG\t-\t-\tnot used\t-\t-\tnames no picture of B.OFB\n");
   EXPECT_EQ(insert("*"), "0");
   for (const char* file : {"A.OFB", "A.BIN", "B.OFB", "B.BIN"}) {
