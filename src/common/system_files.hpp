@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 // The system's code for the last failed call (errno, or the Windows error), to be taken at
@@ -34,3 +35,6 @@ std::FILE* open_file(const std::string& path, const char* mode);
 // which creates every other file, cannot create one while it runs. Nothing to do on Windows,
 // where a thread of its own handles them.
 void keep_interruptions_off_this_thread();
+// Calls `start`, which starts threads, with interruptions kept off this thread meanwhile, so
+// that the threads start with them off: none can be handed one before it turns them off itself.
+void start_without_interruptions(const std::function<void()>& start);

@@ -160,9 +160,11 @@ bool write_new_archive(extraction_state& state, const pair_names& names, inserti
     }
     if (entries == 0) {
       try {
-        check->thread =
-            std::thread(check_while_written, std::ref(*check), names.new_archive + partial_suffix,
-                        std::cref(work), start_screen);
+        start_without_interruptions([&] {
+          check->thread =
+              std::thread(check_while_written, std::ref(*check), names.new_archive + partial_suffix,
+                          std::cref(work), start_screen);
+        });
         check->started = true;
       } catch (const std::system_error&) {
       }

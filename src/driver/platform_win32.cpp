@@ -322,6 +322,10 @@ BOOL WINAPI on_console_event(DWORD event) {
 
 void keep_interruptions_off_this_thread() {}
 
+void start_without_interruptions(const std::function<void()>& start) {
+  start();
+}
+
 void remove_files_on_interruption() {
   // Where either call fails, the default handling remains and only the cleanup is lost.
   if (DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &main_thread,

@@ -253,9 +253,11 @@ running_pool start_picture_pool(const extraction_state& state, int writers) {
       throw std::bad_alloc();
     }
   }
-  for (picture_output& output : pool->outputs) {
-    pool->threads.emplace_back(run_writer, std::ref(*pool), std::ref(output));
-  }
+  start_without_interruptions([&pool] {
+    for (picture_output& output : pool->outputs) {
+      pool->threads.emplace_back(run_writer, std::ref(*pool), std::ref(output));
+    }
+  });
   return pool;
 }
 

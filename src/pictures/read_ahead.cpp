@@ -120,9 +120,11 @@ void picture_read_ahead_stopper::operator()(picture_read_ahead* ahead) const {
 read_ahead_threads start_read_ahead(int threads, std::size_t most_pixels) {
   read_ahead_threads ahead(new picture_read_ahead);
   ahead->most_pixels = most_pixels;
-  for (int n = 0; n < threads; ++n) {
-    ahead->readers.emplace_back(read_requests, std::ref(*ahead));
-  }
+  start_without_interruptions([&ahead, threads] {
+    for (int n = 0; n < threads; ++n) {
+      ahead->readers.emplace_back(read_requests, std::ref(*ahead));
+    }
+  });
   return ahead;
 }
 
