@@ -101,6 +101,10 @@ byte_view read_record(std::uint8_t* buffer, std::FILE* archive, std::uint64_t of
 // the entry's length: the same count its decoder advances the counter by.
 std::int32_t record_counters(std::int64_t index_size, const byte_view& head, std::uint32_t length);
 
+// Whether a screen bank record of this (index entry) length has no screens decoded from it: too
+// short to hold one, or longer than the archive's 32-bit signed offsets reach.
+bool screens_never_decoded(std::uint32_t length);
+
 // Whether the first screen of a screen bank, expanded into `scratch` (pixel_buffer_size bytes),
 // covers the whole screen, so that nothing earlier screens left there shows through.
 bool first_screen_covers_all(const byte_view& record, std::uint32_t length, std::uint8_t* scratch);

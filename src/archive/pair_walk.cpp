@@ -31,8 +31,7 @@ std::int32_t record_counters(std::int64_t index_size, const byte_view& head, std
   if (index_size == direct_index_size) {
     return 1; // a direct-colour record takes its number even when it is broken
   }
-  const bool skipped = index_size == screen_bank_index_size &&
-                       (length <= longest_skipped_screen_bank || length > std::uint32_t{INT32_MAX});
+  const bool skipped = index_size == screen_bank_index_size && screens_never_decoded(length);
   std::uint32_t frame_count = 0;
   if (skipped || !holds(head, 0, palette_head_size)) {
     return 0;

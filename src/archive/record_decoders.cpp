@@ -177,11 +177,14 @@ void decode_screen_bank(const byte_view& record, std::uint32_t record_length, st
   }
 }
 
+bool screens_never_decoded(std::uint32_t length) {
+  return length <= longest_skipped_screen_bank || length > std::uint32_t{INT32_MAX};
+}
+
 bool first_screen_covers_all(const byte_view& record, std::uint32_t length, std::uint8_t* scratch) {
   std::uint32_t frame_count = 0;
-  if (length <= longest_skipped_screen_bank || length > std::uint32_t{INT32_MAX} ||
-      !read_u16be(record, frame_count_at, frame_count) || frame_count == 0 ||
-      !holds(record, palette_head_size, table_entry_size * frame_count)) {
+  if (screens_never_decoded(length) || !read_u16be(record, frame_count_at, frame_count) ||
+      frame_count == 0 || !holds(record, palette_head_size, table_entry_size * frame_count)) {
     return false;
   }
   const byte_view packed_area =
