@@ -30,11 +30,10 @@ std::int64_t file_size(std::FILE* stream);
 // file while it is open (on Windows, files are shared for deletion).
 std::FILE* open_file(const std::string& path, const char* mode);
 
-// Interruptions are handled on the main thread, never on the calling one (a writer thread, or
-// one that reads for insertion): their cleanup waits for writer threads, and the main thread,
-// which creates every other file, cannot create one while it runs. Nothing to do on Windows,
-// where a thread of its own handles them.
-void keep_interruptions_off_this_thread();
-// Calls `start`, which starts threads, with interruptions kept off this thread meanwhile, so
-// that the threads start with them off: none can be handed one before it turns them off itself.
+// Calls `start`, which starts threads (writers, insertion's readers and check), with
+// interruptions kept off this thread meanwhile: the threads start with them off and keep them
+// so from their first instruction. Interruptions are thus handled on the main thread only:
+// their cleanup waits for writer threads, and the main thread, which creates every other file,
+// cannot create one while it runs. One that came meanwhile is handled once `start` returns.
+// Nothing to do on Windows, where a thread of its own handles them.
 void start_without_interruptions(const std::function<void()>& start);

@@ -84,8 +84,6 @@ struct check_alongside {
 
 void check_while_written(check_alongside& check, const std::string& written, const insertion& work,
                          const std::uint8_t* start_screen) {
-  // An interruption is handled on the thread that creates the .part files.
-  keep_interruptions_off_this_thread();
   try {
     const std::unique_ptr<std::FILE, file_closer> archive(open_file(written, "rb"));
     if (archive == nullptr) {

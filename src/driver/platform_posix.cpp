@@ -281,26 +281,12 @@ std::FILE* open_file(const std::string& path, const char* mode) {
   return std::fopen(path.c_str(), mode);
 }
 
-namespace {
-
-sigset_t interruption_signals() {
+void start_without_interruptions(const std::function<void()>& start) {
   sigset_t interruptions;
   sigemptyset(&interruptions);
   for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
     sigaddset(&interruptions, signal_number);
   }
-  return interruptions;
-}
-
-} // namespace
-
-void keep_interruptions_off_this_thread() {
-  const sigset_t interruptions = interruption_signals();
-  pthread_sigmask(SIG_BLOCK, &interruptions, nullptr);
-}
-
-void start_without_interruptions(const std::function<void()>& start) {
-  const sigset_t interruptions = interruption_signals();
   sigset_t previous;
   pthread_sigmask(SIG_BLOCK, &interruptions, &previous);
   try {
@@ -309,7 +295,6 @@ void start_without_interruptions(const std::function<void()>& start) {
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     throw;
   }
-  // An interruption that came meanwhile is handled here, now.
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 

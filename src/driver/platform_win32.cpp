@@ -320,8 +320,6 @@ BOOL WINAPI on_console_event(DWORD event) {
 
 } // namespace
 
-void keep_interruptions_off_this_thread() {}
-
 void start_without_interruptions(const std::function<void()>& start) {
   start();
 }

@@ -79,7 +79,6 @@ void write_batch(const extraction_state& state, picture_output& output, picture_
 }
 
 void run_writer(picture_pool& pool, picture_output& output) {
-  keep_interruptions_off_this_thread();
   std::unique_lock<std::mutex> held(pool.lock);
   for (;;) {
     pool.batch_sent.wait(held, [&pool] { return pool.closing || pool.taken < pool.sent; });

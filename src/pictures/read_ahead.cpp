@@ -61,7 +61,6 @@ std::shared_ptr<read_request> next_waiting(picture_read_ahead& ahead) {
 }
 
 void read_requests(picture_read_ahead& ahead) {
-  keep_interruptions_off_this_thread();
   std::unique_lock<std::mutex> guard(ahead.lock);
   for (;;) {
     std::shared_ptr<read_request> request;
