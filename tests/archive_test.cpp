@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "archive/archive.hpp"
+#include "common/system_files.hpp"
 #include "driver/driver.hpp"
 #include "pictures/bitmap_file.hpp"
 #include "pictures/pictures.hpp"
@@ -49,9 +50,11 @@ TEST(ExpandRuns, StopsAtLAndReportsStreamsCutShort) {
   }
   for (const runs_case& c : cases) {
     const byte_vector stream = stream_of(c.wanted, c.packets);
+    byte_vector past_the_end = stream; // a literal beyond the stream, never to be read
+    past_the_end.insert(past_the_end.end(), {0xFF, 0x77});
     byte_vector output(200, 0xEE);
     const run_expansion result =
-        expand_runs({stream.data(), stream.size()}, output.data(), output.size());
+        expand_runs({past_the_end.data(), stream.size()}, output.data(), output.size());
     EXPECT_EQ(result.complete, c.complete) << c.what;
     EXPECT_EQ(result.produced, c.output.size()) << c.what;
     EXPECT_TRUE(std::equal(c.output.begin(), c.output.end(), output.begin())) << c.what;
@@ -225,6 +228,12 @@ TEST(IndexFiles, AnIndexThatCannotBeReadWholeIsRefused) {
         << stream.size << " bytes, " << stream.given << " given";
     std::fclose(index);
   }
+  // A read that fails (a folder opened as an archive) gives nothing, and gives up at once.
+  std::FILE* folder_stream = std::fopen(folder.path.c_str(), "rb");
+  ASSERT_NE(folder_stream, nullptr);
+  std::uint8_t record[16];
+  EXPECT_EQ(read_file_at(folder_stream, 0, record, sizeof record), 0u);
+  std::fclose(folder_stream);
 }
 
 // ---- the index walk -------------------------------------------------------------------------
@@ -374,6 +383,19 @@ TEST_F(IndexWalk, ScreenBanks) {
   EXPECT_TRUE(exists("03A")) << "the record below 2 GiB";
   EXPECT_TRUE(exists("20C")) << "the last screen keeps its number";
   EXPECT_FALSE(exists("20D"));
+  // Only a whole first screen hides what earlier screens left: --only need not catch up then.
+  const byte_buffer scratch = zeroed_bytes(pixel_buffer_size);
+  const auto covers = [&scratch](const byte_vector& record) {
+    return first_screen_covers_all({record.data(), record.size()},
+                                   static_cast<std::uint32_t>(record.size()), scratch.get());
+  };
+  EXPECT_TRUE(covers(good));
+  EXPECT_FALSE(covers(make_screen_bank(palette, {make_run_stream(byte_vector(352 * 240 - 1, 7))})));
+  EXPECT_FALSE(covers(records[3]));
+  EXPECT_FALSE(covers(records[4]));
+  for (const std::uint32_t never_decoded : {576u, 0x80000000u}) {
+    EXPECT_FALSE(first_screen_covers_all({good.data(), good.size()}, never_decoded, scratch.get()));
+  }
 }
 
 // A picture of each kind is what the sample writer drew. (PNG files are checked against the

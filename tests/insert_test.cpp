@@ -7,6 +7,7 @@
 
 #include "archive/archive.hpp"
 #include "archive/palette_fitting.hpp"
+#include "common/files_in_progress.hpp"
 #include "driver/driver.hpp"
 #include "driver/new_pair.hpp"
 #include "pictures/picture_reader.hpp"
@@ -140,6 +141,13 @@ TEST_F(Insertion, DirectColourKeepsEveryUnchangedWordAndBit15) {
   edited[3 * 4] = 0xFF; // pixel 4 (bit 15 set) becomes red 0xFF: rounded down to 0xF8
   give("PICS05.BMP", bitmap_file(4, 3, edited));
   ASSERT_EQ(insert("PICS"), "0");
+  // Once the pair has its names, an interruption has nothing of it to remove.
+  EXPECT_EXIT(
+      {
+        remove_files_being_written([](const char*) { std::_Exit(3); });
+        std::_Exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
   const byte_vector archive = made("PICS.BIN");
   ASSERT_EQ(archive.size(), pair.archive.size());
   const std::size_t record = u24be(&pair.index[5 * 8 + 1]) * sector_size + direct_pixels_at;
@@ -245,10 +253,15 @@ TEST_F(Insertion, FramesUpToTheLongestSideATableHolds) {
   give("BFIL000.BMP", bitmap_file(65536, 1, byte_vector(65536, 1), colours));
   const std::string big = "larger than the tool's buffers allow: make it smaller";
   EXPECT_EQ(insert("BFIL"), refused("BFIL000.BMP", big));
-  // A direct-colour frame's sides are 16-bit too.
+  // A direct-colour frame's sides are 16-bit too, and its pixels expand to three bytes each.
   write_pair(data, "PICS", direct_sample(2, 2));
   give("PICS00.BMP", bitmap_file(65536, 1, byte_vector(3 * 65536, 8)));
   EXPECT_EQ(insert("PICS"), refused("PICS00.BMP", big));
+  give("PICS00.BMP", bitmap_file(418, 418, byte_vector(3 * 418 * 418, 8)));
+  EXPECT_EQ(insert("PICS"), "0");
+  give("PICS00.BMP", bitmap_file(419, 418, byte_vector(3 * 419 * 418, 8)));
+  EXPECT_EQ(insert("PICS"), refused("PICS00.BMP", "the pictures of its record are larger than the "
+                                                  "tool's buffers: make them smaller"));
 }
 
 // The check after building: the new pair must give back every picture expected, and no fewer.
@@ -267,10 +280,13 @@ TEST_F(Insertion, TheCheckNamesAPictureThatDiffersAndMissingOnes) {
   rebuild_pair(run.state, work, 1176, none);
   const auto verify = [&] { // each check starts from the blank screen the walk started from
     std::memset(run.state.pixel_buffer.get(), 0, pixel_buffer_size);
-    return check_new_pair(
-        run.state,
-        {{pair.index.data(), 1176}, run.state.archive_stream, run.state.pixel_buffer.get()}, work,
-        none, "");
+    return check_new_pair(run.state,
+                          {{pair.index.data(), 1176},
+                           run.state.archive_stream,
+                           run.state.pixel_buffer.get(),
+                           nullptr,
+                           {}},
+                          work, none, "");
   };
   EXPECT_TRUE(verify());
   work.expected[1] ^= 1;
@@ -288,7 +304,8 @@ struct refusal_case {
   const char* what;
   std::string file;
   byte_vector bytes;
-  std::string why; // after "insert error![folder/file: "
+  std::string why;        // after "insert error![folder/file: "
+  std::string named = {}; // the file the message names, where not the one given
 };
 
 TEST_F(Insertion, WhatCannotBePutBackIsNamedAndLeavesNoPair) {
@@ -319,8 +336,15 @@ TEST_F(Insertion, WhatCannotBePutBackIsNamedAndLeavesNoPair) {
        bitmap_file(5, 4, byte_vector(20), palette),
        "its record is damaged (extraction reports it broken), so it cannot change: leave it as "
        "extracted"},
-      {"a screen that a damaged record's short stream shows", "GFIL002.BMP",
-       bitmap_file(352, 240, screen_row_100, palette), ""},
+      {"a screen of a damaged record", "GFIL002.BMP",
+       bitmap_file(352, 240, screen_row_100, palette),
+       "its record is damaged (extraction reports it broken), so it cannot change: leave it as "
+       "extracted"},
+      {"a screen that a damaged record's short stream shows", "GFIL001.BMP",
+       bitmap_file(352, 240, screen_row_100, palette),
+       "it shows part of the screen before it, which changed, and its damaged record cannot be "
+       "rebuilt",
+       "GFIL002.BMP"},
       {"a bitmap cut short", "BFIL000.BMP", {'B', 'M'}, ""},
   };
   for (const auto& [name, pair] : damaged_pairs()) {
@@ -333,7 +357,7 @@ TEST_F(Insertion, WhatCannotBePutBackIsNamedAndLeavesNoPair) {
     const std::string console = insert(name);
     const std::string folder = pictures.string() + "/";
     if (!c.why.empty()) {
-      EXPECT_EQ(console, refused(c.file, c.why)) << c.what;
+      EXPECT_EQ(console, refused(c.named.empty() ? c.file : c.named, c.why)) << c.what;
     } else {
       EXPECT_EQ(console.substr(0, 14), "insert error![") << c.what;
       EXPECT_EQ(console.back(), '1') << c.what;

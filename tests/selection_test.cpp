@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <tuple>
 
 #include "driver/selection.hpp"
 
@@ -41,6 +42,22 @@ TEST(Selection, ItemsAreNamesOrEntryRangesAndAnythingElseIsRefused) {
   EXPECT_EQ(selection.items[1].name_pattern, "PICS*");
   EXPECT_EQ(selection.items[2].name_pattern, "3");
   EXPECT_EQ(selection.items[3].entries[0].last, 123456789);
+  // A pair is passed over unread only where no item may select from it: its base name and
+  // every name item differ before a wildcard, in ASCII letters of either case.
+  for (const auto& [value, base, may] :
+       std::vector<std::tuple<std::string, std::string, bool>>{{"gfil0*", "GFIL", true},
+                                                               {"PICS*", "GFIL", false},
+                                                               {"p?cs", "PXYZ", true},
+                                                               {"AB", "AC", false},
+                                                               {"\xC9", "E", true},
+                                                               {"E", "\xC9", true},
+                                                               {"entry:3", "Z", true}}) {
+    picture_selection one;
+    ASSERT_TRUE(add_to_selection(one, value, named));
+    picture_source source;
+    source.base_name = base;
+    EXPECT_EQ(may_select_from(one, source), may) << value << " " << base;
+  }
 }
 
 } // namespace
