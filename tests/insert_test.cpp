@@ -238,6 +238,23 @@ TEST_F(Insertion, AShortScreenAfterAChangedOneStillShowsWhatItDid) {
   EXPECT_TRUE(std::equal(pair.index.begin() + 8, pair.index.end(), made("GFIL.OFB").begin() + 8));
 }
 
+// A bank recoloured keeps its short stream as it was; rebuilt shorter than extraction reads, it
+// is padded with zeros to the shortest length that is read.
+TEST_F(Insertion, ABankRebuiltShortIsPaddedToBeRead) {
+  std::vector<byte_vector> banks(147, make_screen_bank(sample_palette(3), {}));
+  banks[0] = make_screen_bank(sample_palette(3), {make_run_stream(byte_vector(700, 4))});
+  banks[0].resize(600);
+  extract("GFIL", lay_out_pair(banks));
+  byte_vector recoloured = picture("GFIL000.BMP");
+  recoloured[54 + 4 * 4] ^= 0x08;
+  give("GFIL000.BMP", recoloured);
+  ASSERT_EQ(insert("GFIL"), "0");
+  const byte_vector index = made("GFIL.OFB");
+  ASSERT_EQ(u32be(&index[4]), longest_skipped_screen_bank + 1);
+  EXPECT_EQ(made("GFIL.BIN").at(u24be(&index[1]) * sector_size + longest_skipped_screen_bank), 0);
+  EXPECT_EQ(extract_new("GFIL").at("GFIL000.BMP"), recoloured);
+}
+
 // The longest side a size table holds, 65535, is put back; one more is refused, in a frame bank
 // and in direct colour.
 TEST_F(Insertion, FramesUpToTheLongestSideATableHolds) {
