@@ -261,6 +261,7 @@ std::vector<tool_case> tool_cases() {
        option_error("invalid number of jobs '65' (1 to 64)")},
       {"NoJobs", "-j0 data/PICS", 2, "", 0, "bin", "",
        option_error("invalid number of jobs '0' (1 to 64)")},
+      {"JobsInThreeDigits", "-q -j 064 data/two/A", 0, "", 17, "bin", "", "", ""},
       {"AnEmptyOutputFolder", "-o '' data/PICS", 2, "", 0, "bin", "",
        option_error("option '-o' requires a non-empty value")},
       {"AnEmptyLongOutputFolder", "--output-dir= data/PICS", 2, "", 0, "bin", "",
