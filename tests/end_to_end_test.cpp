@@ -180,6 +180,7 @@ std::vector<tool_case> tool_cases() {
                                      "1 picture replaced (0 with colours rounded down)\n";
   const std::string pics_inserted = paths_and_walks("data/ins/", {"PICS"}, 380) +
                                     "3 pictures replaced (0 with colours rounded down)\n";
+  const std::string pics_grown = "ofb2bmp: data/edits/PICS02.BMP: 4x4 -> 6x5: size changed\n";
   return {
       {"AllThreeKindsFromOneWildcard", "'data/three/*'", 0, three, 34 + 147 + 381, "bin", "",
        unknown_size("data/three/odd.OFB"), "'data\\three\\*'", '\\'},
@@ -280,10 +281,11 @@ std::vector<tool_case> tool_cases() {
       {"QuietLeavesOnlyTheMessages", "data/PCUT -q", 1, "broken frame![{bin}PCUTNC.BMP]\n", 380},
       {"ListingADamagedBank", "-lf png data/CUT", 1, list, 0},
       {"InsertingEditedPictures", "--insert=data/edits -o out 'data/ins/*'", 0,
-       edits_inserted + pics_inserted, 4, "out", "", "",
+       edits_inserted + pics_inserted, 4, "out", "", pics_grown,
        "'--insert=data\\edits' -o out 'data\\ins\\*'", '\\'},
       {"NoClobberKeepsAnExistingPair", "-n --insert=data/edits -o out 'data/ins/*'", 0,
-       pics_inserted, 3, "out", "", "ofb2bmp: kept 1 file that already existed (--no-clobber)\n",
+       pics_inserted, 3, "out", "",
+       pics_grown + "ofb2bmp: kept 1 file that already existed (--no-clobber)\n",
        "-n '--insert=data\\edits' -o out 'data\\ins\\*'", '\\', "out/BFIL.BIN"},
       {"AWriteFailureWhileInserting", "-q --insert=data/edits/grown -o out data/ins/PICS", 1,
        "file write error![out/PICS.BIN]\n", 0, "out",
@@ -302,15 +304,17 @@ std::vector<tool_case> tool_cases() {
        "ofb2bmp: data/none: No such file or directory\n", ""},
       {"InsertingPreviewedWithList", "-l --insert data/edits 'data/ins/*'", 0,
        text_of(text::insert_list_header) +
-           "data/ins/BFIL.OFB\tBFIL005.BMP\t5\t0\treplaced\tno\t0\t-\n"
-           "data/ins/PICS.OFB\tPICS01.BMP\t1\t0\treplaced\tno\t0\t-\n"
-           "data/ins/PICS.OFB\tPICS02.BMP\t2\t0\treplaced\tno\t0\t-\n"
-           "data/ins/PICS.OFB\tPICS03.PNG\t3\t0\treplaced\tno\t0\t-\n",
+           "data/ins/BFIL.OFB\tBFIL005.BMP\t5\t0\treplaced\tno\t0\t-\t0\t-\t-\n"
+           "data/ins/PICS.OFB\tPICS01.BMP\t1\t0\treplaced\tno\t0\t-\t0\t-\t-\n"
+           "data/ins/PICS.OFB\tPICS02.BMP\t2\t0\treplaced\tno\t0\t4x4 -> 6x5\t0\t-\t-\n"
+           "data/ins/PICS.OFB\tPICS03.PNG\t3\t0\treplaced\tno\t0\t-\t0\t-\t-\n",
        0, "out", "", "", "-l '--insert=data\\edits' 'data\\ins\\*'", '\\'},
       {"AGalleryThatCannotBeCreated", "-q --gallery -o out data/two/A", 1,
        "file create error![out/index.html]\n", 17, "out", "",
        "ofb2bmp: out/index.html: Is a directory\n", "-q --gallery -o out data/two/A", '\\',
        "out/index.html/", "ofb2bmp: out/index.html: Access denied.\n"},
+      {"NearestOnlyWithInsert", "--nearest data/PICS", 2, "", 0, "bin", "",
+       option_error("option '--nearest' requires '--insert'")},
       {"InsertingTakesNoGallery", "--insert data/edits -o out --gallery data/PICS", 2, "", 0, "bin",
        "", option_error("option '--insert' cannot be combined with '--gallery'")},
       {"InsertingTakesNoFormat", "--insert data/edits -o out -f bmp data/PICS", 2, "", 0, "bin", "",
@@ -686,7 +690,8 @@ TEST(UnderWine, PicturesSavedByAnEditorAreReadAlike) {
   std::string expected = text_of(text::insert_list_header);
   for (int k = 0; k < 7; ++k) {
     const std::string name = std::string(forms[k]).substr(std::string(forms[k]).rfind(':') + 1);
-    expected += "data/BFIL.OFB\t" + name + "\t" + std::to_string(k) + "\t0\tunchanged\tno\t0\t-\n";
+    expected +=
+        "data/BFIL.OFB\t" + name + "\t" + std::to_string(k) + "\t0\tunchanged\tno\t0\t-\t0\t-\t-\n";
   }
   for (const runner who : runners()) {
     trees.prepare(who);

@@ -36,18 +36,36 @@ protected:
     write_pair(data, name, pair);
     extract_quietly(data / (name + ".OFB"), pictures, format);
   }
+  bool nearest = false; // --nearest
+
   // Inserts the pictures folder into the pair; the console text, the status on its last line.
+  // The insertion agrees with its preview: it names pictures the preview refuses, and replaces
+  // as many as the preview says.
   std::string insert(const std::string& name, bool quiet = true) {
+    const std::vector<std::vector<std::string>> rows = preview(name);
     test_state run(out);
     run.state.quiet = quiet;
-    const int refused =
-        insert_pictures_of(run.state, pictures.string(), {(data / (name + ".OFB")).string()});
-    return run.console_text() + std::to_string(refused != 0 ? 2 : run.state.incomplete ? 1 : 0);
+    const int refused = insert_pictures_of(run.state, pictures.string(),
+                                           {(data / (name + ".OFB")).string()}, false, 1, nearest);
+    const std::string console = run.console_text();
+    std::size_t replaced = 0;
+    for (const std::vector<std::string>& row : refused != 0 ? decltype(rows){} : rows) {
+      replaced += row.at(4) == "replaced" ? 1 : 0;
+      const std::string named = "insert error![" + (pictures / row.at(1)).string() + ": ";
+      EXPECT_EQ(console.find(named) != std::string::npos, row.at(4) == "refused") << row.at(1);
+    }
+    if (!quiet && !run.state.incomplete) {
+      EXPECT_NE(console.find(counted(static_cast<std::int64_t>(replaced), "picture") + " replaced"),
+                std::string::npos);
+    }
+    return console + std::to_string(refused != 0 ? 2 : run.state.incomplete ? 1 : 0);
   }
-  // The rows of the preview of that insertion, split at their tabs, without the header.
-  std::vector<std::vector<std::string>> preview(const std::string& name) {
+  // The rows of the preview of that insertion, split at their tabs, without the header. A
+  // refused picture changes no other row: without the refused files, the others read the same.
+  std::vector<std::vector<std::string>> preview(const std::string& name, bool check = true) {
     test_state run(out);
-    insert_pictures_of(run.state, pictures.string(), {(data / (name + ".OFB")).string()}, true);
+    insert_pictures_of(run.state, pictures.string(), {(data / (name + ".OFB")).string()}, true, 1,
+                       nearest);
     std::istringstream rows(run.console_text());
     std::vector<std::vector<std::string>> split;
     std::string row;
@@ -58,7 +76,36 @@ protected:
         split.back().push_back(cell);
       }
     }
+    if (check) {
+      expect_same_rows_without_refused(name, split);
+    }
     return split;
+  }
+  void expect_same_rows_without_refused(const std::string& name,
+                                        const std::vector<std::vector<std::string>>& rows) {
+    const fs::path aside = folder.path / "aside";
+    empty({aside});
+    std::vector<std::vector<std::string>> kept;
+    for (const std::vector<std::string>& row : rows) {
+      if (row.at(4) == "refused" && fs::exists(pictures / row.at(1))) {
+        fs::rename(pictures / row.at(1), aside / row.at(1));
+      } else if (row.at(4) != "refused") {
+        kept.push_back(row);
+      }
+    }
+    if (kept.size() == rows.size()) {
+      return;
+    }
+    std::vector<std::vector<std::string>> again;
+    for (const std::vector<std::string>& row : preview(name, false)) {
+      if (std::find(kept.begin(), kept.end(), row) != kept.end() || row.at(4) == "replaced") {
+        again.push_back(row);
+      }
+    }
+    EXPECT_EQ(again, kept);
+    for (const fs::directory_entry& file : fs::directory_iterator(aside)) {
+      fs::rename(file.path(), pictures / file.path().filename());
+    }
   }
   // The pictures of the new pair, extracted, by name.
   std::map<std::string, byte_vector> extract_new(const std::string& name) {
@@ -336,7 +383,9 @@ TEST_F(Insertion, WhatCannotBePutBackIsNamedAndLeavesNoPair) {
   screen_row_100[352 * 100] = 7;
   const refusal_case cases[] = {
       {"more new colours than free slots", "BFIL000.BMP", bitmap_file(300, 1, many_colours),
-       "needs 299 colours the record's palette lacks; 255 slots are free"},
+       "needs 299 colours the record's palette lacks (#000020 in 1 pixel, #000820 in 1, #001020 "
+       "in 1, and 296 more); 255 slots are free: draw without anti-aliasing in the picture's own "
+       "colours, or add --nearest"},
       {"a pixel beyond its palette, for direct colour", "PICS00.BMP",
        bitmap_file(2, 1, {1, 2}, byte_vector(6, 8)),
        "a pixel uses colour 2, which its palette does not hold: save it again in a paint "
@@ -515,25 +564,123 @@ TEST_F(Insertion, ColoursDecideNotIndices) {
        "3 pictures replaced (0 with colours rounded down)",
        "replaced 0 replaced 0 replaced 0"},
   };
-  for (const colour_case& c : cases) {
-    empty({pictures, out});
-    for (const auto& [file, bytes] : c.given) {
-      give(file, bytes);
-    }
-    std::string results;
-    for (const std::vector<std::string>& row : preview("BFIL")) {
-      results += (results.empty() ? "" : " ") + row.at(4) + " " + row.at(6);
-    }
-    EXPECT_EQ(results, c.rows) << c.what;
-    EXPECT_TRUE(fs::is_empty(out)) << c.what;
+  // Where the free slots suffice, --nearest changes nothing.
+  for (const bool with_nearest : {false, true})
+    for (const colour_case& c : cases) {
+      nearest = with_nearest;
+      empty({pictures, out});
+      for (const auto& [file, bytes] : c.given) {
+        give(file, bytes);
+      }
+      std::string results;
+      for (const std::vector<std::string>& row : preview("BFIL")) {
+        results += (results.empty() ? "" : " ") + row.at(4) + " " + row.at(6);
+      }
+      EXPECT_EQ(results, c.rows) << c.what;
+      EXPECT_TRUE(fs::is_empty(out)) << c.what;
 
-    EXPECT_EQ(summary(insert("BFIL", false)), c.replaced + "\n0") << c.what;
-    if (c.after == original) {
-      EXPECT_EQ(made("BFIL.BIN"), pair.archive) << c.what;
+      EXPECT_EQ(summary(insert("BFIL", false)), c.replaced + "\n0") << c.what;
+      if (c.after == original) {
+        EXPECT_EQ(made("BFIL.BIN"), pair.archive) << c.what;
+      }
+      const auto again = extract_new("BFIL");
+      for (std::size_t k = 0; k < 3; ++k) {
+        EXPECT_EQ(again.at("BFIL00" + std::to_string(k) + ".BMP"), c.after[k])
+            << c.what << ", " << k;
+      }
     }
-    const auto again = extract_new("BFIL");
-    for (std::size_t k = 0; k < 3; ++k) {
-      EXPECT_EQ(again.at("BFIL00" + std::to_string(k) + ".BMP"), c.after[k]) << c.what << ", " << k;
+}
+
+// More new colours than free slots, as anti-aliased drawing brings: refused with the colours
+// named, or with --nearest those most pixels use take the slots and the others the nearest
+// colour of the palette as written. Checked against the pictures extracted from the new pair.
+TEST_F(Insertion, NearestColoursForWhatTheSlotsCannotHold) {
+  const colour_bank bank;
+  std::vector<byte_vector> records(17, make_frame_bank(bank.palette, {{1, 1, {1}}}));
+  records[0] = make_frame_bank(bank.palette, bank.frames);
+  write_pair(data, "BFIL", lay_out_pair(records));
+  // 260 colours the bank lacks (blue 0x40): three used by 1,204, 310 and 96 pixels, the others
+  // by one each; the rest of the 64 x 32 pixels in the colour of index 5.
+  byte_vector drawn;
+  std::map<std::uint32_t, int> pixels_of; // by 0xRRGGBB
+  const auto draw = [&](std::uint8_t red, std::uint8_t green, std::uint8_t blue, int count) {
+    for (int i = 0; i < count; ++i) {
+      drawn.insert(drawn.end(), {red, green, blue});
+    }
+    pixels_of[std::uint32_t{red} << 16 | green << 8 | blue] += blue == 0 ? 0 : count;
+  };
+  for (int k = 0; k < 260; ++k) {
+    draw(std::uint8_t(8 * (k % 32)), std::uint8_t(8 * (k / 32)), 0x40,
+         k == 0   ? 1204
+         : k == 1 ? 310
+         : k == 2 ? 96
+                  : 1);
+  }
+  draw(40, 0, 0, 64 * 32 - 1867);
+  give("BFIL001.BMP", bitmap_file(64, 32, drawn));
+  // Index 1's colour, which fits; index 0 is then free too.
+  give("BFIL002.BMP", bitmap_file(2, 1, {8, 0, 0, 248, 248, 248}));
+  EXPECT_EQ(insert("BFIL"),
+            refused("BFIL001.BMP",
+                    "needs 260 colours the record's palette lacks (#000040 in 1,204 pixels, "
+                    "#080040 in 310, #100040 in 96, and 257 more); 248 slots are free: draw "
+                    "without anti-aliasing in the picture's own colours, or add --nearest"));
+  EXPECT_EQ(preview("BFIL").at(1).at(4), "replaced"); // the refused picture changes no other
+
+  nearest = true;
+  const std::vector<std::vector<std::string>> rows = preview("BFIL");
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(std::vector<std::string>(rows[0].begin() + 4, rows[0].end()),
+            (std::vector<std::string>{"replaced", "no", "248", "2x2 -> 64x32", "12", "16", "-"}));
+  EXPECT_EQ(summary(insert("BFIL", false)),
+            "1 picture with 12 pixels moved to a nearest colour\n0");
+  picture_pixels after;
+  std::string why;
+  const auto again = extract_new("BFIL");
+  write_file(folder.path / "after.bmp", again.at("BFIL001.BMP"));
+  ASSERT_TRUE(read_picture_file((folder.path / "after.bmp").string(), 1 << 20, after, why));
+  ASSERT_TRUE(after.indexed && after.width == 64 && after.height == 32);
+  EXPECT_EQ(again.at("BFIL000.BMP"), bank.file(0, after.palette));
+  const auto colour_at = [&](std::size_t index) {
+    const std::uint8_t* c = &after.palette[3 * index];
+    return std::uint32_t{c[0]} << 16 | c[1] << 8 | c[2];
+  };
+  std::set<std::uint32_t> written;
+  for (std::size_t i = 0; i < 256; ++i) {
+    written.insert(colour_at(i));
+  }
+  // The colours left out are used by no more pixels than any that got a slot (of equal ones,
+  // the higher), and each of their pixels took a nearest colour.
+  std::set<std::uint32_t> left_out;
+  for (const auto& [colour, count] : pixels_of) {
+    if (count > 0 && written.count(colour) == 0) {
+      left_out.insert(colour);
+    }
+  }
+  ASSERT_EQ(left_out.size(), 12u);
+  for (const auto& [colour, count] : pixels_of) {
+    if (count > 0 && written.count(colour) != 0) {
+      EXPECT_TRUE(count > pixels_of[*left_out.begin()] || colour < *left_out.begin());
+    }
+  }
+  const auto distance = [](std::uint32_t a, std::uint32_t b) {
+    int sum = 0;
+    for (const int shift : {16, 8, 0}) {
+      const int d = int(a >> shift & 255) - int(b >> shift & 255);
+      sum += d * d;
+    }
+    return sum;
+  };
+  for (std::size_t i = 0; i < after.pixels.size(); ++i) {
+    const std::uint32_t given =
+        std::uint32_t{drawn[3 * i]} << 16 | drawn[3 * i + 1] << 8 | drawn[3 * i + 2];
+    const std::uint32_t shown = colour_at(after.pixels[i]);
+    if (left_out.count(given) == 0) {
+      EXPECT_EQ(shown, given) << i;
+      continue;
+    }
+    for (const std::uint32_t other : written) {
+      EXPECT_LE(distance(given, shown), distance(given, other)) << i;
     }
   }
 }
@@ -571,10 +718,11 @@ TEST_F(Insertion, TheScreenCarriesOverBetweenIndexFilesAsInExtraction) {
   const std::string a = (data / "A.OFB").string();
   const std::string b = (data / "B.OFB").string();
   EXPECT_EQ(preview.console_text(),
-            text_of(text::insert_list_header) + a + "\tA000.BMP\t0\t0\tunchanged\tno\t0\t-\n" + b +
-                "\tb000.bmp\t0\t0\tunchanged\tno\t0\t-\n" + a +
-                "\tA.BMP\t-\t-\tnot used\t-\t-\tnames no picture of A.OFB\n" + b +
-                "\tB999.PNG\t-\t-\tnot used\t-\t-\tnames no picture of B.OFB\n");
+            text_of(text::insert_list_header) + a +
+                "\tA000.BMP\t0\t0\tunchanged\tno\t0\t-\t0\t-\t-\n" + b +
+                "\tb000.bmp\t0\t0\tunchanged\tno\t0\t-\t0\t-\t-\n" + a +
+                "\tA.BMP\t-\t-\tnot used\t-\t-\t-\t-\t-\tnames no picture of A.OFB\n" + b +
+                "\tB999.PNG\t-\t-\tnot used\t-\t-\t-\t-\t-\tnames no picture of B.OFB\n");
   EXPECT_EQ(insert("*"), "0");
   for (const char* file : {"A.OFB", "A.BIN", "B.OFB", "B.BIN"}) {
     EXPECT_EQ(made(file), read_whole_file(data / file)) << file;

@@ -1,9 +1,11 @@
 #include "archive/palette_fitting.hpp"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "common/colour.hpp"
+#include "common/texts.hpp"
 
 namespace {
 
@@ -13,17 +15,6 @@ constexpr std::int32_t no_slot = -1;
 // A colour as a colour word keeps it: the top five bits of each channel.
 std::uint16_t key_of(const std::uint8_t* colour) {
   return colour_word_of(colour[0], colour[1], colour[2]);
-}
-
-// The colour of pixel `i` as given: a palette picture's colours are those of its palette,
-// completed with the record's own where its palette is shorter.
-const std::uint8_t* given_colour(const picture_pixels& given, std::size_t i,
-                                 const std::vector<std::uint8_t>& own) {
-  if (!given.indexed) {
-    return &given.pixels[3 * i];
-  }
-  const std::size_t index = given.pixels[i];
-  return 3 * index < given.palette.size() ? &given.palette[3 * index] : &own[3 * index];
 }
 
 // The record's 256 colours as colour words keep them.
@@ -101,11 +92,13 @@ bool recolours_whole_record(const std::vector<fitted_frame>& frames,
   return !frames.empty() && keys != keys_of(own);
 }
 
+// Sets a colour word, keeping its unused bit 15 as the record had it.
+void put_key(std::uint8_t* word, std::uint16_t key) {
+  word[0] = static_cast<std::uint8_t>((word[0] & 0x80) | key >> 8);
+  word[1] = static_cast<std::uint8_t>(key);
+}
 void put_word(std::uint8_t* word, const std::uint8_t* colour) {
-  const std::uint32_t kept_bit = word[0] & 0x80;
-  const std::uint16_t value = colour_word_of(colour[0], colour[1], colour[2]);
-  word[0] = static_cast<std::uint8_t>(kept_bit | value >> 8);
-  word[1] = static_cast<std::uint8_t>(value);
+  put_key(word, key_of(colour));
 }
 
 void recolour(std::array<std::uint8_t, palette_size>& words, std::vector<fitted_frame>& frames,
@@ -122,18 +115,70 @@ void recolour(std::array<std::uint8_t, palette_size>& words, std::vector<fitted_
 }
 
 // The colours of the record after insertion, looked up by key: the lowest index of each
-// colour of the record, then the slots taken by new colours.
+// colour of the record, then the slots taken by new colours (or, for those left without one,
+// the nearest colour).
 struct colour_lookup {
   std::vector<std::int32_t> slot = std::vector<std::int32_t>(colour_keys, no_slot);
   std::array<bool, 256> used{};
-  std::vector<std::uint16_t> missing; // keys the record lacks, in the order first met
-  std::vector<const std::uint8_t*> missing_colour;
+  // The keys the record lacks, in the order first met; each with the frame that met it first,
+  // the pixels using it, and the squared distance to the colour it took when that is not its
+  // own (-1 while it is).
+  std::vector<std::int32_t> missing_at = std::vector<std::int32_t>(colour_keys, -1);
+  std::vector<std::uint16_t> missing;
+  std::vector<std::size_t> first_frame;
+  std::vector<std::uint32_t> pixels;
+  std::vector<std::int32_t> distance;
 };
+
+// A colour as 0xRRGGBB, with the channels a colour word keeps.
+std::uint32_t rgb_value(std::uint16_t key) {
+  return std::uint32_t{colour_red(key)} << 16 | std::uint32_t{colour_green(key)} << 8 |
+         colour_blue(key);
+}
+
+// The lacking colours, those most pixels use first (of equal ones, the lower value).
+std::vector<std::size_t> most_used_first(const colour_lookup& lookup) {
+  std::vector<std::size_t> order(lookup.missing.size());
+  for (std::size_t m = 0; m < order.size(); ++m) {
+    order[m] = m;
+  }
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return lookup.pixels[a] != lookup.pixels[b]
+               ? lookup.pixels[a] > lookup.pixels[b]
+               : rgb_value(lookup.missing[a]) < rgb_value(lookup.missing[b]);
+  });
+  return order;
+}
+
+// Why the changed frames cannot be put back: the colours they lack, the most used named, and
+// what to do about them.
+std::string lacking_colours(const colour_lookup& lookup, std::size_t free) {
+  constexpr std::size_t named = 3;
+  const std::size_t count = lookup.missing.size();
+  const std::vector<std::size_t> order = most_used_first(lookup);
+  std::string why = "needs " + grouped(static_cast<std::int64_t>(count)) +
+                    (count == 1 ? " colour" : " colours") + " the record's palette lacks (";
+  for (std::size_t k = 0; k < count && k < named; ++k) {
+    char colour[8];
+    std::snprintf(colour, sizeof colour, "#%06X", rgb_value(lookup.missing[order[k]]));
+    const std::uint32_t pixels = lookup.pixels[order[k]];
+    why += (k == 0 ? "" : ", ") + std::string(colour) + " in " + grouped(pixels) +
+           (k > 0         ? ""
+            : pixels == 1 ? " pixel"
+                          : " pixels");
+  }
+  if (count > named) {
+    why += ", and " + grouped(static_cast<std::int64_t>(count - named)) + " more";
+  }
+  return why + "); " + grouped(static_cast<std::int64_t>(free)) +
+         (free == 1 ? " slot is free" : " slots are free") +
+         ": draw without anti-aliasing in the picture's own colours, or add --nearest";
+}
 
 // Maps the pixels of a changed frame to indices of colours the record has, and notes the
 // colours it lacks (their pixels are mapped once they have slots).
-void map_known_colours(fitted_frame& frame, const std::vector<std::uint8_t>& own,
-                       colour_lookup& lookup, std::vector<bool>& pending) {
+void map_known_colours(fitted_frame& frame, std::size_t frame_at,
+                       const std::vector<std::uint8_t>& own, colour_lookup& lookup) {
   const picture_pixels& given = *frame.given;
   const pixel_keys keys(given, own);
   const std::size_t count = given.pixels.size() / (given.indexed ? 1 : 3);
@@ -146,12 +191,16 @@ void map_known_colours(fitted_frame& frame, const std::vector<std::uint8_t>& own
       index = (*frame.original)[i];
     }
     if (index == no_slot) {
-      if (!pending[key]) {
-        pending[key] = true;
+      frame.needs_new = true;
+      if (lookup.missing_at[key] < 0) {
+        lookup.missing_at[key] = static_cast<std::int32_t>(lookup.missing.size());
         lookup.missing.push_back(key);
-        lookup.missing_colour.push_back(given_colour(given, i, own));
+        lookup.first_frame.push_back(frame_at);
+        lookup.pixels.push_back(0);
+        lookup.distance.push_back(-1);
         ++frame.slots_added;
       }
+      ++lookup.pixels[static_cast<std::size_t>(lookup.missing_at[key])];
       continue;
     }
     frame.indices[i] = static_cast<std::uint8_t>(index);
@@ -160,13 +209,19 @@ void map_known_colours(fitted_frame& frame, const std::vector<std::uint8_t>& own
 }
 
 void map_new_colours(fitted_frame& frame, const std::vector<std::uint8_t>& own,
-                     const colour_lookup& lookup, const std::vector<bool>& pending) {
+                     const colour_lookup& lookup) {
   const pixel_keys keys(*frame.given, own);
   const std::size_t count = frame.indices.size();
   for (std::size_t i = 0; i < count; ++i) {
     const std::uint16_t key = keys.at(i);
-    if (pending[key] && !(same_size(frame) && key_of(&own[3 * (*frame.original)[i]]) == key)) {
+    const std::int32_t m = lookup.missing_at[key];
+    if (m >= 0 && !(same_size(frame) && key_of(&own[3 * (*frame.original)[i]]) == key)) {
       frame.indices[i] = static_cast<std::uint8_t>(lookup.slot[key]);
+      const std::int32_t distance = lookup.distance[static_cast<std::size_t>(m)];
+      if (distance >= 0) {
+        ++frame.moved;
+        frame.farthest = std::max(frame.farthest, distance);
+      }
     }
   }
 }
@@ -191,8 +246,49 @@ std::vector<std::int32_t> free_slots(const std::vector<fitted_frame>& frames,
   return slots;
 }
 
+// The index of the colour nearest to `key` among `colours` (red, green, blue), the lowest of
+// equally near ones, and its squared distance.
+std::pair<std::int32_t, std::int32_t> nearest_colour(std::uint16_t key,
+                                                     const std::vector<std::uint8_t>& colours) {
+  const int red = colour_red(key);
+  const int green = colour_green(key);
+  const int blue = colour_blue(key);
+  std::pair<std::int32_t, std::int32_t> best{0, -1};
+  for (std::int32_t i = 0; i < 256; ++i) {
+    const std::uint8_t* colour = &colours[3 * static_cast<std::size_t>(i)];
+    const int distance = (red - colour[0]) * (red - colour[0]) +
+                         (green - colour[1]) * (green - colour[1]) +
+                         (blue - colour[2]) * (blue - colour[2]);
+    if (best.second < 0 || distance < best.second) {
+      best = {i, distance};
+    }
+  }
+  return best;
+}
+
+// More lacking colours than free slots, and nearest colours allowed: those most pixels use take
+// the slots in that order, then each other takes the nearest colour of the palette so written.
+void give_nearest_colours(std::array<std::uint8_t, palette_size>& words,
+                          std::vector<fitted_frame>& frames, colour_lookup& lookup,
+                          const std::vector<std::int32_t>& slots) {
+  const std::vector<std::size_t> order = most_used_first(lookup);
+  for (std::size_t k = 0; k < slots.size(); ++k) {
+    const std::uint16_t key = lookup.missing[order[k]];
+    lookup.slot[key] = slots[k];
+    put_key(&words[2 * static_cast<std::size_t>(slots[k])], key);
+  }
+  const std::vector<std::uint8_t> written = palette_colours(words.data());
+  for (std::size_t k = slots.size(); k < order.size(); ++k) {
+    const std::size_t m = order[k];
+    const auto [index, distance] = nearest_colour(lookup.missing[m], written);
+    lookup.slot[lookup.missing[m]] = index;
+    lookup.distance[m] = distance;
+    --frames[lookup.first_frame[m]].slots_added;
+  }
+}
+
 bool match_colours(std::array<std::uint8_t, palette_size>& words, std::vector<fitted_frame>& frames,
-                   const std::vector<std::uint8_t>& own) {
+                   const std::vector<std::uint8_t>& own, bool nearest) {
   // Pictures with the record's own palette keep their indices; the usual case needs no more.
   const std::vector<std::uint16_t> own_keys = keys_of(own);
   bool all_as_given = true;
@@ -208,33 +304,34 @@ bool match_colours(std::array<std::uint8_t, palette_size>& words, std::vector<fi
   for (std::int32_t i = 255; i >= 0; --i) {
     lookup.slot[key_of(&own[3 * static_cast<std::size_t>(i)])] = i;
   }
-  std::vector<bool> pending(colour_keys, false);
-  for (fitted_frame& frame : frames) {
-    if (frame.changed && !frame.takes_given) {
-      map_known_colours(frame, own, lookup, pending);
+  for (std::size_t k = 0; k < frames.size(); ++k) {
+    if (frames[k].changed && !frames[k].takes_given) {
+      map_known_colours(frames[k], k, own, lookup);
     }
   }
   if (lookup.missing.empty()) { // no colour needs a slot
     return true;
   }
   const std::vector<std::int32_t> slots = free_slots(frames, lookup.used);
-  if (lookup.missing.size() > slots.size()) {
+  if (lookup.missing.size() <= slots.size()) { // each takes a slot, in the order first met
+    for (std::size_t k = 0; k < lookup.missing.size(); ++k) {
+      lookup.slot[lookup.missing[k]] = slots[k];
+      put_key(&words[2 * static_cast<std::size_t>(slots[k])], lookup.missing[k]);
+    }
+  } else if (nearest) {
+    give_nearest_colours(words, frames, lookup, slots);
+  } else {
+    const std::string why = lacking_colours(lookup, slots.size());
     for (fitted_frame& frame : frames) {
-      if (frame.slots_added > 0) {
-        frame.refusal = "needs " + std::to_string(lookup.missing.size()) +
-                        " colours the record's palette lacks; " + std::to_string(slots.size()) +
-                        " slots are free";
+      if (frame.needs_new) {
+        frame.refusal = why;
       }
     }
     return false;
   }
-  for (std::size_t k = 0; k < lookup.missing.size(); ++k) {
-    lookup.slot[lookup.missing[k]] = slots[k];
-    put_word(&words[2 * static_cast<std::size_t>(slots[k])], lookup.missing_colour[k]);
-  }
   for (fitted_frame& frame : frames) {
     if (frame.changed && !frame.takes_given) {
-      map_new_colours(frame, own, lookup, pending);
+      map_new_colours(frame, own, lookup);
     }
   }
   return true;
@@ -311,7 +408,7 @@ bool colours_lose_bits(const picture_pixels& given) {
 }
 
 bool fit_to_palette(std::array<std::uint8_t, palette_size>& words,
-                    std::vector<fitted_frame>& frames) {
+                    std::vector<fitted_frame>& frames, bool nearest) {
   const std::vector<std::uint8_t> own = palette_colours(words.data());
   for (fitted_frame& frame : frames) {
     frame.rounded = frame.changed && colours_lose_bits(*frame.given);
@@ -320,7 +417,7 @@ bool fit_to_palette(std::array<std::uint8_t, palette_size>& words,
     recolour(words, frames, own);
     return true;
   }
-  return match_colours(words, frames, own);
+  return match_colours(words, frames, own, nearest);
 }
 
 bool expand_to_rgb(picture_pixels& picture, std::string& why) {

@@ -10,7 +10,9 @@
 // - Else each changed picture: with the record's palette, its indices as they are; otherwise
 //   each pixel takes an index of its colour (the original pixel's where it has that colour, else
 //   the lowest), and colours the palette lacks take the slots no picture of the record uses
-//   after the edit.
+//   after the edit. When they need more new colours than there are free slots, they are refused;
+//   or, when the caller allows nearest colours, the new colours most pixels use take the slots
+//   and each other new colour becomes the nearest colour of the palette as it is written.
 #pragma once
 
 #include <array>
@@ -38,6 +40,9 @@ struct fitted_frame {
   std::int32_t slots_added = 0;
   bool rounded = false;
   std::string refusal;
+  bool needs_new = false;    // uses a colour the record lacks
+  std::int32_t moved = 0;    // pixels given the nearest colour instead of their own
+  std::int32_t farthest = 0; // of those, the largest squared distance to the colour taken
 };
 
 // Whether the picture given shows the colours of the original picture (palette indices into
@@ -50,9 +55,10 @@ bool shows_same_colours(const picture_pixels& given, std::int32_t width, std::in
 bool colours_lose_bits(const picture_pixels& given);
 
 // Fits the changed frames to the record whose colour words are `words` (updated in place).
-// False, with `refusal` set on the frames that bring colours which do not fit, when it cannot.
+// False, with `refusal` set on every frame using a colour that does not fit, when it cannot;
+// with `nearest` it always can.
 bool fit_to_palette(std::array<std::uint8_t, palette_size>& words,
-                    std::vector<fitted_frame>& frames);
+                    std::vector<fitted_frame>& frames, bool nearest = false);
 
 // A palette or grey picture as red, green, blue pixels. False when a pixel's index lies beyond
 // its palette.

@@ -9,6 +9,8 @@ void count_replaced(insertion& work, const record_work& record) {
     if (frame.changed) {
       ++work.replaced;
       work.rounded += frame.fit.rounded ? 1 : 0;
+      work.moved += frame.fit.moved > 0 ? 1 : 0;
+      work.moved_pixels += frame.fit.moved;
     }
   }
 }
@@ -24,7 +26,16 @@ void note_rows(insertion& work, const record_work& record) {
                          frame.refused   ? insertion_result::refused
                          : frame.changed ? insertion_result::replaced
                                          : insertion_result::unchanged,
-                         frame.changed && frame.fit.rounded, frame.fit.slots_added, frame.reason});
+                         frame.changed && frame.fit.rounded, frame.fit.slots_added, frame.reason,
+                         frame.fit.moved, frame.fit.farthest});
+    insertion_row& row = work.rows.back();
+    if (frame.changed && frame.shown != nullptr &&
+        (frame.given.width != frame.shown->width || frame.given.height != frame.shown->height)) {
+      row.old_width = frame.shown->width;
+      row.old_height = frame.shown->height;
+      row.width = frame.given.width;
+      row.height = frame.given.height;
+    }
   }
 }
 

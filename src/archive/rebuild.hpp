@@ -33,6 +33,10 @@ struct insertion_row {
   bool rounded = false;         // a colour it was given lost low bits
   std::int32_t slots_added = 0; // palette slots its new colours took
   std::string reason;           // why it was refused
+  std::int32_t moved = 0;       // pixels that took the nearest colour instead of their own
+  std::int32_t farthest = 0;    // of those, the largest squared distance to the colour taken
+  // The size the picture had, and the size it is given at, where they differ (else all 0).
+  std::int32_t old_width = 0, old_height = 0, width = 0, height = 0;
 };
 
 // Where the pictures given come from.
@@ -53,6 +57,7 @@ struct given_pictures {
 // One pair's insertion.
 struct insertion {
   bool preview = false; // nothing is printed: rows say what would happen
+  bool nearest = false; // colours beyond the free slots take the nearest colour of the palette
 
   std::uint64_t archive_size = 0; // bytes of the new archive, rebuilt records placed so far
   // Per entry, the bytes of the archive its extraction reads (at most record_buffer's size
@@ -71,6 +76,8 @@ struct insertion {
 
   std::int32_t replaced = 0;       // pictures that differ from the original
   std::int32_t rounded = 0;        // of those, pictures whose colours lost their low bits
+  std::int32_t moved = 0;          // of those, pictures with pixels given a nearest colour
+  std::int64_t moved_pixels = 0;   // and how many such pixels they have
   bool failed = false;             // a picture could not be put back; no new pair
   std::vector<insertion_row> rows; // one for each file given, in the order of the walk
 };

@@ -29,33 +29,36 @@ void check_palette_pictures(extraction_state& state, insertion& work, record_wor
 }
 
 // Fits the changed pictures of a palette record to its colours; `words` becomes the record's
-// palette after insertion. False (after the refusals) when they do not fit.
+// palette after insertion. Pictures refused for their colours count as not given, and the
+// others are fitted again without them, so each says what it would do once those are mended.
+// False when any was refused.
 bool fit_record(extraction_state& state, insertion& work, record_work& record,
                 palette_words& words) {
-  std::vector<fitted_frame> frames;
-  for (const frame_work& frame : record.frames) {
-    fitted_frame& fitted = frames.emplace_back();
-    fitted.width = frame.shown->width;
-    fitted.height = frame.shown->height;
-    fitted.original = &frame.shown->pixels;
-    fitted.given = !frame.path.empty() && !frame.refused ? &frame.given : nullptr;
-    fitted.changed = frame.changed;
-  }
-  const bool fits = fit_to_palette(words, frames);
-  for (std::size_t k = 0; k < frames.size(); ++k) {
-    record.frames[k].fit = std::move(frames[k]);
-    if (!record.frames[k].fit.refusal.empty()) {
-      refuse(state, work, record.frames[k], record.frames[k].fit.refusal);
+  const palette_words own = words;
+  bool refused = false;
+  for (;;) {
+    std::vector<fitted_frame> frames;
+    for (const frame_work& frame : record.frames) {
+      fitted_frame& fitted = frames.emplace_back();
+      fitted.width = frame.shown->width;
+      fitted.height = frame.shown->height;
+      fitted.original = &frame.shown->pixels;
+      fitted.given = !frame.path.empty() && !frame.refused ? &frame.given : nullptr;
+      fitted.changed = frame.changed;
     }
-  }
-  if (!fits) {
-    for (frame_work& frame : record.frames) {
-      frame.fit.indices.clear();
-      frame.fit.takes_given = false;
-      frame.changed = false;
+    words = own;
+    const bool fits = fit_to_palette(words, frames, work.nearest);
+    for (std::size_t k = 0; k < frames.size(); ++k) {
+      record.frames[k].fit = std::move(frames[k]);
+      if (!record.frames[k].fit.refusal.empty()) {
+        refuse(state, work, record.frames[k], record.frames[k].fit.refusal);
+      }
     }
+    if (fits) {
+      return !refused;
+    }
+    refused = true;
   }
-  return fits;
 }
 
 // A frame after insertion: the indices fitting gave it, or the original's.

@@ -66,8 +66,13 @@ constexpr text_format formats[] = {
      name},
     {"insert error![%s]\n", name},
     {"%s replaced (%d with colours rounded down)\n", name_and_number},
-    {"index\tname\tentry\tframe\tresult\trounded\tslots\treason\n", none},
+    {"index\tname\tentry\tframe\tresult\trounded\tslots\tsize\tmoved\tdistance\treason\n", none},
     {"ofb2bmp: %s: not used: it names no picture of the index files given\n", name},
+    {"%s moved to a nearest colour\n", name},
+    {"ofb2bmp: %s: size changed\n", name},
+    {"ofb2bmp: option '--nearest' requires '--insert'\n"
+     "Try 'ofb2bmp --help' for more information.\n",
+     none},
     // Standard error: why a run did less than asked.
     {"ofb2bmp: %s: no index file found\n", name},
     {"ofb2bmp: %s: a folder, not an index file\n", name},
@@ -149,6 +154,15 @@ bool print_text(std::FILE* stream, text id, const std::string& name, std::int64_
 
 std::string counted(std::int64_t count, const char* singular) {
   return std::to_string(count) + " " + singular + (count == 1 ? "" : "s");
+}
+
+std::string grouped(std::int64_t number) {
+  std::string digits = std::to_string(number);
+  const std::size_t first = digits[0] == '-' ? 1 : 0;
+  for (std::size_t at = digits.size(); at > first + 3; at -= 3) {
+    digits.insert(at - 3, 1, ',');
+  }
+  return digits;
 }
 
 void say(extraction_state& state, text id, const std::string& name, std::int64_t number) {

@@ -28,13 +28,16 @@ enum class text {
   missing_value,
   unexpected_value,
   unknown_format,
-  insert_needs_output, // --insert without -o
-  insert_excludes,     // --insert with -f or --gallery
-  would_replace_input, // a new pair would take the place of the pair it is made from
-  insert_error,        // a picture or pair that cannot be put back, and why
-  inserted,            // pictures replaced in one new pair
-  insert_list_header,  // --insert --list: what would become of each file given
-  not_used,            // standard error: a file named like a pair's pictures, but none of them
+  insert_needs_output,  // --insert without -o
+  insert_excludes,      // --insert with -f or --gallery
+  would_replace_input,  // a new pair would take the place of the pair it is made from
+  insert_error,         // a picture or pair that cannot be put back, and why
+  inserted,             // pictures replaced in one new pair
+  insert_list_header,   // --insert --list: what would become of each file given
+  not_used,             // standard error: a file named like a pair's pictures, but none of them
+  inserted_moved,       // pictures of a new pair with pixels given a nearest colour (--nearest)
+  size_changed,         // standard error: a picture put back at another size
+  nearest_needs_insert, // --nearest without --insert
   // Standard error: why a run did less than asked.
   no_index_file,      // a name that matches no index file
   folder_named,       // a folder given where an index file was expected
@@ -66,6 +69,9 @@ bool print_text(std::FILE* stream, text id, const std::string& name = {}, std::i
 
 // "1 picture", "2 pictures": a count and what it counts, singular or plural.
 std::string counted(std::int64_t count, const char* singular);
+
+// "1,204": a number with its thousands grouped, as the newer messages write counts.
+std::string grouped(std::int64_t number);
 
 // Prints on the run's console. A console that fails is remembered: the run goes on with its
 // files but ends with status 1. While pictures sent to writer threads before it are still

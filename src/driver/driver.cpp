@@ -322,7 +322,8 @@ int run_ofb2bmp(int argc, char** argv) {
   const int threads = options.jobs != 0 ? options.jobs : default_picture_writers();
   try {
     if (options.insert) {
-      if (insert_pictures_of(state, options.insert_dir, inputs, options.list, threads) == 2) {
+      if (insert_pictures_of(state, options.insert_dir, inputs, options.list, threads,
+                             options.nearest) == 2) {
         return finish_run(state, 2);
       }
     } else {

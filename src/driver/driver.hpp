@@ -56,10 +56,11 @@ std::int64_t read_index_file(extraction_state& state, const std::string& index_p
 // file (then nothing is written), else 0; failures are reported and set `incomplete`. A preview
 // writes nothing and lists what would become of each file given instead. With more than one
 // thread, the pictures given are read ahead on the others, and each new pair is read back for
-// its check on one of its own while it is written.
+// its check on one of its own while it is written. With `nearest`, a record's new colours
+// beyond its free palette slots take the nearest colour of its palette instead of being refused.
 int insert_pictures_of(extraction_state& state, const std::string& pictures_folder,
                        const std::vector<std::string>& inputs, bool preview = false,
-                       int threads = 1);
+                       int threads = 1, bool nearest = false);
 
 // Reads the open index file whole into index_buffer (as much of it as the buffer holds) and
 // returns its size; -1 when its size cannot be told or its bytes cannot all be read.

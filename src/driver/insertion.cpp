@@ -1,6 +1,7 @@
 // --insert: for each index file of the inputs, a new pair in the output folder holding the
 // edited pictures. The input pair is only read; the new pair is written under temporary names
 // and takes its own names only once it is complete and extracts to the pictures expected.
+#include <cmath>
 #include <map>
 #include <string>
 #include <system_error>
@@ -69,6 +70,7 @@ struct insertion_run {
   std::string folder;            // the pictures folder, separator included
   picture_file_names files;      // the files there
   bool preview = false;          // --list: nothing is written, rows say what would happen
+  bool nearest = false;          // --nearest: colours beyond the free slots take the nearest
   byte_buffer screen;            // the new pairs' screen (blank_screen)
   std::set<std::string> used;    // files taken as pictures
   read_ahead_threads read_ahead; // with more than one thread: files read before they are needed
@@ -122,21 +124,54 @@ given_pictures pictures_given(const extraction_state& state, insertion_run& run,
 
 void list_insertion_row(extraction_state& state, const std::string& index_path,
                         const std::string& file, const std::string& place, const char* result,
-                        const std::string& rounded_and_slots, const std::string& reason) {
+                        const std::string& what_it_took, const std::string& reason) {
   say(state, text::list_row,
       index_path + '\t' + last_component(file) + '\t' + place + '\t' + result + '\t' +
-          rounded_and_slots + '\t' + (reason.empty() ? "-" : reason));
+          what_it_took + '\t' + (reason.empty() ? "-" : reason));
+}
+
+// "16x16 -> 32x32" for a picture given at another size than it had, else empty.
+std::string size_change(const insertion_row& row) {
+  if (row.width == 0 && row.height == 0 && row.old_width == 0 && row.old_height == 0) {
+    return {};
+  }
+  return std::to_string(row.old_width) + 'x' + std::to_string(row.old_height) + " -> " +
+         std::to_string(row.width) + 'x' + std::to_string(row.height);
+}
+
+// The largest distance of a pixel to the nearest colour it took, over 8-bit channels, rounded.
+std::string distance_of(std::int32_t squared) {
+  return std::to_string(std::lround(std::sqrt(static_cast<double>(squared))));
 }
 
 void list_rows(extraction_state& state, const std::string& index_path, const insertion& work) {
   for (const insertion_row& row : work.rows) {
+    const std::string size = size_change(row);
     list_insertion_row(state, index_path, row.file,
                        std::to_string(row.entry) + '\t' +
                            (row.frame < 0 ? std::string("-") : std::to_string(row.frame)),
                        result_names[static_cast<int>(row.result)],
                        std::string(row.rounded ? "yes" : "no") + '\t' +
-                           std::to_string(row.slots_added),
+                           std::to_string(row.slots_added) + '\t' + (size.empty() ? "-" : size) +
+                           '\t' + std::to_string(row.moved) + '\t' +
+                           (row.moved > 0 ? distance_of(row.farthest) : "-"),
                        row.reason);
+  }
+}
+
+// After a new pair is made: how many pixels took a nearest colour, and on standard error each
+// picture put back at another size.
+void tell_what_moved(extraction_state& state, const insertion& work) {
+  if (work.moved > 0) {
+    say(state, text::inserted_moved,
+        counted(work.moved, "picture") + " with " + grouped(work.moved_pixels) +
+            (work.moved_pixels == 1 ? " pixel" : " pixels"));
+  }
+  for (const insertion_row& row : work.rows) {
+    const std::string size = size_change(row);
+    if (!size.empty()) {
+      tell(state, text::size_changed, row.file + ": " + size);
+    }
   }
 }
 
@@ -145,6 +180,7 @@ void put_back(extraction_state& state, insertion_run& run, const pair_names& nam
               std::int64_t index_size) {
   insertion work;
   work.preview = run.preview;
+  work.nearest = run.nearest;
   work.screen = run.screen.get();
   const given_pictures given =
       pictures_given(state, run, base_name(names.file_name, native_path_syntax()));
@@ -152,9 +188,11 @@ void put_back(extraction_state& state, insertion_run& run, const pair_names& nam
     rebuild_pair(state, work, index_size, given);
     list_rows(state, names.index_path, work);
     state.incomplete = state.incomplete || work.failed;
-  } else if (make_new_pair(state, names, work, index_size, given, run.read_ahead != nullptr) &&
-             !state.quiet) {
-    say(state, text::inserted, counted(work.replaced, "picture"), work.rounded);
+  } else if (make_new_pair(state, names, work, index_size, given, run.read_ahead != nullptr)) {
+    if (!state.quiet) {
+      say(state, text::inserted, counted(work.replaced, "picture"), work.rounded);
+    }
+    tell_what_moved(state, work);
   }
 }
 
@@ -197,7 +235,7 @@ void report_unused_files(extraction_state& state, const insertion_run& run,
         }
         print_text(stderr, text::not_used, run.folder + file);
         if (run.preview) {
-          list_insertion_row(state, pair.index_path, file, "-\t-", "not used", "-\t-",
+          list_insertion_row(state, pair.index_path, file, "-\t-", "not used", "-\t-\t-\t-\t-",
                              "names no picture of " + last_component(pair.index_path));
         }
       }
@@ -209,7 +247,8 @@ void report_unused_files(extraction_state& state, const insertion_run& run,
 } // namespace
 
 int insert_pictures_of(extraction_state& state, const std::string& pictures_folder,
-                       const std::vector<std::string>& inputs, bool preview, int threads) {
+                       const std::vector<std::string>& inputs, bool preview, int threads,
+                       bool nearest) {
   if (!folder_exists(pictures_folder)) {
     const int error_code = last_error_code();
     say(state, text::file_open_error, pictures_folder);
@@ -224,6 +263,7 @@ int insert_pictures_of(extraction_state& state, const std::string& pictures_fold
   insertion_run run;
   run.folder = pictures_folder;
   run.preview = preview;
+  run.nearest = nearest;
   if (folder_prefix(run.folder, native_path_syntax()).size() != run.folder.size()) {
     run.folder += native_path_syntax().separators[0];
   }

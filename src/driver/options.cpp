@@ -22,6 +22,7 @@ enum long_form : int {
   jobs_long,
   only_long,
   gallery_long,
+  nearest_long,
 };
 
 constexpr option long_options[] = {
@@ -36,6 +37,7 @@ constexpr option long_options[] = {
     {"jobs", required_argument, nullptr, jobs_long},
     {"only", required_argument, nullptr, only_long},
     {"gallery", no_argument, nullptr, gallery_long},
+    {"nearest", no_argument, nullptr, nearest_long},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -101,7 +103,7 @@ void restart_parser() {
 // a picture format and a gallery of pictures mean nothing to it.
 bool check_insertion(const run_options& options, std::FILE* errors) {
   if (!options.insert) {
-    return true;
+    return !options.nearest || refuse(errors, text::nearest_needs_insert, {});
   }
   if (options.output_dir.empty() && !options.list) {
     return refuse(errors, text::insert_needs_output, {});
@@ -179,6 +181,9 @@ bool parse_options(int argc, char** argv, run_options& options, std::FILE* error
       break;
     case gallery_long:
       options.gallery = true;
+      break;
+    case nearest_long:
+      options.nearest = true;
       break;
     case insert_long:
       options.insert = true;

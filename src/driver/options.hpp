@@ -15,6 +15,7 @@ struct run_options {
   bool format_given = false;
   bool insert = false;    // --insert: pictures are put back instead of taken out
   std::string insert_dir; // the pictures to put back
+  bool nearest = false;   // --nearest: colours beyond the free slots take the nearest one
   bool list = false;
   bool quiet = false;
   bool no_clobber = false;       // -n: files that exist already are kept
