@@ -60,7 +60,7 @@ _ofb2bmp_candidates() {
     *)
       if [[ $cur == -* ]]; then
         mapfile -t COMPREPLY < <(compgen -W '-o --output-dir -f --format -l --list -q --quiet
-          -n --no-clobber -j --jobs --only --gallery --insert -h --help --version --' -- "$cur")
+          -n --no-clobber -j --jobs --only --gallery --insert --nearest -h --help --version --' -- "$cur")
       else
         _ofb2bmp_names "$cur"
       fi

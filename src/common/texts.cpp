@@ -43,6 +43,8 @@ constexpr text_format formats[] = {
      "      --insert=DIR      put the pictures in DIR (edited copies of extracted ones) back:\n"
      "                        writes a new index file and archive into the -o folder;\n"
      "                        with --list, only lists what would become of each file\n"
+     "      --nearest         with --insert: new colours beyond a record's free palette\n"
+     "                        slots take the nearest colour of its palette, not refused\n"
      "  -h, --help            show this help and end\n"
      "      --version         show the version and end\n"
      "\n"
