@@ -699,6 +699,8 @@ TEST_F(Insertion, TheScreenCarriesOverBetweenIndexFilesAsInExtraction) {
   write_pair(data, "B", lay_out_pair(second));
   write_file(data / "X.OFB", byte_vector(137));
   write_file(data / "X.BIN", {});
+  write_file(data / "Y.OFB", byte_vector(1));
+  write_file(data / "Y.BIN", {});
   {
     test_state run(pictures);
     run.state.quiet = true;
@@ -712,7 +714,8 @@ TEST_F(Insertion, TheScreenCarriesOverBetweenIndexFilesAsInExtraction) {
   testing::internal::CaptureStderr();
   insert_pictures_of(preview.state, pictures.string(), {(data / "*").string()}, true);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            text_of(text::unknown_index_size, (data / "X.OFB").string() + ": 137") +
+            text_of(text::unknown_index_size, (data / "X.OFB").string() + ": 137 bytes") +
+                text_of(text::unknown_index_size, (data / "Y.OFB").string() + ": 1 byte") +
                 text_of(text::not_used, (pictures / "A.BMP").string()) +
                 text_of(text::not_used, (pictures / "B999.PNG").string()));
   const std::string a = (data / "A.OFB").string();

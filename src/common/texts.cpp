@@ -79,7 +79,7 @@ constexpr text_format formats[] = {
     {"ofb2bmp: %s: no index file found\n", name},
     {"ofb2bmp: %s: a folder, not an index file\n", name},
     {"ofb2bmp: %s\n", name},
-    {"ofb2bmp: %s bytes is not the size of an index file (136, 1176 or 3048)\n", name},
+    {"ofb2bmp: %s is not the size of an index file (136, 1176 or 3048)\n", name},
     {"ofb2bmp: kept %s that already existed (--no-clobber)\n", name},
     {"ofb2bmp: option '%s' requires a non-empty value\n"
      "Try 'ofb2bmp --help' for more information.\n",

@@ -198,7 +198,7 @@ void process_index_file(extraction_state& state, const std::string& index_path,
   }
   const std::int64_t index_size = read_index_file(state, index_path);
   if (!known_index_size(index_size)) {
-    tell(state, text::unknown_index_size, index_path + ": " + std::to_string(index_size));
+    tell(state, text::unknown_index_size, index_path + ": " + counted(index_size, "byte"));
   }
 
   // The archive is needed even when the index is of no known size.

@@ -206,7 +206,7 @@ void insert_into_pair(extraction_state& state, insertion_run& run, const pair_na
     put_back(state, run, names, index_size);
   } else { // passed over, as extraction passes it over
     print_text(stderr, text::unknown_index_size,
-               names.index_path + ": " + std::to_string(index_size));
+               names.index_path + ": " + counted(index_size, "byte"));
   }
   std::fclose(state.archive_stream);
   state.archive_stream = nullptr;
