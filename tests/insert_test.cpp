@@ -634,6 +634,7 @@ TEST_F(Insertion, NearestColoursForWhatTheSlotsCannotHold) {
             (std::vector<std::string>{"replaced", "no", "248", "2x2 -> 64x32", "12", "16", "-"}));
   EXPECT_EQ(summary(insert("BFIL", false)),
             "1 picture with 12 pixels moved to a nearest colour\n0");
+  EXPECT_EQ(insert("BFIL"), "0"); // -q leaves that line out too
   picture_pixels after;
   std::string why;
   const auto again = extract_new("BFIL");

@@ -159,10 +159,10 @@ void list_rows(extraction_state& state, const std::string& index_path, const ins
   }
 }
 
-// After a new pair is made: how many pixels took a nearest colour, and on standard error each
-// picture put back at another size.
+// After a new pair is made: how many pixels took a nearest colour (a progress line, as the count
+// of pictures replaced), and on standard error each picture put back at another size.
 void tell_what_moved(extraction_state& state, const insertion& work) {
-  if (work.moved > 0) {
+  if (work.moved > 0 && !state.quiet) {
     say(state, text::inserted_moved,
         counted(work.moved, "picture") + " with " + grouped(work.moved_pixels) +
             (work.moved_pixels == 1 ? " pixel" : " pixels"));
