@@ -12,9 +12,9 @@
 #include "driver/driver.hpp"
 #include "driver/paths.hpp"
 #include "fuzz_support.hpp"
-#include "pictures/bitmap_file.hpp"
+#include "pictures/picture_names.hpp"
 #include "pictures/picture_reader.hpp"
-#include "pictures/pictures.hpp"
+#include "pictures/sinks.hpp"
 #include "test_support.hpp"
 
 namespace {

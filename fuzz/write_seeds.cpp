@@ -4,7 +4,7 @@
 #include <exception>
 #include <iostream>
 
-#include "pictures/bitmap_file.hpp"
+#include "pictures/bmp_layout.hpp"
 #include "sample_writer.hpp"
 
 namespace fs = std::filesystem;

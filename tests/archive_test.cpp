@@ -5,8 +5,7 @@
 #include "archive/archive.hpp"
 #include "common/system_files.hpp"
 #include "driver/driver.hpp"
-#include "pictures/bitmap_file.hpp"
-#include "pictures/pictures.hpp"
+#include "pictures/sinks.hpp"
 #include "sample_writer.hpp"
 #include "test_support.hpp"
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "pictures/bitmap_file.hpp"
 #include "pictures/bitmap_writers.hpp"
 #include "pictures/colour_expansion.hpp"
+#include "pictures/picture_names.hpp"
 #include "test_support.hpp"
 
 namespace {

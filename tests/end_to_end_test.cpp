@@ -10,8 +10,8 @@
 #include <sstream>
 
 #include "common/texts.hpp"
-#include "pictures/bitmap_file.hpp"
 #include "pictures/bitmap_writers.hpp"
+#include "pictures/picture_names.hpp"
 #include "pictures/png_file.hpp"
 #include "sample_writer.hpp"
 #include "tool_runs.hpp"

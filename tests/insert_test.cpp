@@ -10,6 +10,7 @@
 #include "common/files_in_progress.hpp"
 #include "driver/driver.hpp"
 #include "driver/new_pair.hpp"
+#include "pictures/picture_names.hpp"
 #include "pictures/picture_reader.hpp"
 #include "sample_writer.hpp"
 #include "test_support.hpp"

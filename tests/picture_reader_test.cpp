@@ -5,7 +5,6 @@
 #include <sstream>
 
 #include "archive/record_writing.hpp"
-#include "pictures/bitmap_file.hpp"
 #include "pictures/bitmap_writers.hpp"
 #include "pictures/picture_reader.hpp"
 #include "pictures/png_file.hpp"

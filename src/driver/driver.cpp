@@ -12,10 +12,10 @@
 #include "driver/options.hpp"
 #include "driver/platform.hpp"
 #include "driver/selection.hpp"
-#include "pictures/bitmap_file.hpp"
 #include "pictures/gallery.hpp"
+#include "pictures/output_file.hpp"
 #include "pictures/picture_pool.hpp"
-#include "pictures/pictures.hpp"
+#include "pictures/sinks.hpp"
 
 namespace {
 

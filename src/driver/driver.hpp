@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "common/state.hpp"
-#include "pictures/pictures.hpp"
+#include "pictures/sinks.hpp"
 
 int run_ofb2bmp(int argc, char** argv);
 

@@ -10,7 +10,7 @@
 #include "driver/driver.hpp"
 #include "driver/new_pair.hpp"
 #include "driver/platform.hpp"
-#include "pictures/bitmap_file.hpp"
+#include "pictures/picture_names.hpp"
 #include "pictures/picture_reader.hpp"
 #include "pictures/read_ahead.hpp"
 

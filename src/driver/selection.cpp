@@ -5,6 +5,7 @@
 
 #include "common/system_files.hpp"
 #include "driver/platform.hpp"
+#include "pictures/picture_names.hpp"
 
 namespace {
 

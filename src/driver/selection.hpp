@@ -8,7 +8,7 @@
 
 #include "archive/archive.hpp"
 #include "common/state.hpp"
-#include "pictures/pictures.hpp"
+#include "pictures/sinks.hpp"
 
 // Entries FIRST to LAST of every index file, both included.
 struct entry_range {

@@ -1,9 +1,11 @@
 #include <cstring>
 
 #include "common/colour.hpp"
-#include "pictures/bitmap_file.hpp"
 #include "pictures/bitmap_writers.hpp"
+#include "pictures/bmp_layout.hpp"
 #include "pictures/colour_expansion.hpp"
+#include "pictures/output_file.hpp"
+#include "pictures/picture_names.hpp"
 
 // The colour words are expanded straight into output_buffer, bottom row first, and go to the
 // file from there: each pixel is moved once.

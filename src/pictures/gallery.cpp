@@ -4,6 +4,8 @@
 #include <cmath>
 #include <set>
 
+#include "pictures/picture_names.hpp"
+
 namespace {
 
 // Thumbnails fit a square of this many pixels.

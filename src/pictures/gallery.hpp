@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "common/picture.hpp"
-#include "pictures/pictures.hpp"
+#include "pictures/sinks.hpp"
 
 // What the page shows of one picture, or of the damage found in its place.
 struct gallery_entry {

@@ -1,8 +1,10 @@
 #include <cstdint>
 
 #include "common/colour.hpp"
-#include "pictures/bitmap_file.hpp"
 #include "pictures/bitmap_writers.hpp"
+#include "pictures/bmp_layout.hpp"
+#include "pictures/output_file.hpp"
+#include "pictures/picture_names.hpp"
 
 namespace {
 

@@ -10,7 +10,8 @@
 
 #include "common/files_in_progress.hpp"
 #include "common/system_files.hpp"
-#include "pictures/pictures.hpp"
+#include "pictures/picture_names.hpp"
+#include "pictures/sinks.hpp"
 
 namespace {
 

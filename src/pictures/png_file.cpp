@@ -7,8 +7,9 @@
 #include <vector>
 
 #include "common/colour.hpp"
-#include "pictures/bitmap_file.hpp"
 #include "pictures/colour_expansion.hpp"
+#include "pictures/output_file.hpp"
+#include "pictures/picture_names.hpp"
 
 namespace {
 

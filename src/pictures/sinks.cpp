@@ -1,9 +1,10 @@
-#include "pictures/pictures.hpp"
+#include "pictures/sinks.hpp"
 
 #include "common/colour.hpp"
-#include "pictures/bitmap_file.hpp"
 #include "pictures/bitmap_writers.hpp"
 #include "pictures/colour_expansion.hpp"
+#include "pictures/output_file.hpp"
+#include "pictures/picture_names.hpp"
 #include "pictures/picture_pool.hpp"
 #include "pictures/png_file.hpp"
 
@@ -45,14 +46,6 @@ void list_row(extraction_state& state, const std::string& index_path, const std:
 }
 
 } // namespace
-
-std::string picture_name(const extraction_state& state, const std::string& base_name,
-                         const picture_place& place) {
-  return base_name +
-         (place.kind == picture_kind::direct ? direct_suffix(place.counter)
-                                             : indexed_suffix(place.counter)) +
-         (state.format == output_format::png ? ".PNG" : ".BMP");
-}
 
 bool write_picture_file(const extraction_state& state, picture_output& output,
                         const std::string& base_name, const picture& shown) {

@@ -8,10 +8,6 @@
 #include "common/picture.hpp"
 #include "common/state.hpp"
 
-// The name of the file the picture is saved as, without its folder.
-std::string picture_name(const extraction_state& state, const std::string& base_name,
-                         const picture_place& place);
-
 // "direct", "frame" or "screen", as the listing and the gallery name a kind.
 const char* kind_name(picture_kind kind);
 

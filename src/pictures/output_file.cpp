@@ -1,4 +1,4 @@
-#include "pictures/bitmap_file.hpp"
+#include "pictures/output_file.hpp"
 
 #include "pictures/bmp_layout.hpp"
 
@@ -69,67 +69,6 @@ bool write_pieces(std::FILE* stream, const byte_piece* pieces, std::size_t count
 }
 
 } // namespace
-
-char counter_digit(std::uint32_t value) {
-  char digit = static_cast<char>('0' + value);
-  if (digit > '9') {
-    digit = static_cast<char>(digit + 7);
-  }
-  return digit;
-}
-
-std::string base36_text(std::uint32_t value) {
-  std::string text;
-  do {
-    text.insert(text.begin(), counter_digit(value % 36));
-    value /= 36;
-  } while (value != 0);
-  return text;
-}
-
-std::string direct_suffix(std::int32_t frame_counter) {
-  const auto counter = static_cast<std::uint32_t>(frame_counter);
-  return base36_text(counter / 16) + counter_digit(counter % 16);
-}
-
-std::string indexed_suffix(std::int32_t frame_counter) {
-  const auto counter = static_cast<std::uint32_t>(frame_counter);
-  return base36_text(counter >> 8) + counter_digit((counter >> 4) & 15) +
-         counter_digit(counter & 15);
-}
-
-std::string output_path(const extraction_state& state, const std::string& base_name,
-                        const std::string& suffix, const char* extension) {
-  return state.output_folder + base_name + suffix + extension;
-}
-
-void put_u16le(std::uint8_t* at, std::uint32_t value) {
-  at[0] = static_cast<std::uint8_t>(value);
-  at[1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-void put_u32le(std::uint8_t* at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) {
-    at[i] = static_cast<std::uint8_t>(value >> (8 * i));
-  }
-}
-
-void put_bitmap_header(std::uint8_t* at, const bitmap_header& header) {
-  std::fill(at, at + bitmap_header_size, std::uint8_t{0});
-  at[0] = 'B';
-  at[1] = 'M';
-  put_u32le(at + bmp_file_size_at, header.file_size);
-  // both reserved fields stay 0
-  put_u32le(at + bmp_pixel_offset_at, header.pixel_offset);
-  put_u32le(at + bmp_info_size_at, bmp_info_header_size);
-  put_u32le(at + bmp_width_at, static_cast<std::uint32_t>(header.width));
-  put_u32le(at + bmp_height_at, static_cast<std::uint32_t>(header.height));
-  put_u16le(at + bmp_planes_at, 1);
-  put_u16le(at + bmp_bit_count_at, header.bit_count);
-  // no compression, no image size, no resolution
-  put_u32le(at + bmp_colours_used_at, header.colours_used);
-  // no "important colours" count
-}
 
 bool open_output(picture_output& output, const std::string& path, text create_error,
                  bool keep_existing) {
