@@ -4,22 +4,21 @@ namespace {
 
 // The files given for a picture: its name as extraction writes it, as a bitmap or a PNG, in
 // any letter case. Every one is named, the first taken.
-void find_given(extraction_state& state, insertion& work, const given_pictures& given,
-                frame_work& frame, const picture_place& place) {
+void find_given(insertion& work, const given_pictures& given, frame_work& frame,
+                const picture_place& place) {
   const std::vector<std::string> files =
       given.files_for ? given.files_for(place) : std::vector<std::string>{};
   if (!files.empty()) {
     frame.path = given.folder + files.front();
   }
   if (files.size() > 1) {
-    refuse(state, work, frame, "given twice, also as " + files[1] + ": keep one of them");
+    refuse(work, frame, "given twice, also as " + files[1] + ": keep one of them");
   }
 }
 
 // Reads the pictures given for the record and tells the changed ones. In a damaged record only
 // unchanged pictures may be given: its frames cannot all be extracted, so it cannot be rebuilt.
-void read_given(extraction_state& state, insertion& work, const given_pictures& given,
-                record_work& record) {
+void read_given(insertion& work, const given_pictures& given, record_work& record) {
   std::size_t pixels = 0;
   for (frame_work& frame : record.frames) {
     if (frame.path.empty() || frame.refused) {
@@ -28,7 +27,7 @@ void read_given(extraction_state& state, insertion& work, const given_pictures& 
     std::string why;
     if (!given.read(frame.path, pixel_buffer_size, frame.given, why) ||
         (record.kind == picture_kind::direct && !expand_to_rgb(frame.given, why))) {
-      refuse(state, work, frame, why);
+      refuse(work, frame, why);
       continue;
     }
     const shown_picture* shown = frame.shown;
@@ -36,13 +35,13 @@ void read_given(extraction_state& state, insertion& work, const given_pictures& 
                     !shows_same_colours(frame.given, shown->width, shown->height, shown->pixels,
                                         shown->palette);
     if (record.damaged && frame.changed) {
-      refuse(state, work, frame,
+      refuse(work, frame,
              "its record is damaged (extraction reports it broken), so it cannot change: leave it "
              "as extracted");
     } else if (record.kind != picture_kind::screen && frame.changed &&
                (pixels += frame.given.pixels.size()) > record_buffer_size) {
       // Their pixels are stored as they are: the record could not hold them.
-      refuse(state, work, frame,
+      refuse(work, frame,
              "the pictures of its record are larger than the tool's buffers: make them smaller");
     }
   }
@@ -50,8 +49,8 @@ void read_given(extraction_state& state, insertion& work, const given_pictures& 
 
 } // namespace
 
-record_work gather_record(extraction_state& state, insertion& work, const given_pictures& given,
-                          const walked_entry& walked, const std::vector<shown_picture>& shown) {
+record_work gather_record(insertion& work, const given_pictures& given, const walked_entry& walked,
+                          const std::vector<shown_picture>& shown) {
   const std::int32_t first_counter = walked.first_counter;
   const std::int32_t next_counter = walked.next_counter;
   const auto index_size = static_cast<std::int64_t>(work.new_index.size());
@@ -68,17 +67,16 @@ record_work gather_record(extraction_state& state, insertion& work, const given_
   }
   for (frame_work& frame : record.frames) {
     record.damaged = record.damaged || frame.shown == nullptr;
-    find_given(state, work, given, frame,
+    find_given(work, given, frame,
                {record.kind, frame.counter, record.entry, frame.counter - first_counter});
   }
-  read_given(state, work, given, record);
+  read_given(work, given, record);
   return record;
 }
 
-void refuse(extraction_state& state, insertion& work, frame_work& frame, const std::string& why,
-            bool named) {
-  if (named && !work.preview) {
-    say(state, text::insert_error, frame.path + ": " + why);
+void refuse(insertion& work, frame_work& frame, const std::string& why, bool named) {
+  if (named) {
+    work.refusals.push_back(frame.path + ": " + why);
   }
   work.failed = true;
   frame.refused = true;
@@ -86,12 +84,11 @@ void refuse(extraction_state& state, insertion& work, frame_work& frame, const s
   frame.reason = why;
 }
 
-void refuse_record(extraction_state& state, insertion& work, record_work& record,
-                   const std::string& why) {
+void refuse_record(insertion& work, record_work& record, const std::string& why) {
   bool first = true;
   for (frame_work& frame : record.frames) {
     if (frame.changed) {
-      refuse(state, work, frame, why, first);
+      refuse(work, frame, why, first);
       first = false;
     }
   }

@@ -47,17 +47,17 @@ void start_rebuild(insertion& work, const std::uint8_t* original_screen) {
   work.screen_matches = std::memcmp(work.screen, original_screen, screen_bytes) == 0;
 }
 
-placed_record rebuild_entry(extraction_state& state, insertion& work, const given_pictures& given,
+placed_record rebuild_entry(insertion& work, const given_pictures& given,
                             const walked_entry& walked, const std::vector<shown_picture>& shown) {
-  record_work record = gather_record(state, work, given, walked, shown);
+  record_work record = gather_record(work, given, walked, shown);
   const byte_vector rebuilt =
-      record.kind == picture_kind::direct  ? rebuild_direct_frame(state, work, record, shown)
-      : record.kind == picture_kind::frame ? rebuild_frame_bank(state, work, record, shown)
-                                           : rebuild_screen_bank(state, work, given, record, shown);
+      record.kind == picture_kind::direct  ? rebuild_direct_frame(work, record, shown)
+      : record.kind == picture_kind::frame ? rebuild_frame_bank(work, record, shown)
+                                           : rebuild_screen_bank(work, given, record, shown);
   placed_record placed;
   if (!rebuilt.empty()) {
     count_replaced(work, record);
-    placed = place_record(state, work, record, rebuilt);
+    placed = place_record(work, record, rebuilt);
   }
   note_rows(work, record);
   return placed;

@@ -74,11 +74,13 @@ struct insertion {
   bool screen_matches = true;
   const std::uint8_t* original_screen = nullptr; // the screen of the original's walk
 
-  std::int32_t replaced = 0;       // pictures that differ from the original
-  std::int32_t rounded = 0;        // of those, pictures whose colours lost their low bits
-  std::int32_t moved = 0;          // of those, pictures with pixels given a nearest colour
-  std::int64_t moved_pixels = 0;   // and how many such pixels they have
-  bool failed = false;             // a picture could not be put back; no new pair
+  std::int32_t replaced = 0;     // pictures that differ from the original
+  std::int32_t rounded = 0;      // of those, pictures whose colours lost their low bits
+  std::int32_t moved = 0;        // of those, pictures with pixels given a nearest colour
+  std::int64_t moved_pixels = 0; // and how many such pixels they have
+  bool failed = false;           // a picture could not be put back; no new pair
+  // Each refusal to name, "DIR/NAME: why", in the order met; the caller says them and clears.
+  std::vector<std::string> refusals;
   std::vector<insertion_row> rows; // one for each file given, in the order of the walk
 };
 
@@ -94,9 +96,9 @@ struct placed_record {
 void start_rebuild(insertion& work, const std::uint8_t* original_screen);
 
 // Puts back the pictures given for one entry of that walk, which showed `shown`. Every picture
-// that cannot be put back is named with the reason (unless in a preview), and leaves `failed`
-// set.
-placed_record rebuild_entry(extraction_state& state, insertion& work, const given_pictures& given,
+// that cannot be put back leaves `failed` set and (but for the others of a record refused
+// whole) a line in `refusals`.
+placed_record rebuild_entry(insertion& work, const given_pictures& given,
                             const walked_entry& walked, const std::vector<shown_picture>& shown);
 
 // A fingerprint of what a picture shows (or of the damage in its place), to compare the new

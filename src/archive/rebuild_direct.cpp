@@ -39,12 +39,12 @@ void put_colour_words(const frame_work& frame, const byte_view& original,
 
 } // namespace
 
-byte_vector rebuild_direct_frame(extraction_state& state, insertion& work, record_work& record,
+byte_vector rebuild_direct_frame(insertion& work, record_work& record,
                                  const std::vector<shown_picture>& shown) {
   frame_work& frame = record.frames.front();
   const picture_pixels& given = frame.given;
   if (frame.changed && too_large(given.width, given.height, true)) {
-    refuse(state, work, frame, "larger than the tool's buffers allow: make it smaller");
+    refuse(work, frame, "larger than the tool's buffers allow: make it smaller");
   }
   if (!frame.changed) {
     expect_unchanged(work, shown);

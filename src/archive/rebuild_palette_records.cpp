@@ -11,7 +11,7 @@ namespace {
 using palette_words = std::array<std::uint8_t, palette_size>;
 
 // Refuses the changed pictures of a palette record that cannot be of its kind.
-void check_palette_pictures(extraction_state& state, insertion& work, record_work& record) {
+void check_palette_pictures(insertion& work, record_work& record) {
   for (frame_work& frame : record.frames) {
     const picture_pixels& given = frame.given;
     if (!frame.changed) {
@@ -19,11 +19,11 @@ void check_palette_pictures(extraction_state& state, insertion& work, record_wor
     }
     if (record.kind == picture_kind::screen &&
         (given.width != screen_width || given.height != screen_height)) {
-      refuse(state, work, frame,
+      refuse(work, frame,
              "a screen must be " + std::to_string(screen_width) + " x " +
                  std::to_string(screen_height));
     } else if (too_large(given.width, given.height, false)) {
-      refuse(state, work, frame, "larger than the tool's buffers allow: make it smaller");
+      refuse(work, frame, "larger than the tool's buffers allow: make it smaller");
     }
   }
 }
@@ -32,8 +32,7 @@ void check_palette_pictures(extraction_state& state, insertion& work, record_wor
 // palette after insertion. Pictures refused for their colours count as not given, and the
 // others are fitted again without them, so each says what it would do once those are mended.
 // False when any was refused.
-bool fit_record(extraction_state& state, insertion& work, record_work& record,
-                palette_words& words) {
+bool fit_record(insertion& work, record_work& record, palette_words& words) {
   const palette_words own = words;
   bool refused = false;
   for (;;) {
@@ -51,7 +50,7 @@ bool fit_record(extraction_state& state, insertion& work, record_work& record,
     for (std::size_t k = 0; k < frames.size(); ++k) {
       record.frames[k].fit = std::move(frames[k]);
       if (!record.frames[k].fit.refusal.empty()) {
-        refuse(state, work, record.frames[k], record.frames[k].fit.refusal);
+        refuse(work, record.frames[k], record.frames[k].fit.refusal);
       }
     }
     if (fits) {
@@ -107,8 +106,7 @@ byte_view packed_area_of(const record_work& record) {
 
 // In a damaged record, which cannot be rebuilt, a stream that would be packed anew refuses its
 // picture.
-followed_streams follow_streams(extraction_state& state, insertion& work,
-                                const given_pictures& given, record_work& record) {
+followed_streams follow_streams(insertion& work, const given_pictures& given, record_work& record) {
   followed_streams followed;
   const byte_view packed_area = packed_area_of(record);
   for (std::uint32_t k = 0; k < record.frames.size(); ++k) {
@@ -124,7 +122,7 @@ followed_streams follow_streams(extraction_state& state, insertion& work,
       if (frame.path.empty()) {
         frame.path = given.folder + given.name_of(frame.shown->where);
       }
-      refuse(state, work, frame,
+      refuse(work, frame,
              "it shows part of the screen before it, which changed, and its damaged record "
              "cannot be rebuilt");
       continue;
@@ -157,17 +155,17 @@ byte_vector repacked_bank(const record_work& record, const palette_words& words,
 
 } // namespace
 
-byte_vector rebuild_frame_bank(extraction_state& state, insertion& work, record_work& record,
+byte_vector rebuild_frame_bank(insertion& work, record_work& record,
                                const std::vector<shown_picture>& shown) {
   // A damaged record may be too short for its palette: it is never rebuilt, nor read here.
   if (record.damaged) {
     expect_unchanged(work, shown);
     return {};
   }
-  check_palette_pictures(state, work, record);
+  check_palette_pictures(work, record);
   palette_words words = palette_words_of(record.original);
   if (std::none_of(record.frames.begin(), record.frames.end(), is_changed) ||
-      !fit_record(state, work, record, words)) {
+      !fit_record(work, record, words)) {
     expect_unchanged(work, shown);
     return {};
   }
@@ -192,8 +190,7 @@ byte_vector rebuild_frame_bank(extraction_state& state, insertion& work, record_
 
 // Follows every stream of a screen bank on the screen the new pair will show, so a short
 // stream, which shows what the screen before it left, still shows what it did.
-byte_vector rebuild_screen_bank(extraction_state& state, insertion& work,
-                                const given_pictures& given, record_work& record,
+byte_vector rebuild_screen_bank(insertion& work, const given_pictures& given, record_work& record,
                                 const std::vector<shown_picture>& shown) {
   const bool unreadable = std::any_of(shown.begin(), shown.end(), [](const shown_picture& p) {
     return p.status == picture_status::broken_record;
@@ -205,9 +202,9 @@ byte_vector rebuild_screen_bank(extraction_state& state, insertion& work,
   const palette_words own = palette_words_of(record.original);
   palette_words words = own;
   if (!record.damaged) {
-    check_palette_pictures(state, work, record);
+    check_palette_pictures(work, record);
     if (std::any_of(record.frames.begin(), record.frames.end(), is_changed)) {
-      fit_record(state, work, record, words);
+      fit_record(work, record, words);
     }
   }
   const bool palette_changed = words != own;
@@ -219,7 +216,7 @@ byte_vector rebuild_screen_bank(extraction_state& state, insertion& work,
     expect_unchanged(work, shown);
     return {};
   }
-  const followed_streams followed = follow_streams(state, work, given, record);
+  const followed_streams followed = follow_streams(work, given, record);
   work.screen_matches = std::memcmp(work.screen, work.original_screen, screen_bytes) == 0;
   const std::vector<std::uint8_t> colours = palette_colours(words.data());
   for (const frame_work& frame : record.frames) {

@@ -38,15 +38,13 @@ struct record_work {
 
 // given_pictures.cpp: the record's frames, each with what the original shows and the picture
 // given for it, read, and told whether it changed.
-record_work gather_record(extraction_state& state, insertion& work, const given_pictures& given,
-                          const walked_entry& walked, const std::vector<shown_picture>& shown);
-// A picture that cannot be put back: named with the reason (when `named`), and no new pair. It
-// counts as not given for the rest of its record.
-void refuse(extraction_state& state, insertion& work, frame_work& frame, const std::string& why,
-            bool named = true);
+record_work gather_record(insertion& work, const given_pictures& given, const walked_entry& walked,
+                          const std::vector<shown_picture>& shown);
+// A picture that cannot be put back: noted in the refusals with the reason (when `named`), and
+// no new pair. It counts as not given for the rest of its record.
+void refuse(insertion& work, frame_work& frame, const std::string& why, bool named = true);
 // A record that cannot be written: each changed picture of it is refused, the first named.
-void refuse_record(extraction_state& state, insertion& work, record_work& record,
-                   const std::string& why);
+void refuse_record(insertion& work, record_work& record, const std::string& why);
 bool is_changed(const frame_work& frame);
 
 // fingerprints.cpp: what the new pair's pictures must show.
@@ -55,17 +53,15 @@ void expect(insertion& work, const shown_picture& shown, const std::vector<std::
 void expect_unchanged(insertion& work, const std::vector<shown_picture>& shown);
 
 // The kinds: each gives the record rebuilt, or nothing when it stays as it was.
-byte_vector rebuild_direct_frame(extraction_state& state, insertion& work, record_work& record,
+byte_vector rebuild_direct_frame(insertion& work, record_work& record,
                                  const std::vector<shown_picture>& shown);
-byte_vector rebuild_frame_bank(extraction_state& state, insertion& work, record_work& record,
+byte_vector rebuild_frame_bank(insertion& work, record_work& record,
                                const std::vector<shown_picture>& shown);
-byte_vector rebuild_screen_bank(extraction_state& state, insertion& work,
-                                const given_pictures& given, record_work& record,
+byte_vector rebuild_screen_bank(insertion& work, const given_pictures& given, record_work& record,
                                 const std::vector<shown_picture>& shown);
 
 // record_placement.cpp: per entry, the bytes its extraction reads.
 void find_read_spans(insertion& work);
 // Places the rebuilt record over its own sectors when it fits there, else after the end of the
 // archive, and points its index entry at it; refuses it (and places nothing) when it cannot.
-placed_record place_record(extraction_state& state, insertion& work, record_work& record,
-                           const byte_vector& rebuilt);
+placed_record place_record(insertion& work, record_work& record, const byte_vector& rebuilt);

@@ -25,8 +25,7 @@ bool free_to_write(const insertion& work, std::int32_t entry, std::uint64_t offs
 }
 
 // Where a rebuilt record of `size` bytes goes; false (after the refusal) when nowhere.
-bool find_place(extraction_state& state, insertion& work, record_work& record, std::size_t size,
-                std::uint64_t& offset) {
+bool find_place(insertion& work, record_work& record, std::size_t size, std::uint64_t& offset) {
   std::uint32_t sector = 0;
   std::uint32_t length = 0;
   read_index_entry({work.new_index.data(), work.new_index.size()}, record.entry, sector, length);
@@ -37,13 +36,12 @@ bool find_place(extraction_state& state, insertion& work, record_work& record, s
   offset = round_to_sector(work.archive_size);
   if (!free_to_write(work, record.entry, offset, size)) {
     refuse_record(
-        state, work, record,
+        work, record,
         "its rebuilt record has no room: another entry reads past the end of the archive");
     return false;
   }
   if (offset / sector_size > last_sector) {
-    refuse_record(state, work, record,
-                  "the archive would grow past the last sector its index can name");
+    refuse_record(work, record, "the archive would grow past the last sector its index can name");
     return false;
   }
   return true;
@@ -76,16 +74,15 @@ void find_read_spans(insertion& work) {
   }
 }
 
-placed_record place_record(extraction_state& state, insertion& work, record_work& record,
-                           const byte_vector& rebuilt) {
+placed_record place_record(insertion& work, record_work& record, const byte_vector& rebuilt) {
   std::uint64_t offset = 0;
   if (rebuilt.size() > record_buffer_size) {
-    refuse_record(state, work, record,
+    refuse_record(work, record,
                   "its rebuilt record would be longer than the tool's record buffer (" +
                       std::to_string(record_buffer_size) + " bytes)");
     return {};
   }
-  if (!find_place(state, work, record, rebuilt.size(), offset)) {
+  if (!find_place(work, record, rebuilt.size(), offset)) {
     return {};
   }
   placed_record placed{std::min(offset, work.archive_size), {}};

@@ -305,7 +305,11 @@ void rebuild_pair(extraction_state& state, insertion& work, std::int64_t index_s
   const auto keep = [&shown](const picture& found) { keep_picture(shown, found); };
   const auto rebuild = [&](const walked_entry& walked) {
     read_next_entry_soon(given, kind_of_index(index_size), walked);
-    const placed_record placed = rebuild_entry(state, work, given, walked, shown);
+    const placed_record placed = rebuild_entry(work, given, walked, shown);
+    for (const std::string& refusal : work.preview ? std::vector<std::string>{} : work.refusals) {
+      say(state, text::insert_error, refusal);
+    }
+    work.refusals.clear();
     if (write && !placed.bytes.empty() && !write(placed)) {
       work.failed = true;
     }
