@@ -253,10 +253,9 @@ protected:
     t.state.archive_stream = std::fopen(source.archive_path.c_str(), "rb");
     const auto note_size = [this](const walked_entry& walked) {
       last_record_size = walked.record.size;
-      return true;
     };
-    walk_pair(t.state, static_cast<std::int64_t>(pair.index.size()), false,
-              extraction_sink(t.state, source), note_size);
+    walk_pair_in(t.state, static_cast<std::int64_t>(pair.index.size()), false,
+                 extraction_sink(t.state, source), note_size);
     std::fclose(t.state.archive_stream);
     t.state.archive_stream = nullptr;
     return t.console_text();

@@ -347,7 +347,8 @@ TEST_F(Insertion, TheCheckNamesAPictureThatDiffersAndMissingOnes) {
     std::memset(run.state.pixel_buffer.get(), 0, pixel_buffer_size);
     return check_new_pair(run.state,
                           {{pair.index.data(), 1176},
-                           run.state.archive_stream,
+                           reader_of_file(run.state.archive_stream),
+                           run.state.record_buffer.get(),
                            run.state.pixel_buffer.get(),
                            nullptr,
                            {}},

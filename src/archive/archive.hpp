@@ -91,9 +91,17 @@ picture_kind kind_of_index(std::int64_t index_size);
 void read_index_entry(const byte_view& index, std::int32_t entry, std::uint32_t& sector,
                       std::uint32_t& length);
 
-// Reads up to `length` bytes at `offset` of `archive` into `buffer` (record_buffer_size
+// Where a pair's archive is read from: a file on disk, or a file inside a disc image. Reads up
+// to `count` bytes at `offset` into `into` and returns how many it read: fewer where the
+// archive ends or cannot be read further.
+using archive_reader =
+    std::function<std::size_t(std::uint64_t offset, std::uint8_t* into, std::size_t count)>;
+// The reader of an archive open as a file.
+archive_reader reader_of_file(std::FILE* archive);
+
+// Reads up to `length` bytes at `offset` of the archive into `buffer` (record_buffer_size
 // bytes; at most that many are read); returns the bytes actually read.
-byte_view read_record(std::uint8_t* buffer, std::FILE* archive, std::uint64_t offset,
+byte_view read_record(std::uint8_t* buffer, const archive_reader& archive, std::uint64_t offset,
                       std::uint32_t length);
 
 // How many frame counters the record of an entry takes, from no more of it than its head
@@ -116,8 +124,10 @@ struct walked_entry {
   std::int32_t first_counter = 0; // the counter of its first frame
   std::int32_t next_counter = 0;  // the counter after its last
 };
-// Told of each entry after its pictures; false stops the walk.
-using entry_done = std::function<bool(const walked_entry&)>;
+// Told of each entry after its pictures.
+using entry_done = std::function<void(const walked_entry&)>;
+// Told before each entry decoded how many entries of the index come after it.
+using countdown_step = std::function<void(std::int32_t entries_after)>;
 
 // The counters the pictures of one entry take, before its record is decoded.
 struct entry_span {
@@ -138,12 +148,13 @@ struct entry_choice {
   std::function<void(const byte_view& record, std::uint32_t length)> screens_wanted;
 };
 
-// A pair as the walk reads it.
+// A pair as the walk reads it, and the buffers it reads into.
 struct pair_to_walk {
   byte_view index;
-  std::FILE* archive = nullptr;
-  std::uint8_t* screen = nullptr;       // pixel_buffer_size bytes: the screen the walk starts from
-  const entry_choice* choice = nullptr; // every entry when null
+  archive_reader archive;
+  std::uint8_t* record_buffer = nullptr; // record_buffer_size bytes
+  std::uint8_t* screen = nullptr;        // pixel_buffer_size bytes: the screen the walk starts from
+  const entry_choice* choice = nullptr;  // every entry when null
   // In a walk that follows the writing of its pair: waits until entry `entry` (its index entry
   // and its record) may be read; false stops the walk. Unset, every entry may be read at once.
   std::function<bool(std::int32_t entry)> ready;
@@ -152,16 +163,11 @@ struct pair_to_walk {
 // The walk of one pair, shared by extraction, listing and insertion: reads each entry of the
 // index from the archive, decodes it as the index's kind with its pictures going to `sink`,
 // then tells `done` (when given). Screens are expanded into `screen`, each over the one before.
-// With `countdown`, the countdown is printed before each entry and the completion line after
-// the last. Index files of any size but the three known ones yield nothing. False when `done`
-// stopped the walk.
-bool walk_pair(extraction_state& state, const pair_to_walk& pair, bool countdown,
-               const picture_sink& sink, const entry_done& done = {});
-// The walk of the pair in `state`: index_size bytes of index_buffer, archive_stream, and
-// pixel_buffer for the screen.
-bool walk_pair(extraction_state& state, std::int64_t index_size, bool countdown,
-               const picture_sink& sink, const entry_done& done = {},
-               const entry_choice* choice = nullptr);
+// `countdown` (when given) is told before each entry decoded. Index files of any size but the
+// three known ones yield nothing. Returns whether any entry was decoded (a walk of a chosen few,
+// or one whose `ready` stopped it at once, may decode none).
+bool walk_pair(const pair_to_walk& pair, const picture_sink& sink, const entry_done& done = {},
+               const countdown_step& countdown = {});
 
 // The record kinds, decoded from `record` (the bytes read for entry `entry`). Each hands every
 // picture, or the damage in its place, to `sink`, and advances frame_counter by one per frame,

@@ -17,11 +17,17 @@ void read_index_entry(const byte_view& index, std::int32_t entry, std::uint32_t&
   read_u32be(index, at + entry_length_at, length);
 }
 
-byte_view read_record(std::uint8_t* buffer, std::FILE* archive, std::uint64_t offset,
+archive_reader reader_of_file(std::FILE* archive) {
+  return [archive](std::uint64_t offset, std::uint8_t* into, std::size_t count) {
+    return read_file_at(archive, offset, into, count);
+  };
+}
+
+byte_view read_record(std::uint8_t* buffer, const archive_reader& archive, std::uint64_t offset,
                       std::uint32_t length) {
   const std::size_t wanted = std::min<std::size_t>(length, record_buffer_size);
   mark_readable(buffer, wanted, record_buffer_size);
-  const std::size_t read = read_file_at(archive, offset, buffer, wanted);
+  const std::size_t read = archive(offset, buffer, wanted);
   // What an earlier record left past this one is unreadable to the sanitizer builds.
   mark_readable(buffer, read, record_buffer_size);
   return {buffer, read};
@@ -49,15 +55,15 @@ picture_kind kind_of_index(std::int64_t index_size) {
 namespace {
 
 // Whether the entry is to be decoded; one that is not only moves the counter on.
-bool entry_wanted(extraction_state& state, const pair_to_walk& pair, std::int32_t entry,
-                  std::uint32_t sector, std::uint32_t length, std::int32_t& frame_counter) {
+bool entry_wanted(const pair_to_walk& pair, std::int32_t entry, std::uint32_t sector,
+                  std::uint32_t length, std::int32_t& frame_counter) {
   const auto index_size = static_cast<std::int64_t>(pair.index.size);
   entry_span span{kind_of_index(index_size), entry, frame_counter, 1};
   if (span.kind != picture_kind::direct) {
     const auto head_length =
         static_cast<std::uint32_t>(std::min(palette_head_size, std::size_t{length}));
     const byte_view head =
-        read_record(state.record_buffer.get(), pair.archive, sector * sector_size, head_length);
+        read_record(pair.record_buffer, pair.archive, sector * sector_size, head_length);
     span.counters = record_counters(index_size, head, length);
   }
   if (pair.choice->wanted(span)) {
@@ -72,32 +78,31 @@ bool entry_wanted(extraction_state& state, const pair_to_walk& pair, std::int32_
 
 } // namespace
 
-bool walk_pair(extraction_state& state, const pair_to_walk& pair, bool countdown,
-               const picture_sink& sink, const entry_done& done) {
+bool walk_pair(const pair_to_walk& pair, const picture_sink& sink, const entry_done& done,
+               const countdown_step& countdown) {
   const auto index_size = static_cast<std::int64_t>(pair.index.size);
   if (!known_index_size(index_size)) {
-    return true;
+    return false;
   }
   const auto entries = static_cast<std::int32_t>(index_size / index_entry_size);
   std::int32_t frame_counter = 0;
   bool any_decoded = false;
   for (std::int32_t entry = 0; entry < entries; ++entry) {
     if (pair.ready && !pair.ready(entry)) {
-      return false;
+      break;
     }
     std::uint32_t sector = 0;
     std::uint32_t length = 0;
     read_index_entry(pair.index, entry, sector, length);
-    if (pair.choice != nullptr &&
-        !entry_wanted(state, pair, entry, sector, length, frame_counter)) {
+    if (pair.choice != nullptr && !entry_wanted(pair, entry, sector, length, frame_counter)) {
       continue;
     }
     any_decoded = true;
     if (countdown) {
-      say(state, text::countdown, {}, entries - entry - 1);
+      countdown(entries - entry - 1);
     }
     const byte_view record =
-        read_record(state.record_buffer.get(), pair.archive, sector * sector_size, length);
+        read_record(pair.record_buffer, pair.archive, sector * sector_size, length);
     const std::int32_t first_counter = frame_counter;
     if (index_size == frame_bank_index_size) {
       decode_frame_bank(record, entry, frame_counter, sink);
@@ -109,23 +114,9 @@ bool walk_pair(extraction_state& state, const pair_to_walk& pair, bool countdown
     } else {
       decode_direct_frame(record, entry, frame_counter, sink);
     }
-    if (done && !done({entry, record, first_counter, frame_counter})) {
-      return false;
+    if (done) {
+      done({entry, record, first_counter, frame_counter});
     }
   }
-  // A walk that decoded nothing of a chosen few has nothing to complete.
-  if (countdown && any_decoded) {
-    say(state, text::completed);
-  }
-  return true;
-}
-
-bool walk_pair(extraction_state& state, std::int64_t index_size, bool countdown,
-               const picture_sink& sink, const entry_done& done, const entry_choice* choice) {
-  // Only the three known sizes are walked, all within index_buffer.
-  const std::size_t size = known_index_size(index_size) ? static_cast<std::size_t>(index_size) : 0;
-  return walk_pair(
-      state,
-      {{state.index_buffer.get(), size}, state.archive_stream, state.pixel_buffer.get(), choice},
-      countdown, sink, done);
+  return any_decoded;
 }

@@ -159,6 +159,28 @@ std::int64_t read_index_stream(extraction_state& state, std::FILE* index) {
   return size;
 }
 
+void walk_pair_in(extraction_state& state, std::int64_t index_size, bool progress,
+                  const picture_sink& sink, const entry_done& done, const entry_choice* choice) {
+  // Only the three known sizes are walked, all within index_buffer.
+  const std::size_t size = known_index_size(index_size) ? static_cast<std::size_t>(index_size) : 0;
+  const pair_to_walk pair{{state.index_buffer.get(), size},
+                          reader_of_file(state.archive_stream),
+                          state.record_buffer.get(),
+                          state.pixel_buffer.get(),
+                          choice,
+                          {}};
+  countdown_step countdown;
+  if (progress) {
+    countdown = [&state](std::int32_t entries_after) {
+      say(state, text::countdown, {}, entries_after);
+    };
+  }
+  // A walk that decoded nothing of a chosen few has nothing to complete.
+  if (walk_pair(pair, sink, done, countdown) && progress) {
+    say(state, text::completed);
+  }
+}
+
 void extract_pair(extraction_state& state, const picture_source& source, std::int64_t index_size) {
   const bool progress = !state.quiet && !state.list_only;
   picture_sink sink = extraction_sink(state, source);
@@ -169,7 +191,7 @@ void extract_pair(extraction_state& state, const picture_source& source, std::in
     };
   }
   if (state.selection == nullptr) {
-    walk_pair(state, index_size, progress, sink);
+    walk_pair_in(state, index_size, progress, sink);
     return;
   }
   if (known_index_size(index_size) && !may_select_from(*state.selection, source)) {
@@ -186,8 +208,8 @@ void extract_pair(extraction_state& state, const picture_source& source, std::in
         }
         said = true;
       });
-  walk_pair(state, index_size, progress,
-            selected_pictures(state, *state.selection, source, std::move(sink)), {}, &choice);
+  walk_pair_in(state, index_size, progress,
+               selected_pictures(state, *state.selection, source, std::move(sink)), {}, &choice);
 }
 
 void process_index_file(extraction_state& state, const std::string& index_path,

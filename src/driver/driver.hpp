@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/archive.hpp"
 #include "common/state.hpp"
 #include "pictures/sinks.hpp"
 
@@ -32,6 +33,13 @@ void process_input(extraction_state& state, const std::string& input, std::set<s
 // under the names `source` gives. Index files of any size but the three known ones yield
 // nothing.
 void extract_pair(extraction_state& state, const picture_source& source, std::int64_t index_size);
+
+// Walks the pair in `state` (index_size bytes of index_buffer, archive_stream, pixel_buffer for
+// the screen, record_buffer), as walk_pair does; with `progress`, the countdown is said before
+// each entry decoded and the completion line after the last.
+void walk_pair_in(extraction_state& state, std::int64_t index_size, bool progress,
+                  const picture_sink& sink, const entry_done& done = {},
+                  const entry_choice* choice = nullptr);
 
 // Reads one index file, opens its archive and extracts the pair.
 void process_index_file(extraction_state& state, const std::string& index_path,

@@ -92,10 +92,9 @@ void check_while_written(check_alongside& check, const std::string& written, con
     }
     check.opened = true;
     std::setvbuf(archive.get(), nullptr, _IONBF, 0);
-    extraction_state reader; // the walk's record buffer, and no console
-    reader.record_buffer = zeroed_bytes(record_buffer_size);
+    const byte_buffer record_buffer = zeroed_bytes(record_buffer_size);
     const byte_buffer screen = blank_screen();
-    if (!reader.record_buffer) {
+    if (!record_buffer) {
       throw std::bad_alloc();
     }
     std::memcpy(screen.get(), start_screen, screen_bytes);
@@ -106,12 +105,12 @@ void check_while_written(check_alongside& check, const std::string& written, con
     };
     // The new index as rebuilt: an entry is read only once released, after its last change.
     const pair_to_walk pair{{work.new_index.data(), work.new_index.size()},
-                            archive.get(),
+                            reader_of_file(archive.get()),
+                            record_buffer.get(),
                             screen.get(),
                             nullptr,
                             ready};
-    walk_pair(reader, pair, false,
-              [&check](const picture& found) { note_read_back(check.pictures, found); });
+    walk_pair(pair, [&check](const picture& found) { note_read_back(check.pictures, found); });
   } catch (...) {
     check.failure = std::current_exception();
   }
@@ -222,8 +221,11 @@ bool check_written_pair(extraction_state& state, const insertion& work, const pa
   std::setvbuf(archive.get(), nullptr, _IONBF, 0);
   return check_new_pair(state,
                         {{state.index_buffer.get(), static_cast<std::size_t>(index_size)},
-                         archive.get(),
-                         start_screen},
+                         reader_of_file(archive.get()),
+                         state.record_buffer.get(),
+                         start_screen,
+                         nullptr,
+                         {}},
                         work, given, names.index_path);
 }
 
@@ -317,9 +319,8 @@ void rebuild_pair(extraction_state& state, insertion& work, std::int64_t index_s
       rebuilt(walked.entry + 1);
     }
     shown.clear();
-    return true;
   };
-  walk_pair(state, index_size, !state.quiet && !work.preview, keep, rebuild);
+  walk_pair_in(state, index_size, !state.quiet && !work.preview, keep, rebuild);
 }
 
 void note_read_back(read_back& pictures, const picture& found) {
@@ -349,8 +350,7 @@ bool compare_read_back(extraction_state& state, const read_back& pictures, const
 bool check_new_pair(extraction_state& state, const pair_to_walk& pair, const insertion& work,
                     const given_pictures& given, const std::string& index_path) {
   read_back pictures;
-  walk_pair(state, pair, false,
-            [&pictures](const picture& found) { note_read_back(pictures, found); });
+  walk_pair(pair, [&pictures](const picture& found) { note_read_back(pictures, found); });
   return compare_read_back(state, pictures, work, given, index_path);
 }
 

@@ -109,7 +109,8 @@ void catch_up_screens(extraction_state& state, picture_selection& selection) {
         throw fatal_error{text::file_open_error, open_path, last_error_code()};
       }
     }
-    const byte_view record = read_record(record_bytes, archive, skipped.offset, skipped.length);
+    const byte_view record =
+        read_record(record_bytes, reader_of_file(archive), skipped.offset, skipped.length);
     std::int32_t counter = 0;
     decode_screen_bank(record, skipped.length, state.pixel_buffer.get(), 0, counter,
                        [](const picture&) {});
