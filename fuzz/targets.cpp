@@ -115,10 +115,13 @@ int fuzz_extract_pair(const std::uint8_t* data, std::size_t size) {
   std::memset(state.index_buffer.get(), 0, index_size);
   std::memcpy(state.index_buffer.get(), data + 1, index_bytes);
   const byte_view archive{data + 1 + index_bytes, size - 1 - index_bytes};
-  state.archive_stream =
-      archive.size == 0 ? std::fopen("/dev/null", "rb")
-                        : fmemopen(const_cast<std::uint8_t*>(archive.bytes), archive.size, "rb");
-  require(state.archive_stream != nullptr, "no archive stream");
+  state.archive.size = static_cast<std::int64_t>(archive.size);
+  state.archive.read_at = [archive](std::uint64_t offset, std::uint8_t* into, std::size_t count) {
+    const std::size_t from = std::min<std::uint64_t>(offset, archive.size);
+    const std::size_t got = std::min(count, archive.size - from);
+    std::memcpy(into, archive.bytes + from, got);
+    return got;
+  };
   extract_pair(state, {"P", "", "A.BIN"},
                index_size); // a failure that ends the run throws: a finding
   const std::string console = run.console_text();

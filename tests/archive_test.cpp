@@ -183,49 +183,30 @@ TEST(ExpandRuns, EveryPacketLengthAtEveryClipKeepsTheBytesAround) {
 
 // ---- reading the index ----------------------------------------------------------------------
 
-// A stream that says it is `size` bytes long but gives only `given` of them (0xAB each), then
-// fails or ends.
-struct short_stream {
+// A file that says it is `size` bytes long (-1: it cannot tell) but gives only the first
+// `given` of them.
+struct short_file {
   std::int64_t size;
   std::int64_t given;
-  bool fails;
-  std::int64_t at = 0;
 };
 
-ssize_t read_short(void* cookie, char* into, std::size_t wanted) {
-  auto& stream = *static_cast<short_stream*>(cookie);
-  const std::int64_t count =
-      std::min<std::int64_t>(static_cast<std::int64_t>(wanted), stream.given - stream.at);
-  if (count <= 0) {
-    return stream.fails ? -1 : 0;
-  }
-  std::memset(into, 0xAB, static_cast<std::size_t>(count));
-  stream.at += count;
-  return count;
-}
-
-int seek_short(void* cookie, off64_t* offset, int whence) {
-  auto& stream = *static_cast<short_stream*>(cookie);
-  if (stream.size < 0) {
-    return -1; // a size that cannot be told
-  }
-  stream.at = (whence == SEEK_END ? stream.size : whence == SEEK_CUR ? stream.at : 0) + *offset;
-  *offset = stream.at;
-  return 0;
-}
-
 TEST(IndexFiles, AnIndexThatCannotBeReadWholeIsRefused) {
-  const short_stream cases[] = {{136, 136, false},       {136, 135, false},      {136, 0, true},
-                                {3048, 2048, true},      {0, 0, true},           {1, 0, false},
-                                {100000, 100000, false}, {100000, 62151, false}, {-1, 0, false}};
+  const short_file cases[] = {{136, 136},      {136, 135}, {136, 0},         {3048, 2048},
+                              {0, 0},          {1, 0},     {100000, 100000}, {100000, 62151},
+                              {100000, 62152}, {-1, 0}};
   scratch_folder folder;
-  for (short_stream stream : cases) {
-    test_state t(folder.path);
-    std::FILE* index = fopencookie(&stream, "rb", {read_short, nullptr, seek_short, nullptr});
-    const bool whole = stream.given >= std::min<std::int64_t>(stream.size, index_buffer_size);
-    EXPECT_EQ(read_index_stream(t.state, index), whole ? stream.size : -1)
-        << stream.size << " bytes, " << stream.given << " given";
-    std::fclose(index);
+  for (const short_file c : cases) {
+    readable_file index;
+    index.size = c.size;
+    index.read_at = [c](std::uint64_t offset, std::uint8_t* into, std::size_t count) {
+      const std::int64_t got = std::clamp<std::int64_t>(c.given - std::int64_t(offset), 0, count);
+      std::memset(into, 0xAB, static_cast<std::size_t>(got));
+      return static_cast<std::size_t>(got);
+    };
+    std::vector<std::uint8_t> buffer(index_buffer_size);
+    const bool whole = c.given >= std::min<std::int64_t>(c.size, index_buffer_size);
+    EXPECT_EQ(read_index_bytes(index, buffer.data(), buffer.size()), whole ? c.size : -1)
+        << c.size << " bytes, " << c.given << " given";
   }
   // A read that fails (a folder opened as an archive) gives nothing, and gives up at once.
   std::FILE* folder_stream = std::fopen(folder.path.c_str(), "rb");
@@ -250,14 +231,14 @@ protected:
     write_pair(folder.path, "T", pair);
     std::memcpy(t.state.index_buffer.get(), pair.index.data(),
                 std::min(pair.index.size(), index_buffer_size));
-    t.state.archive_stream = std::fopen(source.archive_path.c_str(), "rb");
+    int error_code = 0;
+    EXPECT_TRUE(open_file_on_disk(source.archive_path, t.state.archive, error_code));
     const auto note_size = [this](const walked_entry& walked) {
       last_record_size = walked.record.size;
     };
     walk_pair_in(t.state, static_cast<std::int64_t>(pair.index.size()), false,
                  extraction_sink(t.state, source), note_size);
-    std::fclose(t.state.archive_stream);
-    t.state.archive_stream = nullptr;
+    t.state.archive = {};
     return t.console_text();
   }
 

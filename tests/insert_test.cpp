@@ -336,7 +336,8 @@ TEST_F(Insertion, TheCheckNamesAPictureThatDiffersAndMissingOnes) {
   test_state run(out);
   run.state.quiet = true;
   std::copy(pair.index.begin(), pair.index.end(), run.state.index_buffer.get());
-  run.state.archive_stream = std::fopen((data / "GFIL.BIN").string().c_str(), "rb");
+  int error_code = 0;
+  ASSERT_TRUE(open_file_on_disk((data / "GFIL.BIN").string(), run.state.archive, error_code));
   insertion work;
   const byte_buffer screen = blank_screen();
   work.screen = screen.get();
@@ -347,7 +348,7 @@ TEST_F(Insertion, TheCheckNamesAPictureThatDiffersAndMissingOnes) {
     std::memset(run.state.pixel_buffer.get(), 0, pixel_buffer_size);
     return check_new_pair(run.state,
                           {{pair.index.data(), 1176},
-                           reader_of_file(run.state.archive_stream),
+                           run.state.archive.read_at,
                            run.state.record_buffer.get(),
                            run.state.pixel_buffer.get(),
                            nullptr,

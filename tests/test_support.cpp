@@ -87,9 +87,6 @@ test_state::test_state(const fs::path& folder) {
 test_state::~test_state() {
   std::fclose(state.console);
   std::free(console_bytes);
-  if (state.archive_stream != nullptr) {
-    std::fclose(state.archive_stream);
-  }
 }
 
 std::string test_state::console_text() {

@@ -47,6 +47,7 @@
 #include "common/byte_view.hpp"
 #include "common/colour.hpp"
 #include "common/picture.hpp"
+#include "common/readable_file.hpp"
 #include "common/state.hpp"
 
 inline constexpr std::size_t index_entry_size = 8;
@@ -94,8 +95,7 @@ void read_index_entry(const byte_view& index, std::int32_t entry, std::uint32_t&
 // Where a pair's archive is read from: a file on disk, or a file inside a disc image. Reads up
 // to `count` bytes at `offset` into `into` and returns how many it read: fewer where the
 // archive ends or cannot be read further.
-using archive_reader =
-    std::function<std::size_t(std::uint64_t offset, std::uint8_t* into, std::size_t count)>;
+using archive_reader = read_at_offset;
 // The reader of an archive open as a file.
 archive_reader reader_of_file(std::FILE* archive);
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/readable_file.hpp"
 #include "common/texts.hpp"
 
 inline constexpr std::size_t pixel_buffer_size = 0x80000;
@@ -74,7 +75,7 @@ struct extraction_state {
   byte_buffer record_buffer;
   byte_buffer pixel_buffer; // the current screen, expanded from its run-length stream
 
-  std::FILE* archive_stream = nullptr; // the archive being walked, closed if the run fails
+  readable_file archive; // the archive being walked
 
   picture_output output;              // this thread's, when pictures are written here
   picture_pool* pool = nullptr;       // where pictures go when written on other threads

@@ -125,38 +125,24 @@ std::string identity_of(const std::string& path) {
 }
 
 void open_archive(extraction_state& state, const std::string& archive_path) {
-  state.archive_stream = open_file(archive_path, "rb");
-  if (state.archive_stream == nullptr) {
-    throw fatal_error{text::file_open_error, archive_path, last_error_code()};
+  int error_code = 0;
+  if (!open_file_on_disk(archive_path, state.archive, error_code)) {
+    throw fatal_error{text::file_open_error, archive_path, error_code};
   }
-  // Records are read whole after a seek: a stream buffer would only add a read call and a copy.
-  std::setvbuf(state.archive_stream, nullptr, _IONBF, 0);
 }
 
 std::int64_t read_index_file(extraction_state& state, const std::string& index_path) {
-  std::FILE* index = open_file(index_path, "rb");
-  if (index == nullptr) {
-    throw fatal_error{text::file_open_error, index_path, last_error_code()};
+  readable_file index;
+  int error_code = 0;
+  if (!open_file_on_disk(index_path, index, error_code)) {
+    throw fatal_error{text::file_open_error, index_path, error_code};
   }
-  const std::int64_t index_size = read_index_stream(state, index);
-  std::fclose(index);
+  const std::int64_t index_size =
+      read_index_bytes(index, state.index_buffer.get(), index_buffer_size);
   if (index_size < 0) {
     throw fatal_error{text::file_open_error, index_path};
   }
   return index_size;
-}
-
-std::int64_t read_index_stream(extraction_state& state, std::FILE* index) {
-  const std::int64_t size = file_size(index);
-  if (size < 0 || !seek_file(index, 0)) {
-    return -1;
-  }
-  // Only the three known sizes are ever walked, all far below the buffer's size.
-  const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(size, index_buffer_size));
-  if (std::fread(state.index_buffer.get(), 1, wanted, index) != wanted) {
-    return -1;
-  }
-  return size;
 }
 
 void walk_pair_in(extraction_state& state, std::int64_t index_size, bool progress,
@@ -164,7 +150,7 @@ void walk_pair_in(extraction_state& state, std::int64_t index_size, bool progres
   // Only the three known sizes are walked, all within index_buffer.
   const std::size_t size = known_index_size(index_size) ? static_cast<std::size_t>(index_size) : 0;
   const pair_to_walk pair{{state.index_buffer.get(), size},
-                          reader_of_file(state.archive_stream),
+                          state.archive.read_at,
                           state.record_buffer.get(),
                           state.pixel_buffer.get(),
                           choice,
@@ -227,8 +213,7 @@ void process_index_file(extraction_state& state, const std::string& index_path,
   const std::string archive_path = paired_file_name(archive_name(index_path, syntax));
   open_archive(state, archive_path);
   extract_pair(state, {base_name(file_name, syntax), index_path, archive_path}, index_size);
-  std::fclose(state.archive_stream);
-  state.archive_stream = nullptr;
+  state.archive = {};
 }
 
 std::vector<index_file> find_index_files(extraction_state& state, const std::string& input,
@@ -355,9 +340,7 @@ int run_ofb2bmp(int argc, char** argv) {
       }
     }
   } catch (const fatal_error& failure) {
-    if (state.archive_stream != nullptr) {
-      std::fclose(state.archive_stream);
-    }
+    state.archive = {};
     say(state, failure.message, failure.name);
     tell_reason(failure.name, failure.error_code);
     if (state.gallery != nullptr) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "archive/archive.hpp"
+#include "archive/pair_files.hpp"
 #include "common/state.hpp"
 #include "pictures/sinks.hpp"
 
@@ -29,12 +30,12 @@ std::vector<index_file> find_index_files(extraction_state& state, const std::str
 // extracted in this run, so none is done twice.
 void process_input(extraction_state& state, const std::string& input, std::set<std::string>& done);
 
-// Walks the pair in `state` (index_buffer, archive_stream), saving or listing its pictures
+// Walks the pair in `state` (index_buffer, archive), saving or listing its pictures
 // under the names `source` gives. Index files of any size but the three known ones yield
 // nothing.
 void extract_pair(extraction_state& state, const picture_source& source, std::int64_t index_size);
 
-// Walks the pair in `state` (index_size bytes of index_buffer, archive_stream, pixel_buffer for
+// Walks the pair in `state` (index_size bytes of index_buffer, archive, pixel_buffer for
 // the screen, record_buffer), as walk_pair does; with `progress`, the countdown is said before
 // each entry decoded and the completion line after the last.
 void walk_pair_in(extraction_state& state, std::int64_t index_size, bool progress,
@@ -55,7 +56,8 @@ std::string identity_of(const std::string& path);
 // "file open error!".
 void open_archive(extraction_state& state, const std::string& archive_path);
 
-// Opens and reads one index file (see read_index_stream); a file that cannot be opened or read
+// Opens and reads one index file whole into index_buffer (as much of it as the buffer holds) and
+// returns its size; a file that cannot be opened, or whose size cannot be told or bytes read,
 // ends the run with "file open error!".
 std::int64_t read_index_file(extraction_state& state, const std::string& index_path);
 
@@ -70,6 +72,3 @@ int insert_pictures_of(extraction_state& state, const std::string& pictures_fold
                        const std::vector<std::string>& inputs, bool preview = false,
                        int threads = 1, bool nearest = false);
 
-// Reads the open index file whole into index_buffer (as much of it as the buffer holds) and
-// returns its size; -1 when its size cannot be told or its bytes cannot all be read.
-std::int64_t read_index_stream(extraction_state& state, std::FILE* index);

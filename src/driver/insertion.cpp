@@ -208,8 +208,7 @@ void insert_into_pair(extraction_state& state, insertion_run& run, const pair_na
     print_text(stderr, text::unknown_index_size,
                names.index_path + ": " + counted(index_size, "byte"));
   }
-  std::fclose(state.archive_stream);
-  state.archive_stream = nullptr;
+  state.archive = {};
 }
 
 bool is_picture_file(const std::string& key) {

@@ -298,7 +298,7 @@ void rebuild_pair(extraction_state& state, insertion& work, std::int64_t index_s
   }
   work.new_index.assign(state.index_buffer.get(), state.index_buffer.get() + index_size);
   work.archive_size =
-      static_cast<std::uint64_t>(std::max<std::int64_t>(file_size(state.archive_stream), 0));
+      static_cast<std::uint64_t>(std::max<std::int64_t>(state.archive.size, 0));
   start_rebuild(work, state.pixel_buffer.get());
   if (rebuilt) {
     rebuilt(0);

@@ -28,7 +28,7 @@ byte_buffer blank_screen();
 // Where each rebuilt record goes; false when it could not be written.
 using record_writer = std::function<bool(const placed_record&)>;
 
-// Walks the original pair in `state` (index_size bytes of index_buffer, archive_stream,
+// Walks the original pair in `state` (index_size bytes of index_buffer, archive,
 // pixel_buffer) and rebuilds its records into `work` with the pictures given, each rebuilt one
 // going to `write` when set. Prints the countdown and completion lines as extraction does,
 // unless quiet or in a preview. Screens go on from pixel_buffer (the original's) and

@@ -92,31 +92,14 @@ std::uint8_t* scratch(byte_buffer& buffer, std::size_t size) {
   return buffer.get();
 }
 
-// Expands the screens passed over, in order, so the screen holds what a full run would have
-// left in it.
-void catch_up_screens(extraction_state& state, picture_selection& selection) {
-  std::uint8_t* record_bytes = scratch(selection.scratch_record, record_buffer_size);
-  std::FILE* archive = nullptr;
-  std::string open_path;
-  for (const skipped_screens& skipped : selection.screens_behind) {
-    if (archive == nullptr || skipped.archive_path != open_path) {
-      if (archive != nullptr) {
-        std::fclose(archive);
-      }
-      open_path = skipped.archive_path;
-      archive = open_file(open_path, "rb");
-      if (archive == nullptr) {
-        throw fatal_error{text::file_open_error, open_path, last_error_code()};
-      }
-    }
-    const byte_view record =
-        read_record(record_bytes, reader_of_file(archive), skipped.offset, skipped.length);
-    std::int32_t counter = 0;
-    decode_screen_bank(record, skipped.length, state.pixel_buffer.get(), 0, counter,
-                       [](const picture&) {});
-  }
-  if (archive != nullptr) {
-    std::fclose(archive);
+// Brings the screen up to what a full run would have left in it.
+void bring_screen_up_to_date(extraction_state& state, picture_selection& selection) {
+  std::string failed_path;
+  int error_code = 0;
+  if (!catch_up_screens(selection.screens_behind, open_file_on_disk,
+                        scratch(selection.scratch_record, record_buffer_size),
+                        state.pixel_buffer.get(), failed_path, error_code)) {
+    throw fatal_error{text::file_open_error, failed_path, error_code};
   }
   selection.screens_behind.clear();
 }
@@ -188,7 +171,7 @@ entry_choice chosen_entries(extraction_state& state, picture_selection& selectio
                                 scratch(selection.scratch_screen, pixel_buffer_size))) {
       selection.screens_behind.clear();
     } else {
-      catch_up_screens(state, selection);
+      bring_screen_up_to_date(state, selection);
     }
   };
   return choice;

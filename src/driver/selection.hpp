@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "archive/archive.hpp"
+#include "archive/pair_files.hpp"
 #include "common/state.hpp"
 #include "pictures/sinks.hpp"
 
@@ -23,13 +24,6 @@ struct selection_item {
   std::string name_pattern; // empty for entry ranges
   std::vector<entry_range> entries;
   bool matched = false;
-};
-
-// A screen bank whose screens were not expanded, in the order of the run.
-struct skipped_screens {
-  std::string archive_path;
-  std::uint64_t offset = 0;
-  std::uint32_t length = 0;
 };
 
 // What a run with --only owns: the items, and the screen banks it passed over since the screen
