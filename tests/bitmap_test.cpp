@@ -2,6 +2,7 @@
 
 #include "pictures/bitmap_writers.hpp"
 #include "pictures/colour_expansion.hpp"
+#include "pictures/output_file.hpp"
 #include "pictures/picture_names.hpp"
 #include "test_support.hpp"
 
@@ -55,6 +56,34 @@ TEST(ColourWords, EveryPathMatchesTheWordByWordPathAtEveryCount) {
         EXPECT_EQ(pixels, expected) << count << " pixels, path " << static_cast<int>(path);
       }
     }
+  }
+}
+
+// A failure that shows only when the file is closed (the system kept the bytes and finds no
+// room for them then) is a write failure: the file is removed and the run ends with its name.
+TEST(OutputFile, AFailureAtCloseIsAWriteFailure) {
+  scratch_folder folder;
+  const std::string path = (folder.path / "P00.BMP").string();
+  for (const int close_result : {0, -1}) {
+    write_file(path, {'B', 'M'});
+    const cookie_io_functions_t closing_fails = {
+        nullptr, [](void*, const char*, std::size_t size) { return ssize_t(size); }, nullptr,
+        [](void* result) { return *static_cast<const int*>(result); }};
+    int result = close_result;
+    picture_output output;
+    output.stream = fopencookie(&result, "wb", closing_fails);
+    std::fputs("pixels", output.stream); // held in the stream's buffer
+    try {
+      close_output(output, path);
+      EXPECT_EQ(close_result, 0);
+      EXPECT_TRUE(fs::exists(path));
+    } catch (const fatal_error& failure) {
+      EXPECT_EQ(close_result, -1);
+      EXPECT_EQ(failure.message, text::file_write_error);
+      EXPECT_EQ(failure.name, path);
+      EXPECT_FALSE(fs::exists(path));
+    }
+    EXPECT_EQ(output.stream, nullptr);
   }
 }
 
