@@ -343,6 +343,7 @@ TEST_F(Insertion, TheCheckNamesAPictureThatDiffersAndMissingOnes) {
   work.screen = screen.get();
   given_pictures none;
   none.name_of = [&](const picture_place& place) { return picture_name(run.state, "GFIL", place); };
+  none.keep = keep_picture;
   rebuild_pair(run.state, work, 1176, none);
   const auto verify = [&] { // each check starts from the blank screen the walk started from
     std::memset(run.state.pixel_buffer.get(), 0, pixel_buffer_size);

@@ -15,9 +15,8 @@ bool open_file_on_disk(const std::string& path, readable_file& file, int& error_
   std::setvbuf(stream, nullptr, _IONBF, 0);
   file.size = file_size(stream);
   file.read_at = reader_of_file(stream);
-  file.owner = std::shared_ptr<void>(stream, [](void* open) {
-    std::fclose(static_cast<std::FILE*>(open));
-  });
+  file.owner =
+      std::shared_ptr<void>(stream, [](void* open) { std::fclose(static_cast<std::FILE*>(open)); });
   return true;
 }
 

@@ -52,6 +52,8 @@ struct given_pictures {
   std::function<std::string(const picture_place&)> name_of;
   // A hint that the picture given for a place will soon be read; may be unset.
   std::function<void(const picture_place&)> read_soon;
+  // Keeps a picture the walk shows as a value, for comparing (the sinks' keep_picture).
+  std::function<void(std::vector<shown_picture>& kept, const picture& shown)> keep;
 };
 
 // One pair's insertion.
@@ -100,6 +102,33 @@ void start_rebuild(insertion& work, const std::uint8_t* original_screen);
 // whole) a line in `refusals`.
 placed_record rebuild_entry(insertion& work, const given_pictures& given,
                             const walked_entry& walked, const std::vector<shown_picture>& shown);
+
+// Where each rebuilt record goes; false when it could not be written.
+using record_writer = std::function<bool(const placed_record&)>;
+
+// Walks the original pair and rebuilds its records into `work` with the pictures given, each
+// rebuilt one going to `write` when set; `archive_size` is the original archive's. Screens go
+// on from original.screen (the original's) and work.screen (the new pair's). `rebuilt` (when
+// set) is told 0 once work.new_index holds the original's index, then after each entry how
+// many entries are done: their records written, their refusals in work.refusals. `countdown`
+// is told before each entry, as by walk_pair. Returns whether any entry was decoded.
+bool rebuild_pair(insertion& work, const pair_to_walk& original, std::uint64_t archive_size,
+                  const given_pictures& given, const record_writer& write = {},
+                  const std::function<void(std::int32_t entries)>& rebuilt = {},
+                  const countdown_step& countdown = {});
+
+// The pictures a new pair gives when read back: each one's fingerprint and place, in order.
+using read_back = std::vector<std::pair<std::uint64_t, picture_place>>;
+void note_read_back(read_back& pictures, const given_pictures& given, const picture& found);
+
+// Empty when the pictures read back are exactly those `work` expects; else what to say: the
+// first picture that differs (as `given` names it), or the index file when pictures are
+// missing.
+std::string compare_read_back(const read_back& pictures, const insertion& work,
+                              const given_pictures& given, const std::string& index_path);
+// Walks `pair` and compares its pictures so.
+std::string check_pair_read_back(const pair_to_walk& pair, const insertion& work,
+                                 const given_pictures& given, const std::string& index_path);
 
 // A fingerprint of what a picture shows (or of the damage in its place), to compare the new
 // pair's pictures with those expected without keeping them all.

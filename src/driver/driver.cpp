@@ -145,24 +145,29 @@ std::int64_t read_index_file(extraction_state& state, const std::string& index_p
   return index_size;
 }
 
-void walk_pair_in(extraction_state& state, std::int64_t index_size, bool progress,
-                  const picture_sink& sink, const entry_done& done, const entry_choice* choice) {
+pair_to_walk pair_in(extraction_state& state, std::int64_t index_size, const entry_choice* choice) {
   // Only the three known sizes are walked, all within index_buffer.
   const std::size_t size = known_index_size(index_size) ? static_cast<std::size_t>(index_size) : 0;
-  const pair_to_walk pair{{state.index_buffer.get(), size},
-                          state.archive.read_at,
-                          state.record_buffer.get(),
-                          state.pixel_buffer.get(),
-                          choice,
-                          {}};
-  countdown_step countdown;
-  if (progress) {
-    countdown = [&state](std::int32_t entries_after) {
-      say(state, text::countdown, {}, entries_after);
-    };
+  return {{state.index_buffer.get(), size},
+          state.archive.read_at,
+          state.record_buffer.get(),
+          state.pixel_buffer.get(),
+          choice,
+          {}};
+}
+
+countdown_step countdown_of(extraction_state& state, bool progress) {
+  if (!progress) {
+    return {};
   }
+  return [&state](std::int32_t entries_after) { say(state, text::countdown, {}, entries_after); };
+}
+
+void walk_pair_in(extraction_state& state, std::int64_t index_size, bool progress,
+                  const picture_sink& sink, const entry_done& done, const entry_choice* choice) {
   // A walk that decoded nothing of a chosen few has nothing to complete.
-  if (walk_pair(pair, sink, done, countdown) && progress) {
+  if (walk_pair(pair_in(state, index_size, choice), sink, done, countdown_of(state, progress)) &&
+      progress) {
     say(state, text::completed);
   }
 }

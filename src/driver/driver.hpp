@@ -35,6 +35,13 @@ void process_input(extraction_state& state, const std::string& input, std::set<s
 // nothing.
 void extract_pair(extraction_state& state, const picture_source& source, std::int64_t index_size);
 
+// The pair in `state` as the walk reads it: index_size bytes of index_buffer, the archive,
+// record_buffer, and pixel_buffer for the screen.
+pair_to_walk pair_in(extraction_state& state, std::int64_t index_size,
+                     const entry_choice* choice = nullptr);
+// The countdown said on the console, or none without `progress`.
+countdown_step countdown_of(extraction_state& state, bool progress);
+
 // Walks the pair in `state` (index_size bytes of index_buffer, archive, pixel_buffer for
 // the screen, record_buffer), as walk_pair does; with `progress`, the countdown is said before
 // each entry decoded and the completion line after the last.
@@ -71,4 +78,3 @@ std::int64_t read_index_file(extraction_state& state, const std::string& index_p
 int insert_pictures_of(extraction_state& state, const std::string& pictures_folder,
                        const std::vector<std::string>& inputs, bool preview = false,
                        int threads = 1, bool nearest = false);
-

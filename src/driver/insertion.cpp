@@ -119,7 +119,7 @@ given_pictures pictures_given(const extraction_state& state, insertion_run& run,
       }
     };
   }
-  return {run.folder, files_for, read, name_of, read_soon};
+  return {run.folder, files_for, read, name_of, read_soon, keep_picture};
 }
 
 void list_insertion_row(extraction_state& state, const std::string& index_path,

@@ -46,6 +46,14 @@ bool finish_file(extraction_state& state, std::FILE* file, const std::string& fi
   return written;
 }
 
+// True when the check found no difference; else says the difference it found.
+bool said_no_difference(extraction_state& state, const std::string& difference) {
+  if (!difference.empty()) {
+    say(state, text::insert_error, difference);
+  }
+  return difference.empty();
+}
+
 // The check of a new pair on a thread of its own, following the rebuild entry by entry: each
 // entry is read back from the partial archive once its record is written, and its pictures are
 // fingerprinted. The run compares them with those expected once the rebuild is done.
@@ -83,7 +91,7 @@ struct check_alongside {
 };
 
 void check_while_written(check_alongside& check, const std::string& written, const insertion& work,
-                         const std::uint8_t* start_screen) {
+                         const given_pictures& given, const std::uint8_t* start_screen) {
   try {
     const std::unique_ptr<std::FILE, file_closer> archive(open_file(written, "rb"));
     if (archive == nullptr) {
@@ -110,7 +118,9 @@ void check_while_written(check_alongside& check, const std::string& written, con
                             screen.get(),
                             nullptr,
                             ready};
-    walk_pair(pair, [&check](const picture& found) { note_read_back(check.pictures, found); });
+    walk_pair(pair, [&check, &given](const picture& found) {
+      note_read_back(check.pictures, given, found);
+    });
   } catch (...) {
     check.failure = std::current_exception();
   }
@@ -160,7 +170,7 @@ bool write_new_archive(extraction_state& state, const pair_names& names, inserti
         start_without_interruptions([&] {
           check->thread =
               std::thread(check_while_written, std::ref(*check), names.new_archive + partial_suffix,
-                          std::cref(work), start_screen);
+                          std::cref(work), std::cref(given), start_screen);
         });
         check->started = true;
       } catch (const std::system_error&) {
@@ -211,7 +221,8 @@ bool check_written_pair(extraction_state& state, const insertion& work, const pa
   }
   if (check != nullptr &&
       std::memcmp(state.index_buffer.get(), work.new_index.data(), work.new_index.size()) == 0) {
-    return compare_read_back(state, check->pictures, work, given, names.index_path);
+    return said_no_difference(state,
+                              compare_read_back(check->pictures, work, given, names.index_path));
   }
   const std::unique_ptr<std::FILE, file_closer> archive(open_file(written, "rb"));
   if (archive == nullptr) {
@@ -270,16 +281,6 @@ bool commit_new_pair(extraction_state& state, const pair_names& names, insertion
   return true;
 }
 
-// Hints the pictures of the entry after `walked`, guessing that it holds as many as this one, so
-// that they are read while this one is compared and rebuilt.
-void read_next_entry_soon(const given_pictures& given, picture_kind kind,
-                          const walked_entry& walked) {
-  const std::int32_t count = walked.next_counter - walked.first_counter;
-  for (std::int32_t frame = 0; given.read_soon && frame < count; ++frame) {
-    given.read_soon({kind, walked.next_counter + frame, walked.entry + 1, frame});
-  }
-}
-
 } // namespace
 
 byte_buffer blank_screen() {
@@ -293,65 +294,28 @@ byte_buffer blank_screen() {
 void rebuild_pair(extraction_state& state, insertion& work, std::int64_t index_size,
                   const given_pictures& given, const record_writer& write,
                   const std::function<void(std::int32_t entries)>& rebuilt) {
-  if (!known_index_size(index_size)) {
-    return;
-  }
-  work.new_index.assign(state.index_buffer.get(), state.index_buffer.get() + index_size);
-  work.archive_size =
-      static_cast<std::uint64_t>(std::max<std::int64_t>(state.archive.size, 0));
-  start_rebuild(work, state.pixel_buffer.get());
-  if (rebuilt) {
-    rebuilt(0);
-  }
-  std::vector<shown_picture> shown;
-  const auto keep = [&shown](const picture& found) { keep_picture(shown, found); };
-  const auto rebuild = [&](const walked_entry& walked) {
-    read_next_entry_soon(given, kind_of_index(index_size), walked);
-    const placed_record placed = rebuild_entry(work, given, walked, shown);
+  const bool progress = !state.quiet && !work.preview;
+  // Each entry's refusals are said as soon as it is done, before the next countdown step.
+  const auto entries_done = [&](std::int32_t entries) {
     for (const std::string& refusal : work.preview ? std::vector<std::string>{} : work.refusals) {
       say(state, text::insert_error, refusal);
     }
     work.refusals.clear();
-    if (write && !placed.bytes.empty() && !write(placed)) {
-      work.failed = true;
-    }
     if (rebuilt) {
-      rebuilt(walked.entry + 1);
+      rebuilt(entries);
     }
-    shown.clear();
   };
-  walk_pair_in(state, index_size, !state.quiet && !work.preview, keep, rebuild);
-}
-
-void note_read_back(read_back& pictures, const picture& found) {
-  std::vector<shown_picture> kept;
-  keep_picture(kept, found);
-  pictures.push_back({fingerprint_of(kept.front()), found.place});
-}
-
-bool compare_read_back(extraction_state& state, const read_back& pictures, const insertion& work,
-                       const given_pictures& given, const std::string& index_path) {
-  for (std::size_t next = 0; next < pictures.size(); ++next) {
-    if (next >= work.expected.size() || pictures[next].first != work.expected[next]) {
-      say(state, text::insert_error,
-          given.folder + given.name_of(pictures[next].second) +
-              ": the new pair does not give this picture back (a fault of ofb2bmp)");
-      return false;
-    }
+  if (rebuild_pair(work, pair_in(state, index_size),
+                   static_cast<std::uint64_t>(std::max<std::int64_t>(state.archive.size, 0)), given,
+                   write, entries_done, countdown_of(state, progress)) &&
+      progress) {
+    say(state, text::completed);
   }
-  if (pictures.size() != work.expected.size()) {
-    say(state, text::insert_error,
-        index_path + ": the new pair gives fewer pictures back (a fault of ofb2bmp)");
-    return false;
-  }
-  return true;
 }
 
 bool check_new_pair(extraction_state& state, const pair_to_walk& pair, const insertion& work,
                     const given_pictures& given, const std::string& index_path) {
-  read_back pictures;
-  walk_pair(pair, [&pictures](const picture& found) { note_read_back(pictures, found); });
-  return compare_read_back(state, pictures, work, given, index_path);
+  return said_no_difference(state, check_pair_read_back(pair, work, given, index_path));
 }
 
 bool make_new_pair(extraction_state& state, const pair_names& names, insertion& work,

@@ -25,30 +25,16 @@ struct pair_names {
 // extraction carries the original's; blank at first.
 byte_buffer blank_screen();
 
-// Where each rebuilt record goes; false when it could not be written.
-using record_writer = std::function<bool(const placed_record&)>;
-
-// Walks the original pair in `state` (index_size bytes of index_buffer, archive,
-// pixel_buffer) and rebuilds its records into `work` with the pictures given, each rebuilt one
-// going to `write` when set. Prints the countdown and completion lines as extraction does,
-// unless quiet or in a preview. Screens go on from pixel_buffer (the original's) and
-// work.screen (the new pair's).
-// `rebuilt` (when set) is told 0 once work.new_index holds the original's index, then after
-// each entry how many entries are done, their records written.
+// Rebuilds the pair in `state` (index_size bytes of index_buffer, archive, pixel_buffer for the
+// original's screen) as the pair layer's rebuild_pair does, saying each entry's refusals once
+// it is done (not in a preview), and the countdown and completion lines as extraction does,
+// unless quiet or in a preview.
 void rebuild_pair(extraction_state& state, insertion& work, std::int64_t index_size,
                   const given_pictures& given, const record_writer& write = {},
                   const std::function<void(std::int32_t entries)>& rebuilt = {});
 
-// The pictures a new pair gives when read back: each one's fingerprint and place, in order.
-using read_back = std::vector<std::pair<std::uint64_t, picture_place>>;
-void note_read_back(read_back& pictures, const picture& found);
-
-// Whether the pictures read back are exactly those `work` expects. False, after a message
-// naming the first picture that differs (as `given` names it) or the index file when pictures
-// are missing, when they are not.
-bool compare_read_back(extraction_state& state, const read_back& pictures, const insertion& work,
-                       const given_pictures& given, const std::string& index_path);
-// Walks `pair` in memory and compares its pictures so.
+// Walks `pair` and compares its pictures with those `work` expects; false, after a message
+// naming the first difference, when they differ.
 bool check_new_pair(extraction_state& state, const pair_to_walk& pair, const insertion& work,
                     const given_pictures& given, const std::string& index_path);
 
