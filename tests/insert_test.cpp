@@ -2,6 +2,7 @@
 // of the pair stays as it was, and what cannot be put back is named and leaves no pair.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <sstream>
 
@@ -688,6 +689,72 @@ TEST_F(Insertion, NearestColoursForWhatTheSlotsCannotHold) {
       EXPECT_LE(distance(given, shown), distance(given, other)) << i;
     }
   }
+}
+
+// Fitting alone, at the edges the insertions above do not reach: one colour and exactly three
+// named, one slot free, the nearest colour at index 0 and tied with a later one; and pictures
+// that differ only in their first byte, or only below the original's last row.
+TEST(PaletteFitting, RefusalsCountAndNearestColoursTakeTheLowestIndex) {
+  constexpr char advice[] =
+      ": draw without anti-aliasing in the picture's own colours, or add --nearest";
+  struct fit_case {
+    const char* what;
+    std::size_t indices_used; // by the unchanged frame: 0, 1, ... (all but the last are taken)
+    byte_vector given;        // red, green, blue of a 1-pixel-high frame
+    bool nearest;
+    std::string refusal;
+    byte_vector indices = {};
+    std::int32_t moved = 0, farthest = 0;
+  };
+  const fit_case cases[] = {
+      {"one colour",
+       256,
+       {0, 0, 8},
+       false,
+       "needs 1 colour the record's palette lacks (#000008 in 1 pixel); 0 slots are free"},
+      {"three colours named, none more",
+       255,
+       {0, 0, 8, 0, 0, 16, 0, 0, 8, 8, 0, 16},
+       false,
+       "needs 3 colours the record's palette lacks (#000008 in 2 pixels, #000010 in 1, "
+       "#080010 in 1); 1 slot is free"},
+      {"the nearest is index 0, tied with index 7",
+       256,
+       {0, 0, 8, 8, 0, 0},
+       true,
+       "",
+       {0, 1},
+       1,
+       64},
+  };
+  for (const fit_case& c : cases) {
+    std::array<std::uint8_t, palette_size> words{};
+    for (std::size_t i = 0; i < 256; ++i) {
+      words[2 * i + 1] = static_cast<std::uint8_t>(i); // red and green: index 1 is (8, 0, 0)
+    }
+    words[2 * 7 + 1] = 0; // black again
+    std::vector<std::uint8_t> used(c.indices_used);
+    for (std::size_t i = 0; i < used.size(); ++i) {
+      used[i] = static_cast<std::uint8_t>(i);
+    }
+    const auto width = static_cast<std::int32_t>(c.given.size() / 3);
+    const std::vector<std::uint8_t> original(c.given.size() / 3, 1);
+    picture_pixels given{width, 1, false, c.given, {}};
+    std::vector<fitted_frame> frames(2);
+    frames[0] = {static_cast<std::int32_t>(used.size()), 1, &used};
+    frames[1] = {width, 1, &original, &given, true};
+    EXPECT_EQ(fit_to_palette(words, frames, c.nearest), c.refusal.empty()) << c.what;
+    EXPECT_EQ(frames[1].refusal, c.refusal.empty() ? "" : c.refusal + advice) << c.what;
+    if (c.refusal.empty()) {
+      EXPECT_EQ(frames[1].indices, c.indices) << c.what;
+    }
+    EXPECT_EQ(frames[1].moved, c.moved) << c.what;
+    EXPECT_EQ(frames[1].farthest, c.farthest) << c.what;
+  }
+  // Colours compared over the whole picture: its first byte, and rows the original lacks.
+  EXPECT_FALSE(shows_same_colours({1, 1, false, {8, 0, 0}, {}}, 1, 1, {0, 0, 0}, {}));
+  const std::vector<std::uint8_t> colours = palette_colours(std::array<std::uint8_t, 512>{}.data());
+  EXPECT_FALSE(shows_same_colours({2, 2, true, {0, 0, 0, 0}, {}}, 2, 1, {0, 0}, colours));
 }
 
 // Extraction carries the screen from one index file to the next; so does insertion, and the
