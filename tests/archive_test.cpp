@@ -216,6 +216,40 @@ TEST(IndexFiles, AnIndexThatCannotBeReadWholeIsRefused) {
   std::fclose(folder_stream);
 }
 
+// Screens passed over are caught up with in order, each bank from its own archive (the last
+// opened is not taken for the next); an archive that cannot be opened is named.
+TEST(IndexFiles, ScreensPassedOverAreCaughtUpWithFromTheirOwnArchives) {
+  scratch_folder folder;
+  const colour_words palette = sample_palette(1);
+  for (const unsigned number : {1u, 2u}) {
+    write_file(folder.path / ("S" + std::to_string(number) + ".BIN"),
+               make_screen_bank(palette, {make_run_stream(sample_screen(number))}));
+  }
+  const std::string first = (folder.path / "S1.BIN").string();
+  const std::string second = (folder.path / "S2.BIN").string();
+  const std::uint32_t length = static_cast<std::uint32_t>(fs::file_size(first));
+  std::vector<std::uint8_t> record(record_buffer_size);
+  std::vector<std::uint8_t> screen(pixel_buffer_size);
+  std::string failed;
+  int error_code = 0;
+  for (const auto& [order, last] :
+       {std::pair{std::vector{first, second}, second}, {std::vector{second, first}, first}}) {
+    std::vector<skipped_screens> skipped;
+    for (const std::string& archive : order) {
+      skipped.push_back({archive, 0, length});
+    }
+    EXPECT_TRUE(catch_up_screens(skipped, open_file_on_disk, record.data(), screen.data(), failed,
+                                 error_code));
+    const byte_vector shown = sample_screen(last == first ? 1 : 2);
+    EXPECT_TRUE(std::equal(shown.begin(), shown.end(), screen.begin())) << last;
+  }
+  const std::string missing = (folder.path / "NONE.BIN").string();
+  EXPECT_FALSE(catch_up_screens({{first, 0, length}, {missing, 0, length}}, open_file_on_disk,
+                                record.data(), screen.data(), failed, error_code));
+  EXPECT_EQ(failed, missing);
+  EXPECT_NE(error_code, 0);
+}
+
 // ---- the index walk -------------------------------------------------------------------------
 
 class IndexWalk : public ::testing::Test {
