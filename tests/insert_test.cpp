@@ -779,6 +779,7 @@ TEST_F(Insertion, TheScreenCarriesOverBetweenIndexFilesAsInExtraction) {
     std::set<std::string> done;
     process_input(run.state, (data / "*").string(), done);
   }
+  fs::rename(pictures / "A000.BMP", pictures / "a000.bmp"); // 'a' and 'b' at the alphabet's start
   fs::rename(pictures / "B000.BMP", pictures / "b000.bmp");
   give("B999.PNG", {});
   give("A.BMP", {}); // the base name alone names no picture either
@@ -794,7 +795,7 @@ TEST_F(Insertion, TheScreenCarriesOverBetweenIndexFilesAsInExtraction) {
   const std::string b = (data / "B.OFB").string();
   EXPECT_EQ(preview.console_text(),
             text_of(text::insert_list_header) + a +
-                "\tA000.BMP\t0\t0\tunchanged\tno\t0\t-\t0\t-\t-\n" + b +
+                "\ta000.bmp\t0\t0\tunchanged\tno\t0\t-\t0\t-\t-\n" + b +
                 "\tb000.bmp\t0\t0\tunchanged\tno\t0\t-\t0\t-\t-\n" + a +
                 "\tA.BMP\t-\t-\tnot used\t-\t-\t-\t-\t-\tnames no picture of A.OFB\n" + b +
                 "\tB999.PNG\t-\t-\tnot used\t-\t-\t-\t-\t-\tnames no picture of B.OFB\n");
