@@ -124,8 +124,11 @@ bool walk_pair(extraction_state& state, std::int64_t index_size, bool countdown,
                const picture_sink& sink, const entry_done& done, const entry_choice* choice) {
   // Only the three known sizes are walked, all within index_buffer.
   const std::size_t size = known_index_size(index_size) ? static_cast<std::size_t>(index_size) : 0;
-  return walk_pair(
-      state,
-      {{state.index_buffer.get(), size}, state.archive_stream, state.pixel_buffer.get(), choice},
-      countdown, sink, done);
+  return walk_pair(state,
+                   {{state.index_buffer.get(), size},
+                    state.archive_stream,
+                    state.pixel_buffer.get(),
+                    choice,
+                    {}},
+                   countdown, sink, done);
 }

@@ -223,7 +223,9 @@ bool check_written_pair(extraction_state& state, const insertion& work, const pa
   return check_new_pair(state,
                         {{state.index_buffer.get(), static_cast<std::size_t>(index_size)},
                          archive.get(),
-                         start_screen},
+                         start_screen,
+                         nullptr,
+                         {}},
                         work, given, names.index_path);
 }
 
