@@ -292,6 +292,11 @@ std::vector<tool_case> tool_cases() {
       {"ANewIndexThatCannotTakeItsNameLeavesNoHalfPair",
        "-q --insert=data/edits -o out data/ins/PICS", 1, "file write error![out/PICS.OFB]\n", 0,
        "out", "", "ofb2bmp: out/PICS.OFB: Is a directory\n", "", '/', "out/PICS.OFB/"},
+      // Said once, and nothing about the pictures given, which were never looked at.
+      {"AnOutputFolderThatTakesNoFileEndsTheInsertion",
+       "--insert=data/edits -o /proc/self 'data/ins/*'", 1,
+       "data/ins/BFIL.OFB\nfile create error![/proc/self/BFIL.BIN]\n", 0, "out", "",
+       "ofb2bmp: /proc/self/BFIL.BIN: No such file or directory\n", ""},
       {"InsertingNeedsAnOutputFolder", "--insert data/edits data/PICS", 2, "", 0, "bin", "",
        option_error("option '--insert' requires '--output-dir'")},
       {"InsertingFromAFile", "--insert data/ins/PICS.OFB -o out data/ins/PICS", 1,

@@ -35,6 +35,11 @@ bool folder_exists(const std::string& path);
 // Whether the two paths name one and the same existing file.
 bool same_file(const std::string& a, const std::string& b);
 
+// Whether a file could not be created for a reason of its folder's (no permission, a read-only
+// or full disk, a folder that is gone) rather than of its own name's: then no other file of
+// that folder can be created either.
+bool refused_by_folder(int error_code);
+
 // Copies the file `from` whole to `to`, replacing a file of that name, in the system itself
 // where it can.
 bool copy_whole_file(const std::string& from, const std::string& to);

@@ -152,6 +152,21 @@ bool same_file(const std::string& a, const std::string& b) {
          first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
+bool refused_by_folder(int error_code) {
+  switch (error_code) {
+  case EACCES:
+  case EPERM:
+  case EROFS:
+  case ENOSPC:
+  case EDQUOT:
+  case ENOENT:
+  case ENOTDIR:
+    return true;
+  default:
+    return false;
+  }
+}
+
 bool copy_whole_file(const std::string& from, const std::string& to) {
   std::error_code failure;
   return std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing,

@@ -115,6 +115,20 @@ bool same_file(const std::string& a, const std::string& b) {
          first.nFileIndexLow == second.nFileIndexLow;
 }
 
+bool refused_by_folder(int error_code) {
+  switch (static_cast<DWORD>(error_code)) {
+  case ERROR_ACCESS_DENIED:
+  case ERROR_WRITE_PROTECT:
+  case ERROR_DISK_FULL:
+  case ERROR_HANDLE_DISK_FULL:
+  case ERROR_PATH_NOT_FOUND:
+  case ERROR_FILE_NOT_FOUND:
+    return true;
+  default:
+    return false;
+  }
+}
+
 bool copy_whole_file(const std::string& from, const std::string& to) {
   // Copied here rather than by the system, whose copy an interruption could not remove.
   const HANDLE source = CreateFileA(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
