@@ -627,6 +627,20 @@ TEST(Gallery, APageBesideThePictures) {
   EXPECT_FALSE(fs::exists(tree / "bin" / "index.html"));
 }
 
+// The -o folder is made only once a file is to go there: not for a run that asks no one, finds
+// nothing, lists or previews.
+TEST(OutputFolder, IsMadeOnlyForAFileToGoThere) {
+  tool_trees trees;
+  const fs::path tree = native_tree_of_shared_data(trees);
+  for (const char* arguments :
+       {"", "data/NOPE", "'data/Z*'", "-l data/PICS", "-l --insert data/edits data/ins/PICS"}) {
+    const tool_run result = trees.run(runner::native, std::string("-q -o out/new ") + arguments);
+    EXPECT_FALSE(fs::exists(tree / "out")) << arguments << ": status " << result.status;
+  }
+  EXPECT_EQ(trees.run(runner::native, "-q --gallery -o out/new 'data/Z*'").status, 0);
+  EXPECT_TRUE(fs::exists(tree / "out" / "new" / "index.html")) << "the page, empty, is written";
+}
+
 // Spellings only Windows has: a drive letter, both separators in one path, and a Shift-JIS
 // folder and file whose second byte is a backslash (表 is 95 5C), read in code page 932.
 TEST(UnderWine, DriveLettersMixedSeparatorsAndDoubleByteNames) {

@@ -65,6 +65,8 @@ struct extraction_state {
   std::string program_folder; // folder of the program file, separator included
   std::string output_folder;  // where pictures go, separator included: the program's folder
                               // unless another was asked for
+  std::string folder_to_make; // -o as given, made before the first file goes there; empty
+                              // once it exists, and without -o
   output_format format = output_format::bmp;
   bool list_only = false;     // pictures are listed as table rows instead of saved
   bool quiet = false;         // no path, countdown or completion lines

@@ -33,7 +33,8 @@ int exit_status(const extraction_state& state) {
   return state.incomplete || state.console_failed ? 1 : 0;
 }
 
-// Sets output_folder: the folder asked for (created when missing), or the program's own.
+// Sets output_folder: the folder asked for (made once a file is to go there), or the
+// program's own.
 bool settle_output_folder(extraction_state& state, const run_options& options,
                           const char* program_name) {
   const path_syntax& syntax = native_path_syntax();
@@ -50,12 +51,7 @@ bool settle_output_folder(extraction_state& state, const run_options& options,
     state.output_folder = state.program_folder;
     return true;
   }
-  if (!create_output_folder(options.output_dir)) {
-    const int error_code = last_error_code();
-    say(state, text::file_create_error, options.output_dir);
-    tell_reason(options.output_dir, error_code);
-    return false;
-  }
+  state.folder_to_make = options.output_dir;
   state.output_folder = options.output_dir;
   if (folder_prefix(state.output_folder, syntax).size() != state.output_folder.size()) {
     state.output_folder += syntax.separators[0];
@@ -95,6 +91,7 @@ void write_gallery(extraction_state& state, std::vector<gallery_entry>& noted) {
   const std::string page = gallery_page(shown);
   const std::string path = state.output_folder + "index.html";
   try {
+    make_output_folder(state); // a run that found no index file still shows its empty page
     open_output(state.output, path, text::file_create_error, false);
     const byte_piece whole{page.data(), page.size()};
     write_output(state.output, path, &whole, 1);
@@ -107,6 +104,16 @@ void write_gallery(extraction_state& state, std::vector<gallery_entry>& noted) {
 }
 
 } // namespace
+
+void make_output_folder(extraction_state& state) {
+  if (state.folder_to_make.empty()) {
+    return;
+  }
+  if (!create_output_folder(state.folder_to_make)) {
+    throw fatal_error{text::file_create_error, state.folder_to_make, last_error_code()};
+  }
+  state.folder_to_make.clear();
+}
 
 void tell_reason(const std::string& name, int error_code) {
   if (error_code != 0) {
@@ -193,6 +200,9 @@ void extract_pair(extraction_state& state, const picture_source& source, std::in
 void process_index_file(extraction_state& state, const std::string& index_path,
                         const std::string& file_name) {
   const path_syntax& syntax = native_path_syntax();
+  if (!state.list_only) {
+    make_output_folder(state);
+  }
   if (!state.quiet && !state.list_only && state.selection == nullptr) {
     say(state, text::index_path, index_path);
   }
@@ -337,7 +347,8 @@ int run_ofb2bmp(int argc, char** argv) {
     }
     say(state, failure.message, failure.name);
     tell_reason(failure.name, failure.error_code);
-    if (state.gallery != nullptr) {
+    // Where the folder could not be made, the page could not go there either.
+    if (state.gallery != nullptr && state.folder_to_make.empty()) {
       write_gallery(state, gallery);
     }
     return finish_run(state, 1);

@@ -37,6 +37,10 @@ void extract_pair(extraction_state& state, const picture_source& source, std::in
 void process_index_file(extraction_state& state, const std::string& index_path,
                         const std::string& file_name);
 
+// Makes the -o folder, with its parents, before the first file goes there; one that cannot be
+// made ends the run with "file create error!".
+void make_output_folder(extraction_state& state);
+
 // Names the system's reason for a failure about `name` on standard error; nothing for code 0.
 void tell_reason(const std::string& name, int error_code);
 

@@ -159,6 +159,9 @@ void put_back(extraction_state& state, insertion_run& run, const pair_names& nam
 }
 
 void insert_into_pair(extraction_state& state, insertion_run& run, const pair_names& names) {
+  if (!run.preview) {
+    make_output_folder(state);
+  }
   if (!state.quiet && !run.preview) {
     say(state, text::index_path, names.index_path);
   }
