@@ -239,6 +239,20 @@ std::vector<tool_case> tool_cases() {
        "'data\\Z*'", '\\', "", "ofb2bmp: data\\Z*: no index file found\n"},
       {"AFolderGivenAsAName", "data/three/DIR.OFB", 1, "", 0, "bin", "",
        "ofb2bmp: data/three/DIR.OFB: a folder, not an index file\n"},
+      {"AFolderLeadsToItsPattern", "data/two/", 1, "", 0, "bin", "",
+       "ofb2bmp: data/two/: no index file found\nofb2bmp: data/two/: a folder of 2 index files: to "
+       "take every pair in it, give 'data/two/*'\n",
+       "'data\\two\\'", '\\', "",
+       "ofb2bmp: data/two/: no index file found\nofb2bmp: data/two/: a folder of 2 index files: to "
+       "take every pair in it, give \"data/two/*\"\n"},
+      {"AFolderWithoutItsSeparator", "data/three", 1, "", 0, "bin", "",
+       "ofb2bmp: data/three: no index file found\nofb2bmp: data/three: a folder of 4 index files: "
+       "to take every pair in it, give 'data/three/*'\n",
+       ""},
+      {"AMistypedNameLeadsToTheNearest", "data/three/GFIL2", 1, "", 0, "bin", "",
+       "ofb2bmp: data/three/GFIL2: no index file found\nofb2bmp: data/three/GFIL2: did you mean "
+       "data/three/GFIL.OFB or data/three/BFIL.OFB?\n",
+       "'data\\three\\GFIL2'", '\\'},
       {"NoClobberKeepsExistingPictures", "-n data/PICS", 0, "data/PICS.OFB\n" + walk_text(380), 381,
        "bin", "", "ofb2bmp: kept 2 files that already existed (--no-clobber)\n", nullptr, '/',
        "bin/PICS02.BMP bin/PICS05.BMP"},

@@ -84,8 +84,9 @@ constexpr text_format formats[] = {
      "Try 'ofb2bmp --help' for more information.\n",
      name},
     {"ofb2bmp: --only %s: no picture selected\n", name},
+    {"ofb2bmp: %s\n", name},
 };
-static_assert(std::size(formats) == static_cast<std::size_t>(text::nothing_selected) + 1,
+static_assert(std::size(formats) == static_cast<std::size_t>(text::hint) + 1,
               "one format for every text");
 
 } // namespace

@@ -45,6 +45,7 @@ enum class text {
   bad_jobs,           // -j given something else than a number of threads
   bad_selection,      // --only given an item that is neither a name nor entry ranges
   nothing_selected,   // an --only item that selected no picture
+  hint,               // what to do instead, after a line that says why a name did nothing
 };
 
 // What a text's format takes: nothing, a name (%s), a number (%d), or both in that order.

@@ -67,6 +67,56 @@ void tell_nothing_found(extraction_state& state, const std::string& input, text 
   }
 }
 
+// The names of the index files (any size) in `folder` ("" for the current one).
+std::vector<std::string> index_files_in(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const folder_entry& entry : find_matching_entries(folder + "*.OFB")) {
+    if (!entry.is_folder) {
+      names.push_back(entry.name);
+    }
+  }
+  return names;
+}
+
+// A pattern as the user would give it on this platform's command line, for the tool to match.
+std::string quoted_pattern(const std::string& pattern) {
+#ifdef _WIN32
+  return '"' + pattern + '"';
+#else
+  return '\'' + pattern + '\'';
+#endif
+}
+
+// Leads on from a name that found no index file: a folder's pattern and how many index files it
+// holds, or the names of its folder nearest to a name without wildcards.
+void hint_after_nothing_found(extraction_state& state, const std::string& input) {
+  const path_syntax& syntax = native_path_syntax();
+  if (folder_exists(input)) {
+    const std::string folder =
+        folder_prefix(input, syntax).size() == input.size() ? input : input + syntax.separators[0];
+    const std::size_t count = index_files_in(folder).size();
+    if (count > 0) {
+      tell(state, text::hint,
+           input + ": a folder of " + counted(static_cast<std::int64_t>(count), "index file") +
+               ": to take every pair in it, give " + quoted_pattern(folder + "*"));
+    }
+    return;
+  }
+  if (input.find_first_of("*?") != std::string::npos) {
+    return;
+  }
+  const std::string folder = folder_prefix(input, syntax);
+  const std::vector<std::string> nearest =
+      nearest_names(input.substr(folder.size()), index_files_in(folder), 3);
+  std::string names;
+  for (std::size_t k = 0; k < nearest.size(); ++k) {
+    names += (k == 0 ? "" : k + 1 == nearest.size() ? " or " : ", ") + folder + nearest[k];
+  }
+  if (!names.empty()) {
+    tell(state, text::hint, input + ": did you mean " + names + "?");
+  }
+}
+
 // Ends the run: the files kept by -n are counted on standard error.
 int finish_run(const extraction_state& state, int status) {
   if (state.kept > 0) {
@@ -236,6 +286,7 @@ std::vector<index_file> find_index_files(extraction_state& state, const std::str
   if (!any) {
     const bool only_a_folder = entries.size() == 1 && entries.front().is_folder;
     tell_nothing_found(state, input, only_a_folder ? text::folder_named : text::no_index_file);
+    hint_after_nothing_found(state, input);
   }
   return found;
 }
