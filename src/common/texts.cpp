@@ -3,6 +3,7 @@
 #include <iterator>
 #include <vector>
 
+#include "common/files_in_progress.hpp"
 #include "common/state.hpp"
 
 namespace {
@@ -127,10 +128,14 @@ bool print_bytes(std::FILE* stream, const std::string& bytes) {
   return std::fflush(stream) == 0 && written;
 }
 
-void note_printed(extraction_state& state, std::FILE* stream, bool printed) {
-  if (!printed && stream == state.console) {
-    state.console_failed = true;
+// Prints the bytes, marking a console that failed and whether its line is left open.
+void print_noted(extraction_state& state, std::FILE* stream, const std::string& bytes) {
+  const bool printed = print_bytes(stream, bytes);
+  if (stream != state.console) {
+    return;
   }
+  state.console_failed = state.console_failed || !printed;
+  note_console_line_open(!bytes.empty() && bytes.back() != '\n');
 }
 
 void print_or_hold(extraction_state& state, std::FILE* stream, text id, const std::string& name,
@@ -138,7 +143,7 @@ void print_or_hold(extraction_state& state, std::FILE* stream, text id, const st
   if (state.pictures_written < state.pictures_sent) {
     state.held.push_back({state.pictures_sent, stream, text_of(id, name, number)});
   } else {
-    note_printed(state, stream, print_text(stream, id, name, number));
+    print_noted(state, stream, text_of(id, name, number));
   }
 }
 
@@ -163,7 +168,7 @@ void tell(extraction_state& state, text id, const std::string& name) {
 void print_held_text(extraction_state& state) {
   while (!state.held.empty() && state.held.front().after <= state.pictures_written) {
     const held_text& next = state.held.front();
-    note_printed(state, next.stream, print_bytes(next.stream, next.bytes));
+    print_noted(state, next.stream, next.bytes);
     state.held.pop_front();
   }
 }

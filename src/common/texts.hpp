@@ -77,6 +77,9 @@ void tell(extraction_state& state, text id, const std::string& name);
 // Prints the text that waited for the pictures written by now.
 void print_held_text(extraction_state& state);
 
+// Standard error, from the interruption handler, which can only copy fixed bytes.
+inline constexpr char interrupted_text[] = "ofb2bmp: interrupted\n";
+
 // "ＯＲＶＡより…の画像ファイル", the description of the open-file filter, and its pattern.
 inline constexpr char filter_description[] =
     "\x82\x6E\x82\x71\x82\x75\x82\x60\x82\xE6\x82\xE8\x81\x63\x82\xCC\x89\xE6\x91\x9C\x83\x74"

@@ -19,6 +19,7 @@
 #include <strings.h>
 
 #include "common/files_in_progress.hpp"
+#include "common/texts.hpp"
 #include "driver/platform.hpp"
 
 namespace {
@@ -89,8 +90,21 @@ void unlink_file(const char* path) {
   unlink(path);
 }
 
+// Told once, as the handlers are set: isatty is not safe in a handler.
+volatile sig_atomic_t console_is_terminal = 0;
+
+// Ends the countdown's line on a terminal, and says why the run ended. write(2) only.
+void say_interrupted() {
+  if (console_is_terminal != 0 && console_line_open() && write(STDOUT_FILENO, "\n", 1) < 0) {
+    // Nothing more can be done about a console that takes nothing.
+  }
+  if (write(STDERR_FILENO, interrupted_text, sizeof interrupted_text - 1) < 0) {
+  }
+}
+
 extern "C" void on_interruption(int signal_number) {
   remove_files_being_written(unlink_file);
+  say_interrupted();
   // SA_RESETHAND has restored the default action, and SA_NODEFER lets it act at once.
   raise(signal_number);
 }
@@ -314,6 +328,7 @@ void start_without_interruptions(const std::function<void()>& start) {
 }
 
 void remove_files_on_interruption() {
+  console_is_terminal = isatty(STDOUT_FILENO) ? 1 : 0;
   for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
     struct sigaction previous {};
     // A signal ignored from the start (nohup) stays ignored; where the handler cannot be set,

@@ -306,6 +306,22 @@ namespace {
 
 HANDLE main_thread = nullptr;
 std::atomic_flag interrupted = ATOMIC_FLAG_INIT;
+bool console_is_terminal = false; // told as the handler is set
+
+void write_bytes(DWORD stream, const char* bytes, DWORD size) {
+  DWORD written = 0;
+  WriteFile(GetStdHandle(stream), bytes, size, &written, nullptr);
+}
+
+// Ends the countdown's line on a console, and says why the run ended, in the console's own
+// line ends.
+void say_interrupted() {
+  if (console_is_terminal && console_line_open()) {
+    write_bytes(STD_OUTPUT_HANDLE, "\r\n", 2);
+  }
+  write_bytes(STD_ERROR_HANDLE, interrupted_text, sizeof interrupted_text - 2);
+  write_bytes(STD_ERROR_HANDLE, "\r\n", 2);
+}
 
 void delete_file(const char* path) {
   DeleteFileA(path);
@@ -326,6 +342,7 @@ BOOL WINAPI on_console_event(DWORD event) {
     GetThreadContext(main_thread, &context); // returns once the thread has stopped
   }
   remove_files_being_written(delete_file);
+  say_interrupted();
   // What a console program's default handler ends it with, without running its exit code
   // (which could wait for a lock the stopped thread holds).
   TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
@@ -339,6 +356,7 @@ void start_without_interruptions(const std::function<void()>& start) {
 }
 
 void remove_files_on_interruption() {
+  console_is_terminal = GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_CHAR;
   // Where either call fails, the default handling remains and only the cleanup is lost.
   if (DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &main_thread,
                       THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, 0) != 0) {
