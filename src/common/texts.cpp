@@ -86,8 +86,9 @@ constexpr text_format formats[] = {
      name},
     {"ofb2bmp: --only %s: no picture selected\n", name},
     {"ofb2bmp: %s\n", name},
+    {"ofb2bmp: %s\n", name},
 };
-static_assert(std::size(formats) == static_cast<std::size_t>(text::hint) + 1,
+static_assert(std::size(formats) == static_cast<std::size_t>(text::where_saved) + 1,
               "one format for every text");
 
 } // namespace

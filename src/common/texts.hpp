@@ -46,6 +46,7 @@ enum class text {
   bad_selection,      // --only given an item that is neither a name nor entry ranges
   nothing_selected,   // an --only item that selected no picture
   hint,               // what to do instead, after a line that says why a name did nothing
+  where_saved,        // on a terminal, last: how many pictures or pairs went where; the gallery
 };
 
 // What a text's format takes: nothing, a name (%s), a number (%d), or both in that order.

@@ -117,11 +117,34 @@ void hint_after_nothing_found(extraction_state& state, const std::string& input)
   }
 }
 
-// Ends the run: the files kept by -n are counted on standard error.
+// For a person at a terminal, a last line on standard error: where the pictures (or the new
+// pairs) went, and the gallery's page. Scripts reading standard error, -q and listings, which
+// write nothing, get none.
+void tell_where_files_went(const extraction_state& state) {
+  if (state.quiet || state.list_only || !standard_error_is_terminal()) {
+    return;
+  }
+  const std::string folder = absolute_path(state.output_folder);
+  std::string where;
+  if (state.pairs_made > 0) {
+    where = counted(state.pairs_made, "new pair") + " written in " + folder;
+  } else if (state.saved > 0 || !state.gallery_page.empty()) {
+    where = counted(state.saved, "picture") + " saved in " + folder;
+  }
+  if (!state.gallery_page.empty()) {
+    where += ", shown in " + absolute_path(state.gallery_page);
+  }
+  if (!where.empty()) {
+    print_text(stderr, text::where_saved, where);
+  }
+}
+
+// Ends the run: the files kept by -n are counted on standard error, then where files went.
 int finish_run(const extraction_state& state, int status) {
   if (state.kept > 0) {
     print_text(stderr, text::kept_existing, counted(state.kept, "file"));
   }
+  tell_where_files_went(state);
   return status;
 }
 
@@ -146,6 +169,7 @@ void write_gallery(extraction_state& state, std::vector<gallery_entry>& noted) {
     const byte_piece whole{page.data(), page.size()};
     write_output(state.output, path, &whole, 1);
     close_output(state.output, path);
+    state.gallery_page = path;
   } catch (const fatal_error& failure) {
     state.incomplete = true;
     say(state, failure.message, failure.name);

@@ -152,9 +152,11 @@ void put_back(extraction_state& state, insertion_run& run, const pair_names& nam
     rebuild_pair(state, work, index_size, given);
     list_rows(state, names.index_path, work);
     state.incomplete = state.incomplete || work.failed;
-  } else if (make_new_pair(state, names, work, index_size, given, run.read_ahead != nullptr) &&
-             !state.quiet) {
-    say(state, text::inserted, counted(work.replaced, "picture"), work.rounded);
+  } else if (make_new_pair(state, names, work, index_size, given, run.read_ahead != nullptr)) {
+    ++state.pairs_made;
+    if (!state.quiet) {
+      say(state, text::inserted, counted(work.replaced, "picture"), work.rounded);
+    }
   }
 }
 

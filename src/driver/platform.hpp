@@ -29,6 +29,12 @@ std::vector<std::string> input_names(const std::vector<std::string>& names);
 // Creates the folder with its parents where missing. False when it is not a folder after all.
 bool create_output_folder(const std::string& folder);
 
+// Whether standard error goes to a terminal (a console on Windows), where a person reads it.
+bool standard_error_is_terminal();
+
+// The path from the root: a relative one is taken from the current folder.
+std::string absolute_path(const std::string& path);
+
 // Whether `path` names an existing folder.
 bool folder_exists(const std::string& path);
 

@@ -155,6 +155,25 @@ bool create_output_folder(const std::string& folder) {
   return false;
 }
 
+bool standard_error_is_terminal() {
+  return isatty(STDERR_FILENO) != 0;
+}
+
+std::string absolute_path(const std::string& path) {
+  if (!path.empty() && path.front() == '/') {
+    return path;
+  }
+  std::string folder(256, '\0');
+  while (getcwd(folder.data(), folder.size()) == nullptr) {
+    if (errno != ERANGE) {
+      return path;
+    }
+    folder.resize(folder.size() * 2);
+  }
+  folder.resize(std::strlen(folder.c_str()));
+  return folder + (folder.back() == '/' ? "" : "/") + path;
+}
+
 bool folder_exists(const std::string& path) {
   return is_folder(path);
 }

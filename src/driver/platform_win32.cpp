@@ -86,6 +86,25 @@ bool create_output_folder(const std::string& folder) {
   return false;
 }
 
+bool standard_error_is_terminal() {
+  return _isatty(_fileno(stderr)) != 0;
+}
+
+std::string absolute_path(const std::string& path) {
+  // The system's own rules: drives, both separators and double-byte characters.
+  const DWORD size = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+  if (size == 0) {
+    return path;
+  }
+  std::string full(size, '\0');
+  const DWORD length = GetFullPathNameA(path.c_str(), size, full.data(), nullptr);
+  if (length == 0 || length >= size) {
+    return path;
+  }
+  full.resize(length);
+  return full;
+}
+
 bool folder_exists(const std::string& path) {
   return is_folder(path);
 }
