@@ -50,6 +50,13 @@ cmp -s LICENSE /usr/share/doc/ofb2bmp/copyright || fail "no licence as the copyr
 ofb2bmp -q -o "$scratch/installed" "$scratch/data/*"
 diff -r "$scratch/from-build" "$scratch/installed" >/dev/null ||
   fail "the installed program's pictures differ from the build's"
+# Without -o the installed copy saves where the user is, and says so; never into /usr/bin.
+mkdir "$scratch/here"
+(cd "$scratch/here" && ofb2bmp -q ../data/BFIL.OFB)
+[ "$(ls "$scratch/here" | wc -l)" = 51 ] || fail "not 51 pictures in the current folder"
+! ls /usr/bin | grep -q '^BFIL' || fail "pictures written into /usr/bin"
+ofb2bmp --help | grep -qF 'current folder: this copy is installed, in /usr/bin/.' ||
+  fail "--help does not say the installed copy saves into the current folder"
 
 # The completion offers every long option the help names, and the formats after -f.
 completion=/usr/share/bash-completion/completions/ofb2bmp

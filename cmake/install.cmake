@@ -17,6 +17,9 @@ if(WIN32)
 endif()
 
 install(TARGETS ofb2bmp RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# A copy running from there saves into the current folder; the one in the build folder saves
+# beside itself. Installing elsewhere than the prefix configured makes a copy of the second kind.
+target_compile_definitions(ofb2bmp PRIVATE OFB2BMP_INSTALLED_FOLDER="${CMAKE_INSTALL_FULL_BINDIR}")
 
 # The manual page carries the project's version, and goes in gzipped as Debian wants it
 # (-n: no name or time stamp inside, so the same page gives the same bytes).

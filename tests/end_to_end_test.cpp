@@ -257,7 +257,10 @@ std::vector<tool_case> tool_cases() {
        "bin", "", "ofb2bmp: kept 2 files that already existed (--no-clobber)\n", nullptr, '/',
        "bin/PICS02.BMP bin/PICS05.BMP"},
       {"NoNameAndNoOneToAsk", "", 1, "", 0},
-      {"Help", "--help", 0, text_of(text::usage), 0, "bin", "", "", "'/?'"},
+      {"Help", "--help", 0,
+       text_of(text::usage,
+               "Without -o, pictures go into the folder that holds this copy of ofb2bmp: {bin}"),
+       0, "bin", "", "", "'/?'"},
       // The number of project() in the top CMakeLists.txt, handed to this build too.
       {"Version", "--version", 0, std::string("ofb2bmp ") + OFB2BMP_VERSION + "\n", 0},
       {"DoubleDashEndsTheOptions", "-- data/-X", 0, "data/-X.OFB\n" + walk_text(16), 17},
@@ -653,6 +656,47 @@ TEST(OutputFolder, IsMadeOnlyForAFileToGoThere) {
   }
   EXPECT_EQ(trees.run(runner::native, "-q --gallery -o out/new 'data/Z*'").status, 0);
   EXPECT_TRUE(fs::exists(tree / "out" / "new" / "index.html")) << "the page, empty, is written";
+}
+
+// A copy run from the folder its build installs the program into saves into the current
+// folder, also when started through a link or when that folder is reached through one; the same
+// program copied elsewhere saves beside itself. --help says which.
+TEST(Installed, ACopyInItsInstalledFolderSavesIntoTheCurrentFolder) {
+  tool_trees trees;
+  const fs::path tree = fs::canonical(native_tree_of_shared_data(trees));
+  for (const char* folder : {"prefix/bin", "links", "elsewhere", "work"}) {
+    fs::create_directories(tree / folder);
+  }
+  fs::copy_file(OFB2BMP_AS_INSTALLED, tree / "prefix/bin/ofb2bmp");
+  fs::copy_file(OFB2BMP_AS_INSTALLED, tree / "elsewhere/ofb2bmp");
+  fs::create_symlink(tree / "prefix/bin/ofb2bmp", tree / "links/ofb2bmp");
+  fs::remove(OFB2BMP_INSTALLED_PREFIX);
+  fs::create_directory_symlink(tree / "prefix", OFB2BMP_INSTALLED_PREFIX);
+  const auto run = [&](const std::string& program, const std::string& arguments) {
+    return shell("cd '" + (tree / "work").string() + "' && ../" + program + " " + arguments +
+                 " >stdout 2>&1");
+  };
+  for (const char* program : {"prefix/bin/ofb2bmp", "links/ofb2bmp"}) {
+    fs::remove_all(tree / "work");
+    fs::create_directory(tree / "work");
+    EXPECT_EQ(run(program, "-q ../data/two/A"), 0) << program;
+    EXPECT_EQ(trees.pictures(runner::native, "work").size(), 17u) << program;
+    EXPECT_EQ(run(program, "--help"), 0);
+    EXPECT_NE(read_text(tree / "work/stdout")
+                  .find("Without -o, pictures go into the current folder: this copy is "
+                        "installed, in " +
+                        (tree / "prefix/bin/").string() + ".\n"),
+              std::string::npos)
+        << read_text(tree / "work/stdout");
+  }
+  EXPECT_EQ(trees.pictures(runner::native, "prefix/bin").size(), 0u);
+  EXPECT_EQ(run("elsewhere/ofb2bmp", "-q ../data/two/A"), 0);
+  EXPECT_EQ(trees.pictures(runner::native, "elsewhere").size(), 17u);
+  EXPECT_EQ(run("elsewhere/ofb2bmp", "--help"), 0);
+  EXPECT_NE(read_text(tree / "work/stdout")
+                .find("folder that holds this copy of ofb2bmp: " + (tree / "elsewhere/").string()),
+            std::string::npos);
+  fs::remove(OFB2BMP_INSTALLED_PREFIX);
 }
 
 // Spellings only Windows has: a drive letter, both separators in one path, and a Shift-JIS

@@ -24,10 +24,10 @@ constexpr text_format formats[] = {
     // "メモリが足りません。" and a newline.
     {"\x83\x81\x83\x82\x83\x8A\x82\xAA\x91\xAB\x82\xE8\x82\xDC\x82\xB9\x82\xF1\x81\x42\n", none},
     {"usage: ofb2bmp [OPTION]... [INDEX.OFB | PATTERN]...\n"
-     "Saves every picture of an index file (.OFB) and its archive (.BIN) as a bitmap (.BMP),\n"
-     "by default into the folder that holds ofb2bmp itself. Wildcards (* and ?) in the last\n"
-     "part of a name select several index files; any extension of a name is replaced by .OFB.\n"
-     "Without a name, asks for one.\n"
+     "Saves every picture of an index file (.OFB) and its archive (.BIN) as a bitmap (.BMP).\n"
+     "Wildcards (* and ?) in the last part of a name select several index files; any\n"
+     "extension of a name is replaced by .OFB. Without a name, asks for one.\n"
+     "%s\n"
      "\n"
      "  -o, --output-dir=DIR  save the pictures in DIR, created when missing\n"
      "  -f, --format=FORMAT   bmp (the default) or png\n"
@@ -47,8 +47,13 @@ constexpr text_format formats[] = {
      "  -h, --help            show this help and end\n"
      "      --version         show the version and end\n"
      "\n"
-     "Exit status: 0 when every picture was saved, 1 otherwise, 2 for a wrong option.\n",
-     none},
+     "Exit status: 0 when every picture was saved, 1 otherwise, 2 for a wrong option;\n"
+#ifdef _WIN32
+     "0xC000013A when interrupted (Ctrl-C, Ctrl-Break, the console closed).\n",
+#else
+     "130, 143 or 129 when interrupted by SIGINT (Ctrl-C), SIGTERM or SIGHUP.\n",
+#endif
+     name},
     {"ofb2bmp %s\n", name},
     {"index\tname\tentry\tframe\twidth\theight\tkind\tstatus\n", none},
     {"%s\n", name},

@@ -20,7 +20,7 @@ enum class text {
   broken_frame,       // a frame outside its record's bytes, or too large
   broken_record,      // a record too short for its own head or tables
   out_of_memory,
-  usage,
+  usage, // --help: takes where this copy saves without -o
   version,
   list_header,
   list_row,

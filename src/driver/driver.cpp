@@ -33,10 +33,27 @@ int exit_status(const extraction_state& state) {
   return state.incomplete || state.console_failed ? 1 : 0;
 }
 
-// Sets output_folder: the folder asked for (made once a file is to go there), or the
-// program's own.
+// Whether the program runs from the folder its installation puts it into: the same folder
+// however either path is spelled (links, a merged /usr).
+bool runs_installed(const std::string& program_folder, const char* installed_folder) {
+  return *installed_folder != '\0' && !program_folder.empty() &&
+         same_file(program_folder, installed_folder);
+}
+
+// What --help says of where pictures go without -o, for this copy.
+std::string default_folder_said(const char* installed_folder) {
+  const std::string folder = folder_prefix(program_file_path(), native_path_syntax());
+  if (runs_installed(folder, installed_folder)) {
+    return "Without -o, pictures go into the current folder: this copy is installed, in " + folder +
+           ".";
+  }
+  return "Without -o, pictures go into the folder that holds this copy of ofb2bmp: " + folder;
+}
+
+// Sets output_folder: the folder asked for (made once a file is to go there), the current
+// folder for an installed copy, or the program's own.
 bool settle_output_folder(extraction_state& state, const run_options& options,
-                          const char* program_name) {
+                          const char* program_name, const char* installed_folder) {
   const path_syntax& syntax = native_path_syntax();
   if (options.output_dir.empty()) {
     const std::string program_path = program_file_path();
@@ -48,7 +65,9 @@ bool settle_output_folder(extraction_state& state, const run_options& options,
       return false;
     }
     state.program_folder = folder_prefix(program_path, syntax);
-    state.output_folder = state.program_folder;
+    // A system's program folder is no place for pictures, nor where the user looks for them.
+    state.output_folder =
+        runs_installed(state.program_folder, installed_folder) ? "" : state.program_folder;
     return true;
   }
   state.folder_to_make = options.output_dir;
@@ -352,7 +371,7 @@ void extract_inputs(extraction_state& state, const std::vector<std::string>& inp
   }
 }
 
-int run_ofb2bmp(int argc, char** argv) {
+int run_ofb2bmp(int argc, char** argv, const char* installed_folder) {
   reserve_standard_streams();
   remove_files_on_interruption();
   extraction_state state;
@@ -362,7 +381,7 @@ int run_ofb2bmp(int argc, char** argv) {
   }
   std::vector<std::string> inputs = input_names(options.names);
   if (options.help || is_windows_help(inputs)) {
-    say(state, text::usage);
+    say(state, text::usage, default_folder_said(installed_folder));
     return exit_status(state);
   }
   if (options.version) {
@@ -382,7 +401,8 @@ int run_ofb2bmp(int argc, char** argv) {
     state.selection = &selection;
   }
   // Listing needs no folder: nothing is written, and names are listed without one.
-  if (!state.list_only && !settle_output_folder(state, options, argc > 0 ? argv[0] : "ofb2bmp")) {
+  if (!state.list_only &&
+      !settle_output_folder(state, options, argc > 0 ? argv[0] : "ofb2bmp", installed_folder)) {
     return 1;
   }
   if (inputs.empty()) {

@@ -1,5 +1,7 @@
 // The program's entry: chooses the inputs, finds the index files, pairs each with its archive
 // and extracts it. Returns the exit status: 0 after a complete run, 1 otherwise.
+// `installed_folder` is the folder an installation puts the program into ("" for none): a copy
+// running from there saves into the current folder, any other beside itself.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +13,7 @@
 #include "common/state.hpp"
 #include "pictures/pictures.hpp"
 
-int run_ofb2bmp(int argc, char** argv);
+int run_ofb2bmp(int argc, char** argv, const char* installed_folder = "");
 
 struct index_file {
   std::string path; // as printed: the input's folder and the name found
