@@ -440,7 +440,6 @@ TEST(Interruptions, SayTheRunWasInterruptedAfterTheCountdownsLine) {
       EXPECT_EQ(run.output, "data/PICS.OFB\n380\r379\r378\r377\r376\r375\r");
       EXPECT_EQ(run.errors, "ofb2bmp: interrupted\n");
     }
-    EXPECT_FALSE(fs::exists(tree / "bin" / "PICS05.BMP")) << "the file being written is removed";
   }
 }
 
