@@ -50,6 +50,7 @@ cmp -s LICENSE /usr/share/doc/ofb2bmp/copyright || fail "no licence as the copyr
 ofb2bmp -q -o "$scratch/installed" "$scratch/data/*"
 diff -r "$scratch/from-build" "$scratch/installed" >/dev/null ||
   fail "the installed program's pictures differ from the build's"
+[ "$(dpkg-deb -f "$deb" Recommends)" = bash-completion ] || fail "bash-completion not recommended"
 # Without -o the installed copy saves where the user is, and says so; never into /usr/bin.
 mkdir "$scratch/here"
 (cd "$scratch/here" && ofb2bmp -q ../data/BFIL.OFB)
@@ -79,6 +80,8 @@ exe=$scratch/zip/ofb2bmp-${version}-win64/ofb2bmp.exe
 for text in README.txt LICENSE.txt; do
   file "$(dirname "$exe")/$text" | grep -q 'CRLF' || fail "$text lacks CR LF line ends"
 done
+# Plain text, naming nothing the zip does not hold.
+! grep -qE '\]\(|!\[|```' "$(dirname "$exe")/README.txt" || fail "README.txt is Markdown"
 mkdir "$WINEPREFIX"
 wineserver -p
 env -u DISPLAY timeout 300 wine wineboot --init >/dev/null 2>&1
