@@ -48,11 +48,8 @@ constexpr text_format formats[] = {
      "      --version         show the version and end\n"
      "\n"
      "Exit status: 0 when every picture was saved, 1 otherwise, 2 for a wrong option;\n"
-#ifdef _WIN32
-     "0xC000013A when interrupted (Ctrl-C, Ctrl-Break, the console closed).\n",
-#else
-     "130, 143 or 129 when interrupted by SIGINT (Ctrl-C), SIGTERM or SIGHUP.\n",
-#endif
+     "130, 143 or 129 when interrupted by SIGINT (Ctrl-C), SIGTERM or SIGHUP (on Windows,\n"
+     "0xC000013A for Ctrl-C, Ctrl-Break or the console closed).\n",
      name},
     {"ofb2bmp %s\n", name},
     {"index\tname\tentry\tframe\twidth\theight\tkind\tstatus\n", none},
