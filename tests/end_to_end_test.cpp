@@ -113,6 +113,7 @@ const fs::path& shared_data() {
     write_file(data / "Mixed.Ofb", bank.index);
     write_file(data / "MIXED.bin", bank.archive);
     write_file(data / "ODD.OFB", byte_vector(137));
+    write_pair(data, "EMPTY", {{}, {}});
     for (const std::string& name : hostile_names) {
       write_pair(data / "hostile", name, bank);
     }
@@ -186,6 +187,8 @@ std::vector<tool_case> tool_cases() {
       {"AllThreeKindsAsPng", "--format=png -o out/ 'data/three/*'", 0, three, 34 + 147 + 381, "out",
        "", unknown_size("data/three/odd.OFB"), "--format=png -o out/ 'data\\three\\*'", '\\'},
       {"FormatNamesInAnyLetterCase", "-l --format=Png data/CUT", 1, list, 0},
+      {"AnEmptyIndexFileIsPassedOver", "data/EMPTY", 0, "data/EMPTY.OFB\n", 0, "bin", "",
+       "ofb2bmp: data/EMPTY.OFB: 0 bytes is not the size of an index file (136, 1176 or 3048)\n"},
       {"AnUnknownSizeIsNamedEvenQuietly", "-q data/three/odd", 0, "", 0, "bin", "",
        unknown_size("data/three/odd.OFB")},
       {"ShellExpandedNamesAreExtractedOnce", "data/two/* data/two/A.OFB ./data/two/a.bin", 0,
