@@ -70,7 +70,8 @@ TEST(PathRules, NearestNamesToAMistypedOne) {
       {"PIC.OFB", {"PICS.OFB", "XYZ.OFB", "PICTURES.OFB"}, 3, {"PICS.OFB", "PICTURES.OFB"}},
       {"PICTURES2", {"PIC.OFB"}, 3, {"PIC.OFB"}},
       {"GFIL5", {"GFIL1.OFB", "GFIL.OFB", "GFIL2.OFB", "GXIL55.OFB"}, 2, {"GFIL1.OFB", "GFIL.OFB"}},
-      {"AB", {"XY.OFB", "AX.OFB"}, 3, {"AX.OFB"}},
+      {"AB", {"XY.OFB", "XXXAB.OFB", "AX.OFB"}, 3, {"AX.OFB"}},
+      {"PIX", {"PAY.OFB"}, 3, {"PAY.OFB"}},
       {"ABCD", {"XYCD.OFB", "AXCD.OFB", "XXXX.OFB"}, 3, {"AXCD.OFB", "XYCD.OFB"}},
       {"ZZZZ", {"PICS.OFB"}, 3, {}},
   };
