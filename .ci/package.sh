@@ -58,6 +58,11 @@ mkdir "$scratch/here"
 ! ls /usr/bin | grep -q '^BFIL' || fail "pictures written into /usr/bin"
 ofb2bmp --help | grep -qF 'current folder: this copy is installed, in /usr/bin/.' ||
   fail "--help does not say the installed copy saves into the current folder"
+# Installed under another prefix than the one configured, a copy saves beside itself.
+cmake --install build/package --prefix "$scratch/elsewhere" >/dev/null
+(cd "$scratch/here" && "$scratch/elsewhere/bin/ofb2bmp" -q ../data/BFIL.OFB)
+[ "$(ls "$scratch/elsewhere/bin" | grep -c '^BFIL')" = 51 ] ||
+  fail "a copy installed elsewhere than configured does not save beside itself"
 
 # The completion offers every long option the help names, and the formats after -f.
 completion=/usr/share/bash-completion/completions/ofb2bmp
