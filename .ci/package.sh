@@ -56,7 +56,7 @@ mkdir "$scratch/here"
 (cd "$scratch/here" && ofb2bmp -q ../data/BFIL.OFB)
 [ "$(ls "$scratch/here" | wc -l)" = 51 ] || fail "not 51 pictures in the current folder"
 ! ls /usr/bin | grep -q '^BFIL' || fail "pictures written into /usr/bin"
-ofb2bmp --help | grep -qF 'current folder: this copy is installed, in /usr/bin/.' ||
+ofb2bmp --help | grep -qF 'current folder, as this copy is installed in /usr/bin/' ||
   fail "--help does not say the installed copy saves into the current folder"
 # Installed under another prefix than the one configured, a copy saves beside itself.
 cmake --install build/package --prefix "$scratch/elsewhere" >/dev/null

@@ -686,9 +686,9 @@ TEST(Installed, ACopyInItsInstalledFolderSavesIntoTheCurrentFolder) {
     EXPECT_EQ(trees.pictures(runner::native, "work").size(), 17u) << program;
     EXPECT_EQ(run(program, "--help"), 0);
     EXPECT_NE(read_text(tree / "work/stdout")
-                  .find("Without -o, pictures go into the current folder: this copy is "
-                        "installed, in " +
-                        (tree / "prefix/bin/").string() + ".\n"),
+                  .find("Without -o, pictures go into the current folder, as this copy is "
+                        "installed in " +
+                        (tree / "prefix/bin/").string() + "\n"),
               std::string::npos)
         << read_text(tree / "work/stdout");
   }

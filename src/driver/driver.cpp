@@ -44,8 +44,8 @@ bool runs_installed(const std::string& program_folder, const char* installed_fol
 std::string default_folder_said(const char* installed_folder) {
   const std::string folder = folder_prefix(program_file_path(), native_path_syntax());
   if (runs_installed(folder, installed_folder)) {
-    return "Without -o, pictures go into the current folder: this copy is installed, in " + folder +
-           ".";
+    return "Without -o, pictures go into the current folder, as this copy is installed in " +
+           folder;
   }
   return "Without -o, pictures go into the folder that holds this copy of ofb2bmp: " + folder;
 }
