@@ -50,6 +50,19 @@ cmp -s LICENSE /usr/share/doc/ofb2bmp/copyright || fail "no licence as the copyr
 ofb2bmp -q -o "$scratch/installed" "$scratch/data/*"
 diff -r "$scratch/from-build" "$scratch/installed" >/dev/null ||
   fail "the installed program's pictures differ from the build's"
+[ "$(dpkg-deb -f "$deb" Recommends)" = bash-completion ] || fail "bash-completion not recommended"
+# Without -o the installed copy saves where the user is, and says so; never into /usr/bin.
+mkdir "$scratch/here"
+(cd "$scratch/here" && ofb2bmp -q ../data/BFIL.OFB)
+[ "$(ls "$scratch/here" | wc -l)" = 51 ] || fail "not 51 pictures in the current folder"
+! ls /usr/bin | grep -q '^BFIL' || fail "pictures written into /usr/bin"
+ofb2bmp --help | grep -qF 'current folder, as this copy is installed in /usr/bin/' ||
+  fail "--help does not say the installed copy saves into the current folder"
+# Installed under another prefix than the one configured, a copy saves beside itself.
+cmake --install build/package --prefix "$scratch/elsewhere" >/dev/null
+(cd "$scratch/here" && "$scratch/elsewhere/bin/ofb2bmp" -q ../data/BFIL.OFB)
+[ "$(ls "$scratch/elsewhere/bin" | grep -c '^BFIL')" = 51 ] ||
+  fail "a copy installed elsewhere than configured does not save beside itself"
 
 # The completion offers every long option the help names, and the formats after -f.
 completion=/usr/share/bash-completion/completions/ofb2bmp
@@ -72,6 +85,8 @@ exe=$scratch/zip/ofb2bmp-${version}-win64/ofb2bmp.exe
 for text in README.txt LICENSE.txt; do
   file "$(dirname "$exe")/$text" | grep -q 'CRLF' || fail "$text lacks CR LF line ends"
 done
+# Plain text, naming nothing the zip does not hold.
+! grep -qE '\]\(|!\[|```' "$(dirname "$exe")/README.txt" || fail "README.txt is Markdown"
 mkdir "$WINEPREFIX"
 wineserver -p
 env -u DISPLAY timeout 300 wine wineboot --init >/dev/null 2>&1

@@ -4,19 +4,25 @@ include(GNUInstallDirs)
 
 if(WIN32)
   install(TARGETS ofb2bmp RUNTIME DESTINATION .)
-  # Notepad and other Windows editors want CR LF line ends.
-  foreach(text README.md LICENSE)
-    file(READ ${PROJECT_SOURCE_DIR}/${text} content)
+  # Notepad and other Windows editors want CR LF line ends. README.txt is a plain text of its
+  # own: README.md is Markdown, written for building on Linux, and shows a picture not shipped.
+  function(install_windows_text source name)
+    file(READ ${PROJECT_SOURCE_DIR}/${source} content)
     string(REPLACE "\n" "\r\n" content "${content}")
-    get_filename_component(stem ${text} NAME_WE)
-    file(WRITE ${PROJECT_BINARY_DIR}/windows-texts/${stem}.txt "${content}")
-    install(FILES ${PROJECT_BINARY_DIR}/windows-texts/${stem}.txt DESTINATION .)
-  endforeach()
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS README.md LICENSE)
+    file(WRITE ${PROJECT_BINARY_DIR}/windows-texts/${name} "${content}")
+    install(FILES ${PROJECT_BINARY_DIR}/windows-texts/${name} DESTINATION .)
+  endfunction()
+  install_windows_text(packaging/README-windows.txt README.txt)
+  install_windows_text(LICENSE LICENSE.txt)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS packaging/README-windows.txt
+    LICENSE)
   return()
 endif()
 
 install(TARGETS ofb2bmp RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# A copy running from there saves into the current folder; the one in the build folder saves
+# beside itself. Installing elsewhere than the prefix configured makes a copy of the second kind.
+target_compile_definitions(ofb2bmp PRIVATE OFB2BMP_INSTALLED_FOLDER="${CMAKE_INSTALL_FULL_BINDIR}")
 
 # The manual page carries the project's version, and goes in gzipped as Debian wants it
 # (-n: no name or time stamp inside, so the same page gives the same bytes).

@@ -15,6 +15,12 @@ else()
   set(CPACK_GENERATOR DEB)
 endif()
 
+# The package installs where the build was configured to (the package preset: /usr), so that
+# the program it installs knows its folder as the installed one and saves into the current folder.
+set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
+# A new shell completes the options and index files only with bash-completion.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS bash-completion)
+
 # ofb2bmp_1.2.3_amd64.deb; the libraries it needs are read off the binary by dpkg-shlibdeps
 # (dpkg-dev), which also needs `file`.
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -113,6 +113,7 @@ const fs::path& shared_data() {
     write_file(data / "Mixed.Ofb", bank.index);
     write_file(data / "MIXED.bin", bank.archive);
     write_file(data / "ODD.OFB", byte_vector(137));
+    write_pair(data, "EMPTY", {{}, {}});
     for (const std::string& name : hostile_names) {
       write_pair(data / "hostile", name, bank);
     }
@@ -187,6 +188,8 @@ std::vector<tool_case> tool_cases() {
       {"AllThreeKindsAsPng", "--format=png -o out/ 'data/three/*'", 0, three, 34 + 147 + 381, "out",
        "", unknown_size("data/three/odd.OFB"), "--format=png -o out/ 'data\\three\\*'", '\\'},
       {"FormatNamesInAnyLetterCase", "-l --format=Png data/CUT", 1, list, 0},
+      {"AnEmptyIndexFileIsPassedOver", "data/EMPTY", 0, "data/EMPTY.OFB\n", 0, "bin", "",
+       "ofb2bmp: data/EMPTY.OFB: 0 bytes is not the size of an index file (136, 1176 or 3048)\n"},
       {"AnUnknownSizeIsNamedEvenQuietly", "-q data/three/odd", 0, "", 0, "bin", "",
        unknown_size("data/three/odd.OFB")},
       {"ShellExpandedNamesAreExtractedOnce", "data/two/* data/two/A.OFB ./data/two/a.bin", 0,
@@ -240,11 +243,28 @@ std::vector<tool_case> tool_cases() {
        "'data\\Z*'", '\\', "", "ofb2bmp: data\\Z*: no index file found\n"},
       {"AFolderGivenAsAName", "data/three/DIR.OFB", 1, "", 0, "bin", "",
        "ofb2bmp: data/three/DIR.OFB: a folder, not an index file\n"},
+      {"AFolderLeadsToItsPattern", "data/two/", 1, "", 0, "bin", "",
+       "ofb2bmp: data/two/: no index file found\nofb2bmp: data/two/: a folder of 2 index files: to "
+       "take every pair in it, give 'data/two/*'\n",
+       "'data\\two\\'", '\\', "",
+       "ofb2bmp: data/two/: no index file found\nofb2bmp: data/two/: a folder of 2 index files: to "
+       "take every pair in it, give \"data/two/*\"\n"},
+      {"AFolderWithoutItsSeparator", "data/three", 1, "", 0, "bin", "",
+       "ofb2bmp: data/three: no index file found\nofb2bmp: data/three: a folder of 4 index files: "
+       "to take every pair in it, give 'data/three/*'\n",
+       ""},
+      {"AMistypedNameLeadsToTheNearest", "data/three/GFIL2", 1, "", 0, "bin", "",
+       "ofb2bmp: data/three/GFIL2: no index file found\nofb2bmp: data/three/GFIL2: did you mean "
+       "data/three/GFIL.OFB or data/three/BFIL.OFB?\n",
+       "'data\\three\\GFIL2'", '\\'},
       {"NoClobberKeepsExistingPictures", "-n data/PICS", 0, "data/PICS.OFB\n" + walk_text(380), 381,
        "bin", "", "ofb2bmp: kept 2 files that already existed (--no-clobber)\n", nullptr, '/',
        "bin/PICS02.BMP bin/PICS05.BMP"},
       {"NoNameAndNoOneToAsk", "", 1, "", 0},
-      {"Help", "--help", 0, text_of(text::usage), 0, "bin", "", "", "'/?'"},
+      {"Help", "--help", 0,
+       text_of(text::usage,
+               "Without -o, pictures go into the folder that holds this copy of ofb2bmp: {bin}"),
+       0, "bin", "", "", "'/?'"},
       // The number of project() in the top CMakeLists.txt, handed to this build too.
       {"Version", "--version", 0, std::string("ofb2bmp ") + OFB2BMP_VERSION + "\n", 0},
       {"DoubleDashEndsTheOptions", "-- data/-X", 0, "data/-X.OFB\n" + walk_text(16), 17},
@@ -294,6 +314,11 @@ std::vector<tool_case> tool_cases() {
       {"ANewIndexThatCannotTakeItsNameLeavesNoHalfPair",
        "-q --insert=data/edits -o out data/ins/PICS", 1, "file write error![out/PICS.OFB]\n", 0,
        "out", "", "ofb2bmp: out/PICS.OFB: Is a directory\n", "", '/', "out/PICS.OFB/"},
+      // Said once, and nothing about the pictures given, which were never looked at.
+      {"AnOutputFolderThatTakesNoFileEndsTheInsertion",
+       "--insert=data/edits -o /proc/self 'data/ins/*'", 1,
+       "data/ins/BFIL.OFB\nfile create error![/proc/self/BFIL.BIN]\n", 0, "out", "",
+       "ofb2bmp: /proc/self/BFIL.BIN: No such file or directory\n", ""},
       {"InsertingNeedsAnOutputFolder", "--insert data/edits data/PICS", 2, "", 0, "bin", "",
        option_error("option '--insert' requires '--output-dir'")},
       {"InsertingFromAFile", "--insert data/ins/PICS.OFB -o out data/ins/PICS", 1,
@@ -624,6 +649,61 @@ TEST(Gallery, APageBesideThePictures) {
   // Listing writes nothing.
   EXPECT_EQ(trees.run(runner::native, "--gallery -l data/CUT").status, 1);
   EXPECT_FALSE(fs::exists(tree / "bin" / "index.html"));
+}
+
+// The -o folder is made only once a file is to go there: not for a run that asks no one, finds
+// nothing, lists or previews.
+TEST(OutputFolder, IsMadeOnlyForAFileToGoThere) {
+  tool_trees trees;
+  const fs::path tree = native_tree_of_shared_data(trees);
+  for (const char* arguments :
+       {"", "data/NOPE", "'data/Z*'", "-l data/PICS", "-l --insert data/edits data/ins/PICS"}) {
+    const tool_run result = trees.run(runner::native, std::string("-q -o out/new ") + arguments);
+    EXPECT_FALSE(fs::exists(tree / "out")) << arguments << ": status " << result.status;
+  }
+  EXPECT_EQ(trees.run(runner::native, "-q --gallery -o out/new 'data/Z*'").status, 0);
+  EXPECT_TRUE(fs::exists(tree / "out" / "new" / "index.html")) << "the page, empty, is written";
+}
+
+// A copy run from the folder its build installs the program into saves into the current
+// folder, also when started through a link or when that folder is reached through one; the same
+// program copied elsewhere saves beside itself. --help says which.
+TEST(Installed, ACopyInItsInstalledFolderSavesIntoTheCurrentFolder) {
+  tool_trees trees;
+  const fs::path tree = fs::canonical(native_tree_of_shared_data(trees));
+  for (const char* folder : {"prefix/bin", "links", "elsewhere", "work"}) {
+    fs::create_directories(tree / folder);
+  }
+  fs::copy_file(OFB2BMP_AS_INSTALLED, tree / "prefix/bin/ofb2bmp");
+  fs::copy_file(OFB2BMP_AS_INSTALLED, tree / "elsewhere/ofb2bmp");
+  fs::create_symlink(tree / "prefix/bin/ofb2bmp", tree / "links/ofb2bmp");
+  fs::remove(OFB2BMP_INSTALLED_PREFIX);
+  fs::create_directory_symlink(tree / "prefix", OFB2BMP_INSTALLED_PREFIX);
+  const auto run = [&](const std::string& program, const std::string& arguments) {
+    return shell("cd '" + (tree / "work").string() + "' && ../" + program + " " + arguments +
+                 " >stdout 2>&1");
+  };
+  for (const char* program : {"prefix/bin/ofb2bmp", "links/ofb2bmp"}) {
+    fs::remove_all(tree / "work");
+    fs::create_directory(tree / "work");
+    EXPECT_EQ(run(program, "-q ../data/two/A"), 0) << program;
+    EXPECT_EQ(trees.pictures(runner::native, "work").size(), 17u) << program;
+    EXPECT_EQ(run(program, "--help"), 0);
+    EXPECT_NE(read_text(tree / "work/stdout")
+                  .find("Without -o, pictures go into the current folder, as this copy is "
+                        "installed in " +
+                        (tree / "prefix/bin/").string() + "\n"),
+              std::string::npos)
+        << read_text(tree / "work/stdout");
+  }
+  EXPECT_EQ(trees.pictures(runner::native, "prefix/bin").size(), 0u);
+  EXPECT_EQ(run("elsewhere/ofb2bmp", "-q ../data/two/A"), 0);
+  EXPECT_EQ(trees.pictures(runner::native, "elsewhere").size(), 17u);
+  EXPECT_EQ(run("elsewhere/ofb2bmp", "--help"), 0);
+  EXPECT_NE(read_text(tree / "work/stdout")
+                .find("folder that holds this copy of ofb2bmp: " + (tree / "elsewhere/").string()),
+            std::string::npos);
+  fs::remove(OFB2BMP_INSTALLED_PREFIX);
 }
 
 // Spellings only Windows has: a drive letter, both separators in one path, and a Shift-JIS

@@ -2,7 +2,9 @@
 // named, and nothing else is lost or changed.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -358,6 +360,87 @@ TEST(Interruptions, LeaveOnlyWholeFilesAndNoPartFiles) {
     }
   }
   EXPECT_GE(interrupted, 50);
+}
+
+struct countdown_run {
+  int status;
+  std::string output; // standard output, or on a terminal all it showed
+  std::string errors;
+};
+
+// Runs the program on data/PICS of `tree`, whose sixth picture's file is a FIFO that no one
+// reads: the run waits there in the middle of its countdown until SIGINT ends it. On a terminal
+// (a pseudo-terminal as standard output and error), or with both going to files.
+countdown_run interrupt_the_countdown(const fs::path& tree, bool terminal) {
+  int pty = -1;
+  int child_side = -1;
+  if (mkfifo((tree / "bin" / "PICS05.BMP").c_str(), 0600) != 0 ||
+      (terminal && openpty(&pty, &child_side, nullptr, nullptr, nullptr) != 0)) {
+    return {-1, "", "no FIFO or pseudo-terminal"};
+  }
+  const pid_t child = fork();
+  if (child == 0) {
+    if (chdir(tree.c_str()) != 0) {
+      _exit(99);
+    }
+    const int out = terminal ? child_side : open("stdout", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int errors = terminal ? child_side : open("stderr", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || errors < 0) {
+      _exit(99);
+    }
+    dup2(out, STDOUT_FILENO);
+    dup2(errors, STDERR_FILENO);
+    signal(SIGINT, SIG_DFL);
+    execl("bin/ofb2bmp", "ofb2bmp", "-j", "1", "data/PICS", static_cast<char*>(nullptr));
+    _exit(98);
+  }
+  if (terminal) {
+    close(child_side);
+  }
+  std::string shown;
+  const auto waiting = [&] { return shown.find("375\r") == std::string::npos; };
+  for (int tries = 0; waiting() && tries < 1000; ++tries) {
+    if (terminal) {
+      char chunk[256];
+      const ssize_t got = read(pty, chunk, sizeof chunk);
+      shown.append(chunk, static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      shown = read_text(tree / "stdout");
+    }
+  }
+  kill(child, SIGINT);
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (!terminal) {
+    return {WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1, read_text(tree / "stdout"),
+            read_text(tree / "stderr")};
+  }
+  char chunk[256];
+  for (ssize_t got = 0; (got = read(pty, chunk, sizeof chunk)) > 0;) {
+    shown.append(chunk, static_cast<std::size_t>(got));
+  }
+  close(pty);
+  return {WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1, shown, ""};
+}
+
+// An interruption says so on standard error; on a terminal it first ends the countdown's line,
+// elsewhere standard output keeps its bytes.
+TEST(Interruptions, SayTheRunWasInterruptedAfterTheCountdownsLine) {
+  for (const bool terminal : {false, true}) {
+    tool_trees trees;
+    trees.prepare(runner::native);
+    const fs::path tree = trees.tree(runner::native);
+    write_pair(tree / "data", "PICS", direct_sample(4, 4));
+    const countdown_run run = interrupt_the_countdown(tree, terminal);
+    EXPECT_EQ(run.status, 130) << run.errors;
+    if (terminal) { // the terminal turns each line end into CR LF
+      EXPECT_TRUE(run.output.ends_with("376\r375\r\r\nofb2bmp: interrupted\r\n")) << run.output;
+    } else {
+      EXPECT_EQ(run.output, "data/PICS.OFB\n380\r379\r378\r377\r376\r375\r");
+      EXPECT_EQ(run.errors, "ofb2bmp: interrupted\n");
+    }
+  }
 }
 
 // ---- running out of memory ---------------------------------------------------------------

@@ -741,8 +741,15 @@ TEST(PaletteFitting, RefusalsCountAndNearestColoursTakeTheLowestIndex) {
     const std::vector<std::uint8_t> original(c.given.size() / 3, 1);
     picture_pixels given{width, 1, false, c.given, {}};
     std::vector<fitted_frame> frames(2);
-    frames[0] = {static_cast<std::int32_t>(used.size()), 1, &used};
-    frames[1] = {width, 1, &original, &given, true};
+    frames[0].width = static_cast<std::int32_t>(used.size());
+    frames[0].original = &used;
+    frames[1].width = width;
+    frames[1].original = &original;
+    frames[1].given = &given;
+    frames[1].changed = true;
+    for (fitted_frame& frame : frames) {
+      frame.height = 1;
+    }
     EXPECT_EQ(fit_to_palette(words, frames, c.nearest), c.refusal.empty()) << c.what;
     EXPECT_EQ(frames[1].refusal, c.refusal.empty() ? "" : c.refusal + advice) << c.what;
     if (c.refusal.empty()) {

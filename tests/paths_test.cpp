@@ -57,4 +57,27 @@ TEST(PathRules, ShiftJisLeadBytesEndExactlyAtTheirBounds) {
   }
 }
 
+// What a name that found nothing is offered: nearest first, letter case and extensions ignored,
+// beginnings counted whatever their distance, a short name allowed one edit only.
+TEST(PathRules, NearestNamesToAMistypedOne) {
+  const struct {
+    const char* wanted;
+    std::vector<std::string> names;
+    std::size_t most;
+    std::vector<std::string> nearest;
+  } cases[] = {
+      {"scraa.bin", {"BFIL.OFB", "SCRB.OFB", "SCRA.OFB"}, 3, {"SCRA.OFB", "SCRB.OFB"}},
+      {"PIC.OFB", {"PICS.OFB", "XYZ.OFB", "PICTURES.OFB"}, 3, {"PICS.OFB", "PICTURES.OFB"}},
+      {"PICTURES2", {"PIC.OFB"}, 3, {"PIC.OFB"}},
+      {"GFIL5", {"GFIL1.OFB", "GFIL.OFB", "GFIL2.OFB", "GXIL55.OFB"}, 2, {"GFIL1.OFB", "GFIL.OFB"}},
+      {"AB", {"XY.OFB", "XXXAB.OFB", "AX.OFB"}, 3, {"AX.OFB"}},
+      {"PIX", {"PAY.OFB"}, 3, {"PAY.OFB"}},
+      {"ABCD", {"XYCD.OFB", "AXCD.OFB", "XXXX.OFB"}, 3, {"AXCD.OFB", "XYCD.OFB"}},
+      {"ZZZZ", {"PICS.OFB"}, 3, {}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(nearest_names(c.wanted, c.names, c.most), c.nearest) << c.wanted;
+  }
+}
+
 } // namespace

@@ -1,5 +1,6 @@
 // Without a name, the tool asks on the terminal: here a pseudo-terminal as standard input and
-// standard error, and a plain file as standard output.
+// standard error, and a plain file as standard output. Standard error on a terminal also gets
+// a last line saying where the files went.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
@@ -17,7 +18,8 @@ struct prompted_run {
   std::string terminal; // the prompt, the echoed answers, the refusals
 };
 
-prompted_run run_with_terminal(const fs::path& tree, const std::string& answers) {
+prompted_run run_with_terminal(const fs::path& tree, const std::string& answers,
+                               const std::vector<std::string>& arguments = {}) {
   int terminal = -1;
   int child_side = -1;
   if (openpty(&terminal, &child_side, nullptr, nullptr, nullptr) != 0) {
@@ -33,7 +35,12 @@ prompted_run run_with_terminal(const fs::path& tree, const std::string& answers)
     dup2(child_side, STDERR_FILENO);
     dup2(out, STDOUT_FILENO);
     close(terminal);
-    execl("bin/ofb2bmp", "ofb2bmp", static_cast<char*>(nullptr));
+    std::vector<char*> argv{const_cast<char*>("ofb2bmp")};
+    for (const std::string& argument : arguments) {
+      argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    execv("bin/ofb2bmp", argv.data());
     _exit(98);
   }
   close(child_side);
@@ -79,6 +86,39 @@ TEST(Prompt, AsksUntilTheFolderExistsAndCancelsOnAnEmptyLineOrTheEnd) {
       << run.terminal;
   EXPECT_NE(run.terminal.find("No such folder: nosuch/"), std::string::npos);
   EXPECT_TRUE(fs::exists(tree / "bin" / "BFIL010.BMP"));
+}
+
+// The last line names the folder from the root, and the gallery's page; none with -q, for a
+// listing or a preview, which write nothing.
+TEST(Terminal, ALastLineSaysWhereTheFilesWent) {
+  tool_trees trees;
+  trees.prepare(runner::native);
+  const fs::path tree = fs::canonical(trees.tree(runner::native));
+  write_pair(tree / "data", "BFIL", frame_bank_sample(1, 2, 2));
+  const std::string root = tree.string() + "/";
+  const struct {
+    std::vector<std::string> arguments;
+    std::string last_line; // empty: no line says where
+  } cases[] = {
+      {{"data/BFIL"}, "ofb2bmp: 17 pictures saved in " + root + "bin/"},
+      {{"-o", "out", "data/BFIL"}, "ofb2bmp: 17 pictures saved in " + root + "out/"},
+      {{"--gallery", "-o", "out/", "--only", "BFIL00?", "data/BFIL"},
+       "ofb2bmp: 16 pictures saved in " + root + "out/, shown in " + root + "out/index.html"},
+      {{"--insert", "out", "-o", "pairs", "data/BFIL"},
+       "ofb2bmp: 1 new pair written in " + root + "pairs/"},
+      {{"-q", "-o", "out", "data/BFIL"}, ""},
+      {{"-l", "data/BFIL"}, ""},
+      {{"-l", "--insert", "out", "data/BFIL"}, ""},
+  };
+  for (const auto& c : cases) {
+    const prompted_run run = run_with_terminal(tree, "", c.arguments);
+    EXPECT_EQ(run.status, 0) << c.arguments.front();
+    if (c.last_line.empty()) {
+      EXPECT_EQ(run.terminal.find(" in /"), std::string::npos) << run.terminal;
+    } else { // the terminal turns the line end into CR LF
+      EXPECT_TRUE(run.terminal.ends_with(c.last_line + "\r\n")) << run.terminal;
+    }
+  }
 }
 
 } // namespace

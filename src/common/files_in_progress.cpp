@@ -21,6 +21,7 @@ static_assert(std::atomic<bool>::is_always_lock_free, "the handler may read the 
 // bytes from the start, so the program touches no page of them before it writes a picture.
 constinit noted_path noted[2 + 1 + most_picture_writers];
 constinit std::atomic<bool> interrupted{false};
+constinit std::atomic<bool> line_open{false};
 
 bool on_writer_thread(file_slot slot, int writer) {
   return slot == file_slot::picture && writer > 0;
@@ -67,6 +68,14 @@ void file_created(file_slot slot, int writer) {
 
 void end_writing(file_slot slot, int writer) {
   slot_of(slot, writer).whole = false;
+}
+
+void note_console_line_open(bool open) {
+  line_open = open;
+}
+
+bool console_line_open() {
+  return line_open;
 }
 
 void remove_files_being_written(void (*remove)(const char* path)) {

@@ -20,6 +20,12 @@ void begin_writing(file_slot slot, const std::string& path, int writer = 0);
 void file_created(file_slot slot, int writer = 0);
 void end_writing(file_slot slot, int writer = 0);
 
+// Whether the console's last text left its line open (the countdown ends in a carriage return),
+// so that an interruption ends that line on a terminal before it says why the run ended.
+// Lock-free, for the interruption handler to read.
+void note_console_line_open(bool open);
+bool console_line_open();
+
 // Calls `remove` on every path being written. Async-signal-safe when `remove` is. Runs on the
 // main thread or on a thread of its own, never on a writer thread.
 void remove_files_being_written(void (*remove)(const char* path));

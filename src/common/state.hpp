@@ -66,11 +66,16 @@ struct extraction_state {
   std::string program_folder; // folder of the program file, separator included
   std::string output_folder;  // where pictures go, separator included: the program's folder
                               // unless another was asked for
+  std::string folder_to_make; // -o as given, made before the first file goes there; empty
+                              // once it exists, and without -o
   output_format format = output_format::bmp;
-  bool list_only = false;     // pictures are listed as table rows instead of saved
-  bool quiet = false;         // no path, countdown or completion lines
-  bool keep_existing = false; // -n: a file that exists already is not written
-  std::int32_t kept = 0;      // files not written because they existed
+  bool list_only = false;      // pictures are listed as table rows instead of saved
+  bool quiet = false;          // no path, countdown or completion lines
+  bool keep_existing = false;  // -n: a file that exists already is not written
+  std::int32_t kept = 0;       // files not written because they existed
+  std::int64_t saved = 0;      // picture files written, in order
+  std::int32_t pairs_made = 0; // --insert: new pairs under their own names
+  std::string gallery_page;    // --gallery: the page's path, once it is written
   byte_buffer index_buffer;
   byte_buffer record_buffer;
   byte_buffer pixel_buffer; // the current screen, expanded from its run-length stream

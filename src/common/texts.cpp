@@ -3,6 +3,7 @@
 #include <iterator>
 #include <vector>
 
+#include "common/files_in_progress.hpp"
 #include "common/state.hpp"
 
 namespace {
@@ -23,10 +24,10 @@ constexpr text_format formats[] = {
     // "メモリが足りません。" and a newline.
     {"\x83\x81\x83\x82\x83\x8A\x82\xAA\x91\xAB\x82\xE8\x82\xDC\x82\xB9\x82\xF1\x81\x42\n", none},
     {"usage: ofb2bmp [OPTION]... [INDEX.OFB | PATTERN]...\n"
-     "Saves every picture of an index file (.OFB) and its archive (.BIN) as a bitmap (.BMP),\n"
-     "by default into the folder that holds ofb2bmp itself. Wildcards (* and ?) in the last\n"
-     "part of a name select several index files; any extension of a name is replaced by .OFB.\n"
-     "Without a name, asks for one.\n"
+     "Saves every picture of an index file (.OFB) and its archive (.BIN) as a bitmap (.BMP).\n"
+     "Wildcards (* and ?) in the last part of a name select several index files; any\n"
+     "extension of a name is replaced by .OFB. Without a name, asks for one.\n"
+     "%s\n"
      "\n"
      "  -o, --output-dir=DIR  save the pictures in DIR, created when missing\n"
      "  -f, --format=FORMAT   bmp (the default) or png\n"
@@ -48,8 +49,10 @@ constexpr text_format formats[] = {
      "  -h, --help            show this help and end\n"
      "      --version         show the version and end\n"
      "\n"
-     "Exit status: 0 when every picture was saved, 1 otherwise, 2 for a wrong option.\n",
-     none},
+     "Exit status: 0 when every picture was saved, 1 otherwise, 2 for a wrong option;\n"
+     "130, 143 or 129 when interrupted by SIGINT (Ctrl-C), SIGTERM or SIGHUP (on Windows,\n"
+     "0xC000013A for Ctrl-C, Ctrl-Break or the console closed).\n",
+     name},
     {"ofb2bmp %s\n", name},
     {"index\tname\tentry\tframe\twidth\theight\tkind\tstatus\n", none},
     {"%s\n", name},
@@ -91,8 +94,10 @@ constexpr text_format formats[] = {
      "Try 'ofb2bmp --help' for more information.\n",
      name},
     {"ofb2bmp: --only %s: no picture selected\n", name},
+    {"ofb2bmp: %s\n", name},
+    {"ofb2bmp: %s\n", name},
 };
-static_assert(std::size(formats) == static_cast<std::size_t>(text::nothing_selected) + 1,
+static_assert(std::size(formats) == static_cast<std::size_t>(text::where_saved) + 1,
               "one format for every text");
 
 } // namespace
@@ -133,10 +138,14 @@ bool print_bytes(std::FILE* stream, const std::string& bytes) {
   return std::fflush(stream) == 0 && written;
 }
 
-void note_printed(extraction_state& state, std::FILE* stream, bool printed) {
-  if (!printed && stream == state.console) {
-    state.console_failed = true;
+// Prints the bytes, marking a console that failed and whether its line is left open.
+void print_noted(extraction_state& state, std::FILE* stream, const std::string& bytes) {
+  const bool printed = print_bytes(stream, bytes);
+  if (stream != state.console) {
+    return;
   }
+  state.console_failed = state.console_failed || !printed;
+  note_console_line_open(!bytes.empty() && bytes.back() != '\n');
 }
 
 void print_or_hold(extraction_state& state, std::FILE* stream, text id, const std::string& name,
@@ -144,7 +153,7 @@ void print_or_hold(extraction_state& state, std::FILE* stream, text id, const st
   if (state.pictures_written < state.pictures_sent) {
     state.held.push_back({state.pictures_sent, stream, text_of(id, name, number)});
   } else {
-    note_printed(state, stream, print_text(stream, id, name, number));
+    print_noted(state, stream, text_of(id, name, number));
   }
 }
 
@@ -178,7 +187,7 @@ void tell(extraction_state& state, text id, const std::string& name) {
 void print_held_text(extraction_state& state) {
   while (!state.held.empty() && state.held.front().after <= state.pictures_written) {
     const held_text& next = state.held.front();
-    note_printed(state, next.stream, print_bytes(next.stream, next.bytes));
+    print_noted(state, next.stream, next.bytes);
     state.held.pop_front();
   }
 }

@@ -20,7 +20,7 @@ enum class text {
   broken_frame,       // a frame outside its record's bytes, or too large
   broken_record,      // a record too short for its own head or tables
   out_of_memory,
-  usage,
+  usage, // --help: takes where this copy saves without -o
   version,
   list_header,
   list_row,
@@ -48,6 +48,8 @@ enum class text {
   bad_jobs,           // -j given something else than a number of threads
   bad_selection,      // --only given an item that is neither a name nor entry ranges
   nothing_selected,   // an --only item that selected no picture
+  hint,               // what to do instead, after a line that says why a name did nothing
+  where_saved,        // on a terminal, last: how many pictures or pairs went where; the gallery
 };
 
 // What a text's format takes: nothing, a name (%s), a number (%d), or both in that order.
@@ -81,6 +83,9 @@ void say(extraction_state& state, text id, const std::string& name = {}, std::in
 void tell(extraction_state& state, text id, const std::string& name);
 // Prints the text that waited for the pictures written by now.
 void print_held_text(extraction_state& state);
+
+// Standard error, from the interruption handler, which can only copy fixed bytes.
+inline constexpr char interrupted_text[] = "ofb2bmp: interrupted\n";
 
 // "ＯＲＶＡより…の画像ファイル", the description of the open-file filter, and its pattern.
 inline constexpr char filter_description[] =

@@ -33,9 +33,27 @@ int exit_status(const extraction_state& state) {
   return state.incomplete || state.console_failed ? 1 : 0;
 }
 
-// Sets output_folder: the folder asked for (created when missing), or the program's own.
+// Whether the program runs from the folder its installation puts it into: the same folder
+// however either path is spelled (links, a merged /usr).
+bool runs_installed(const std::string& program_folder, const char* installed_folder) {
+  return *installed_folder != '\0' && !program_folder.empty() &&
+         same_file(program_folder, installed_folder);
+}
+
+// What --help says of where pictures go without -o, for this copy.
+std::string default_folder_said(const char* installed_folder) {
+  const std::string folder = folder_prefix(program_file_path(), native_path_syntax());
+  if (runs_installed(folder, installed_folder)) {
+    return "Without -o, pictures go into the current folder, as this copy is installed in " +
+           folder;
+  }
+  return "Without -o, pictures go into the folder that holds this copy of ofb2bmp: " + folder;
+}
+
+// Sets output_folder: the folder asked for (made once a file is to go there), the current
+// folder for an installed copy, or the program's own.
 bool settle_output_folder(extraction_state& state, const run_options& options,
-                          const char* program_name) {
+                          const char* program_name, const char* installed_folder) {
   const path_syntax& syntax = native_path_syntax();
   if (options.output_dir.empty()) {
     const std::string program_path = program_file_path();
@@ -47,15 +65,12 @@ bool settle_output_folder(extraction_state& state, const run_options& options,
       return false;
     }
     state.program_folder = folder_prefix(program_path, syntax);
-    state.output_folder = state.program_folder;
+    // A system's program folder is no place for pictures, nor where the user looks for them.
+    state.output_folder =
+        runs_installed(state.program_folder, installed_folder) ? "" : state.program_folder;
     return true;
   }
-  if (!create_output_folder(options.output_dir)) {
-    const int error_code = last_error_code();
-    say(state, text::file_create_error, options.output_dir);
-    tell_reason(options.output_dir, error_code);
-    return false;
-  }
+  state.folder_to_make = options.output_dir;
   state.output_folder = options.output_dir;
   if (folder_prefix(state.output_folder, syntax).size() != state.output_folder.size()) {
     state.output_folder += syntax.separators[0];
@@ -71,11 +86,84 @@ void tell_nothing_found(extraction_state& state, const std::string& input, text 
   }
 }
 
-// Ends the run: the files kept by -n are counted on standard error.
+// The names of the index files (any size) in `folder` ("" for the current one).
+std::vector<std::string> index_files_in(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const folder_entry& entry : find_matching_entries(folder + "*.OFB")) {
+    if (!entry.is_folder) {
+      names.push_back(entry.name);
+    }
+  }
+  return names;
+}
+
+// A pattern as the user would give it on this platform's command line, for the tool to match.
+std::string quoted_pattern(const std::string& pattern) {
+#ifdef _WIN32
+  return '"' + pattern + '"';
+#else
+  return '\'' + pattern + '\'';
+#endif
+}
+
+// Leads on from a name that found no index file: a folder's pattern and how many index files it
+// holds, or the names of its folder nearest to a name without wildcards.
+void hint_after_nothing_found(extraction_state& state, const std::string& input) {
+  const path_syntax& syntax = native_path_syntax();
+  if (folder_exists(input)) {
+    const std::string folder =
+        folder_prefix(input, syntax).size() == input.size() ? input : input + syntax.separators[0];
+    const std::size_t count = index_files_in(folder).size();
+    if (count > 0) {
+      tell(state, text::hint,
+           input + ": a folder of " + counted(static_cast<std::int64_t>(count), "index file") +
+               ": to take every pair in it, give " + quoted_pattern(folder + "*"));
+    }
+    return;
+  }
+  if (input.find_first_of("*?") != std::string::npos) {
+    return;
+  }
+  const std::string folder = folder_prefix(input, syntax);
+  const std::vector<std::string> nearest =
+      nearest_names(input.substr(folder.size()), index_files_in(folder), 3);
+  std::string names;
+  for (std::size_t k = 0; k < nearest.size(); ++k) {
+    names += (k == 0 ? "" : k + 1 == nearest.size() ? " or " : ", ") + folder + nearest[k];
+  }
+  if (!names.empty()) {
+    tell(state, text::hint, input + ": did you mean " + names + "?");
+  }
+}
+
+// For a person at a terminal, a last line on standard error: where the pictures (or the new
+// pairs) went, and the gallery's page. Scripts reading standard error, -q and listings, which
+// write nothing, get none.
+void tell_where_files_went(const extraction_state& state) {
+  if (state.quiet || state.list_only || !standard_error_is_terminal()) {
+    return;
+  }
+  const std::string folder = absolute_path(state.output_folder);
+  std::string where;
+  if (state.pairs_made > 0) {
+    where = counted(state.pairs_made, "new pair") + " written in " + folder;
+  } else if (state.saved > 0 || !state.gallery_page.empty()) {
+    where = counted(state.saved, "picture") + " saved in " + folder;
+  }
+  if (!state.gallery_page.empty()) {
+    where += ", shown in " + absolute_path(state.gallery_page);
+  }
+  if (!where.empty()) {
+    print_text(stderr, text::where_saved, where);
+  }
+}
+
+// Ends the run: the files kept by -n are counted on standard error, then where files went.
 int finish_run(const extraction_state& state, int status) {
   if (state.kept > 0) {
     print_text(stderr, text::kept_existing, counted(state.kept, "file"));
   }
+  tell_where_files_went(state);
   return status;
 }
 
@@ -95,10 +183,12 @@ void write_gallery(extraction_state& state, std::vector<gallery_entry>& noted) {
   const std::string page = gallery_page(shown);
   const std::string path = state.output_folder + "index.html";
   try {
+    make_output_folder(state); // a run that found no index file still shows its empty page
     open_output(state.output, path, text::file_create_error, false);
     const byte_piece whole{page.data(), page.size()};
     write_output(state.output, path, &whole, 1);
     close_output(state.output, path);
+    state.gallery_page = path;
   } catch (const fatal_error& failure) {
     state.incomplete = true;
     say(state, failure.message, failure.name);
@@ -107,6 +197,16 @@ void write_gallery(extraction_state& state, std::vector<gallery_entry>& noted) {
 }
 
 } // namespace
+
+void make_output_folder(extraction_state& state) {
+  if (state.folder_to_make.empty()) {
+    return;
+  }
+  if (!create_output_folder(state.folder_to_make)) {
+    throw fatal_error{text::file_create_error, state.folder_to_make, last_error_code()};
+  }
+  state.folder_to_make.clear();
+}
 
 void tell_reason(const std::string& name, int error_code) {
   if (error_code != 0) {
@@ -206,6 +306,9 @@ void extract_pair(extraction_state& state, const picture_source& source, std::in
 void process_index_file(extraction_state& state, const std::string& index_path,
                         const std::string& file_name) {
   const path_syntax& syntax = native_path_syntax();
+  if (!state.list_only) {
+    make_output_folder(state);
+  }
   if (!state.quiet && !state.list_only && state.selection == nullptr) {
     say(state, text::index_path, index_path);
   }
@@ -238,6 +341,7 @@ std::vector<index_file> find_index_files(extraction_state& state, const std::str
   if (!any) {
     const bool only_a_folder = entries.size() == 1 && entries.front().is_folder;
     tell_nothing_found(state, input, only_a_folder ? text::folder_named : text::no_index_file);
+    hint_after_nothing_found(state, input);
   }
   return found;
 }
@@ -279,7 +383,7 @@ void extract_inputs(extraction_state& state, const std::vector<std::string>& inp
   }
 }
 
-int run_ofb2bmp(int argc, char** argv) {
+int run_ofb2bmp(int argc, char** argv, const char* installed_folder) {
   reserve_standard_streams();
   remove_files_on_interruption();
   extraction_state state;
@@ -289,7 +393,7 @@ int run_ofb2bmp(int argc, char** argv) {
   }
   std::vector<std::string> inputs = input_names(options.names);
   if (options.help || is_windows_help(inputs)) {
-    say(state, text::usage);
+    say(state, text::usage, default_folder_said(installed_folder));
     return exit_status(state);
   }
   if (options.version) {
@@ -309,7 +413,8 @@ int run_ofb2bmp(int argc, char** argv) {
     state.selection = &selection;
   }
   // Listing needs no folder: nothing is written, and names are listed without one.
-  if (!state.list_only && !settle_output_folder(state, options, argc > 0 ? argv[0] : "ofb2bmp")) {
+  if (!state.list_only &&
+      !settle_output_folder(state, options, argc > 0 ? argv[0] : "ofb2bmp", installed_folder)) {
     return 1;
   }
   if (inputs.empty()) {
@@ -348,7 +453,8 @@ int run_ofb2bmp(int argc, char** argv) {
     state.archive = {};
     say(state, failure.message, failure.name);
     tell_reason(failure.name, failure.error_code);
-    if (state.gallery != nullptr) {
+    // Where the folder could not be made, the page could not go there either.
+    if (state.gallery != nullptr && state.folder_to_make.empty()) {
       write_gallery(state, gallery);
     }
     return finish_run(state, 1);

@@ -1,5 +1,7 @@
 // The program's entry: chooses the inputs, finds the index files, pairs each with its archive
 // and extracts it. Returns the exit status: 0 after a complete run, 1 otherwise.
+// `installed_folder` is the folder an installation puts the program into ("" for none): a copy
+// running from there saves into the current folder, any other beside itself.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +15,7 @@
 #include "common/state.hpp"
 #include "pictures/sinks.hpp"
 
-int run_ofb2bmp(int argc, char** argv);
+int run_ofb2bmp(int argc, char** argv, const char* installed_folder = "");
 
 struct index_file {
   std::string path; // as printed: the input's folder and the name found
@@ -52,6 +54,10 @@ void walk_pair_in(extraction_state& state, std::int64_t index_size, bool progres
 // Reads one index file, opens its archive and extracts the pair.
 void process_index_file(extraction_state& state, const std::string& index_path,
                         const std::string& file_name);
+
+// Makes the -o folder, with its parents, before the first file goes there; one that cannot be
+// made ends the run with "file create error!".
+void make_output_folder(extraction_state& state);
 
 // Names the system's reason for a failure about `name` on standard error; nothing for code 0.
 void tell_reason(const std::string& name, int error_code);

@@ -189,6 +189,7 @@ void put_back(extraction_state& state, insertion_run& run, const pair_names& nam
     list_rows(state, names.index_path, work);
     state.incomplete = state.incomplete || work.failed;
   } else if (make_new_pair(state, names, work, index_size, given, run.read_ahead != nullptr)) {
+    ++state.pairs_made;
     if (!state.quiet) {
       say(state, text::inserted, counted(work.replaced, "picture"), work.rounded);
     }
@@ -197,6 +198,9 @@ void put_back(extraction_state& state, insertion_run& run, const pair_names& nam
 }
 
 void insert_into_pair(extraction_state& state, insertion_run& run, const pair_names& names) {
+  if (!run.preview) {
+    make_output_folder(state);
+  }
   if (!state.quiet && !run.preview) {
     say(state, text::index_path, names.index_path);
   }

@@ -127,14 +127,20 @@ void check_while_written(check_alongside& check, const std::string& written, con
 }
 
 // The partial copy of the archive, open for rebuilt records to be written into it; null (after
-// the message) when it cannot be made.
+// the message) when it cannot be made. An output folder that takes no file at all ends the run:
+// no other pair could be written there, and the pictures given were never looked at.
 std::FILE* copy_archive(extraction_state& state, const pair_names& names) {
   const std::string partial = names.new_archive + partial_suffix;
   begin_writing(file_slot::new_archive, partial);
   std::FILE* copy =
       copy_whole_file(names.archive_path, partial) ? open_file(partial, "r+b") : nullptr;
   if (copy == nullptr) {
-    tell_failure(state, text::file_create_error, names.new_archive);
+    const int error_code = last_error_code();
+    // On Windows a folder standing under the name is refused as the folder would be.
+    if (refused_by_folder(error_code) && !folder_exists(partial)) {
+      throw fatal_error{text::file_create_error, names.new_archive, error_code};
+    }
+    tell_failure(state, text::file_create_error, names.new_archive, error_code);
   }
   return copy;
 }

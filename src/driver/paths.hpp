@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 using lead_byte_test = bool (*)(unsigned char byte);
 
@@ -33,5 +34,10 @@ std::string search_pattern(std::string_view input, const path_syntax& syntax);
 std::string folder_prefix(std::string_view input, const path_syntax& syntax);
 // A file name up to its last '.'.
 std::string base_name(std::string_view file_name, const path_syntax& syntax);
+// Of `names`, those nearest to `wanted` (names of files, compared up to their last '.' and
+// ignoring ASCII letter case), nearest first, at most `most`: within two edits of it (one for a
+// name of two letters or fewer), or beginning with it, or the beginning of it.
+std::vector<std::string> nearest_names(const std::string& wanted,
+                                       const std::vector<std::string>& names, std::size_t most);
 // The index path with everything after the last '.' of its name replaced by "BIN".
 std::string archive_name(std::string_view index_path, const path_syntax& syntax);

@@ -29,11 +29,22 @@ std::vector<std::string> input_names(const std::vector<std::string>& names);
 // Creates the folder with its parents where missing. False when it is not a folder after all.
 bool create_output_folder(const std::string& folder);
 
+// Whether standard error goes to a terminal (a console on Windows), where a person reads it.
+bool standard_error_is_terminal();
+
+// The path from the root: a relative one is taken from the current folder.
+std::string absolute_path(const std::string& path);
+
 // Whether `path` names an existing folder.
 bool folder_exists(const std::string& path);
 
 // Whether the two paths name one and the same existing file.
 bool same_file(const std::string& a, const std::string& b);
+
+// Whether a file could not be created for a reason of its folder's (no permission, a read-only
+// or full disk, a folder that is gone) rather than of its own name's: then no other file of
+// that folder can be created either.
+bool refused_by_folder(int error_code);
 
 // Copies the file `from` whole to `to`, replacing a file of that name, in the system itself
 // where it can.

@@ -19,6 +19,7 @@
 #include <strings.h>
 
 #include "common/files_in_progress.hpp"
+#include "common/texts.hpp"
 #include "driver/platform.hpp"
 
 namespace {
@@ -89,8 +90,21 @@ void unlink_file(const char* path) {
   unlink(path);
 }
 
+// Told once, as the handlers are set: isatty is not safe in a handler.
+volatile sig_atomic_t console_is_terminal = 0;
+
+// Ends the countdown's line on a terminal, and says why the run ended. write(2) only.
+void say_interrupted() {
+  if (console_is_terminal != 0 && console_line_open() && write(STDOUT_FILENO, "\n", 1) < 0) {
+    // Nothing more can be done about a console that takes nothing.
+  }
+  if (write(STDERR_FILENO, interrupted_text, sizeof interrupted_text - 1) < 0) {
+  }
+}
+
 extern "C" void on_interruption(int signal_number) {
   remove_files_being_written(unlink_file);
+  say_interrupted();
   // SA_RESETHAND has restored the default action, and SA_NODEFER lets it act at once.
   raise(signal_number);
 }
@@ -141,6 +155,25 @@ bool create_output_folder(const std::string& folder) {
   return false;
 }
 
+bool standard_error_is_terminal() {
+  return isatty(STDERR_FILENO) != 0;
+}
+
+std::string absolute_path(const std::string& path) {
+  if (!path.empty() && path.front() == '/') {
+    return path;
+  }
+  std::string folder(256, '\0');
+  while (getcwd(folder.data(), folder.size()) == nullptr) {
+    if (errno != ERANGE) {
+      return path;
+    }
+    folder.resize(folder.size() * 2);
+  }
+  folder.resize(std::strlen(folder.c_str()));
+  return folder + (folder.back() == '/' ? "" : "/") + path;
+}
+
 bool folder_exists(const std::string& path) {
   return is_folder(path);
 }
@@ -150,6 +183,21 @@ bool same_file(const std::string& a, const std::string& b) {
   struct stat second {};
   return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
          first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+bool refused_by_folder(int error_code) {
+  switch (error_code) {
+  case EACCES:
+  case EPERM:
+  case EROFS:
+  case ENOSPC:
+  case EDQUOT:
+  case ENOENT:
+  case ENOTDIR:
+    return true;
+  default:
+    return false;
+  }
 }
 
 bool copy_whole_file(const std::string& from, const std::string& to) {
@@ -299,6 +347,7 @@ void start_without_interruptions(const std::function<void()>& start) {
 }
 
 void remove_files_on_interruption() {
+  console_is_terminal = isatty(STDOUT_FILENO) ? 1 : 0;
   for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
     struct sigaction previous {};
     // A signal ignored from the start (nohup) stays ignored; where the handler cannot be set,

@@ -86,6 +86,25 @@ bool create_output_folder(const std::string& folder) {
   return false;
 }
 
+bool standard_error_is_terminal() {
+  return _isatty(_fileno(stderr)) != 0;
+}
+
+std::string absolute_path(const std::string& path) {
+  // The system's own rules: drives, both separators and double-byte characters.
+  const DWORD size = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+  if (size == 0) {
+    return path;
+  }
+  std::string full(size, '\0');
+  const DWORD length = GetFullPathNameA(path.c_str(), size, full.data(), nullptr);
+  if (length == 0 || length >= size) {
+    return path;
+  }
+  full.resize(length);
+  return full;
+}
+
 bool folder_exists(const std::string& path) {
   return is_folder(path);
 }
@@ -113,6 +132,20 @@ bool same_file(const std::string& a, const std::string& b) {
          first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
          first.nFileIndexHigh == second.nFileIndexHigh &&
          first.nFileIndexLow == second.nFileIndexLow;
+}
+
+bool refused_by_folder(int error_code) {
+  switch (static_cast<DWORD>(error_code)) {
+  case ERROR_ACCESS_DENIED:
+  case ERROR_WRITE_PROTECT:
+  case ERROR_DISK_FULL:
+  case ERROR_HANDLE_DISK_FULL:
+  case ERROR_PATH_NOT_FOUND:
+  case ERROR_FILE_NOT_FOUND:
+    return true;
+  default:
+    return false;
+  }
 }
 
 bool copy_whole_file(const std::string& from, const std::string& to) {
@@ -292,6 +325,22 @@ namespace {
 
 HANDLE main_thread = nullptr;
 std::atomic_flag interrupted = ATOMIC_FLAG_INIT;
+bool console_is_terminal = false; // told as the handler is set
+
+void write_bytes(DWORD stream, const char* bytes, DWORD size) {
+  DWORD written = 0;
+  WriteFile(GetStdHandle(stream), bytes, size, &written, nullptr);
+}
+
+// Ends the countdown's line on a console, and says why the run ended, in the console's own
+// line ends.
+void say_interrupted() {
+  if (console_is_terminal && console_line_open()) {
+    write_bytes(STD_OUTPUT_HANDLE, "\r\n", 2);
+  }
+  write_bytes(STD_ERROR_HANDLE, interrupted_text, sizeof interrupted_text - 2);
+  write_bytes(STD_ERROR_HANDLE, "\r\n", 2);
+}
 
 void delete_file(const char* path) {
   DeleteFileA(path);
@@ -312,6 +361,7 @@ BOOL WINAPI on_console_event(DWORD event) {
     GetThreadContext(main_thread, &context); // returns once the thread has stopped
   }
   remove_files_being_written(delete_file);
+  say_interrupted();
   // What a console program's default handler ends it with, without running its exit code
   // (which could wait for a lock the stopped thread holds).
   TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
@@ -325,6 +375,7 @@ void start_without_interruptions(const std::function<void()>& start) {
 }
 
 void remove_files_on_interruption() {
+  console_is_terminal = GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_CHAR;
   // Where either call fails, the default handling remains and only the cleanup is lost.
   if (DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &main_thread,
                       THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, 0) != 0) {

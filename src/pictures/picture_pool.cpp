@@ -174,6 +174,7 @@ void undo_after_failure(picture_pool& pool) {
 void take_back(extraction_state& state, const picture_batch& batch, std::size_t count) {
   for (std::size_t k = 0; k < count; ++k) {
     state.kept += batch.pictures[k].kept ? 1 : 0;
+    state.saved += batch.pictures[k].wrote ? 1 : 0;
     ++state.pictures_written;
     print_held_text(state);
   }

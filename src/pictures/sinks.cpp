@@ -68,7 +68,7 @@ void save_picture(extraction_state& state, const picture_source& source, const p
   } else if (state.pool != nullptr) {
     send_picture(state, *state.pool, source.base_name, shown);
   } else {
-    write_picture_file(state, state.output, source.base_name, shown);
+    state.saved += write_picture_file(state, state.output, source.base_name, shown) ? 1 : 0;
     state.kept += state.output.kept ? 1 : 0;
   }
 }
