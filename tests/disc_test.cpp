@@ -1,0 +1,399 @@
+// The disc room: error codes against a decoder written apart from the encoder, sector formats,
+// cue sheets, and images made by genisoimage read, damaged and patched, with libcdio's iso-info
+// and iso-read and bchunk reading them independently.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <set>
+#include <sstream>
+
+#include "disc/cue_sheet.hpp"
+#include "disc/disc_reader.hpp"
+#include "disc/error_codes.hpp"
+#include "disc/patched_copy.hpp"
+#include "test_support.hpp"
+
+namespace {
+
+// The oracle. The EDC, bit by bit, from the product of its two factors.
+std::uint32_t edc_bitwise(const std::uint8_t* bytes, std::size_t size) {
+  std::uint64_t product = 0;
+  for (int a : {16, 15, 2, 0}) {
+    for (int b : {16, 2, 1, 0}) {
+      product ^= std::uint64_t{1} << (a + b);
+    }
+  }
+  std::uint32_t reflected = 0; // x^k for k < 32 at bit 31 - k
+  for (int k = 0; k < 32; ++k) {
+    reflected |= static_cast<std::uint32_t>(product >> k & 1) << (31 - k);
+  }
+  std::uint32_t code = 0;
+  for (std::size_t i = 0; i < size; ++i) {
+    for (int bit = 0; bit < 8; ++bit) {
+      const bool top = ((code ^ bytes[i] >> bit) & 1) != 0;
+      code = top ? code >> 1 ^ reflected : code >> 1;
+    }
+  }
+  return code;
+}
+
+std::uint8_t gf_multiply(std::uint8_t a, std::uint8_t b) {
+  unsigned product = 0;
+  for (unsigned x = a; b != 0; b >>= 1, x = x & 0x80 ? (x << 1) ^ 0x11D : x << 1) {
+    product ^= b & 1 ? x : 0;
+  }
+  return static_cast<std::uint8_t>(product);
+}
+
+// Empty when the raw sector's EDC is the bitwise one and both syndromes of every P and Q
+// codeword are zero; else what fails.
+std::string code_fault(const std::uint8_t* stored, sector_format format) {
+  const bool mode1 = format == sector_format::raw_mode1;
+  const std::size_t from = mode1 ? 0 : 16;
+  const std::size_t at = mode1 ? 2064 : 2072;
+  if (le32(byte_vector(stored, stored + raw_sector_size), at) !=
+      edc_bitwise(stored + from, at - from)) {
+    return "EDC";
+  }
+  byte_vector sector(stored, stored + raw_sector_size);
+  if (!mode1) {
+    std::fill_n(sector.begin() + 12, 4, 0);
+  }
+  const auto word_byte = [&](std::size_t word, int half) { return sector[12 + 2 * word + half]; };
+  const auto syndromes_zero = [&](std::size_t length, auto word_of) {
+    for (int half = 0; half < 2; ++half) {
+      std::uint8_t s0 = 0;
+      std::uint8_t s1 = 0;
+      for (std::size_t i = 0; i < length; ++i) { // Horner's rule: s1 = sum c[i] a^(n-1-i)
+        s0 ^= word_byte(word_of(i), half);
+        s1 = gf_multiply(s1, 2) ^ word_byte(word_of(i), half);
+      }
+      if (s0 != 0 || s1 != 0) {
+        return false;
+      }
+    }
+    return true;
+  };
+  for (std::size_t n = 0; n < 43; ++n) {
+    if (!syndromes_zero(26, [n](std::size_t m) { return 43 * m + n; })) {
+      return "P column " + std::to_string(n);
+    }
+  }
+  for (std::size_t n = 0; n < 26; ++n) {
+    if (!syndromes_zero(45, [n](std::size_t m) {
+          return m < 43 ? (44 * m + 43 * n) % 1118 : 1118 + 26 * (m - 43) + n;
+        })) {
+      return "Q diagonal " + std::to_string(n);
+    }
+  }
+  return {};
+}
+
+byte_vector random_bytes(std::size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  byte_vector bytes(size);
+  for (auto& byte : bytes) {
+    byte = static_cast<std::uint8_t>(random());
+  }
+  return bytes;
+}
+
+// An image of raw sectors made from one of 2,048-byte sectors.
+byte_vector raw_image(const byte_vector& iso, sector_format format) {
+  byte_vector raw(iso.size() / user_data_size * raw_sector_size);
+  for (std::size_t s = 0; s < iso.size() / user_data_size; ++s) {
+    make_raw_sector(format, s, &iso[s * user_data_size], &raw[s * raw_sector_size]);
+  }
+  return raw;
+}
+
+} // namespace
+
+TEST(DiscErrorCodes, EdcIsTheCyclicCodeOfItsTwoFactors) {
+  const std::string check = "123456789";
+  EXPECT_EQ(edc_of(reinterpret_cast<const std::uint8_t*>(check.data()), check.size()), 0x6EC2EDC4u);
+  const byte_vector bytes = random_bytes(2071, 1);
+  EXPECT_EQ(edc_of(bytes.data(), bytes.size()), edc_bitwise(bytes.data(), bytes.size()));
+}
+
+// Every written sector decodes; its address, mode and subheader are as laid out; one flipped
+// byte anywhere is caught; recomputing mends it and keeps everything but the codes.
+TEST(DiscErrorCodes, WrittenSectorsDecodeAndAFlippedByteIsCaught) {
+  for (const sector_format format : {sector_format::raw_mode1, sector_format::raw_mode2_form1}) {
+    for (const auto& [sector, msf] :
+         std::map<std::uint64_t, std::string>{{0, "000200"}, {16, "000216"}, {269850, "600000"}}) {
+      SCOPED_TRACE(format_name(format) + " sector " + std::to_string(sector));
+      const byte_vector data = random_bytes(user_data_size, static_cast<unsigned>(sector));
+      byte_vector stored(raw_sector_size);
+      make_raw_sector(format, sector, data.data(), stored.data());
+      ASSERT_EQ(code_fault(stored.data(), format), "");
+      ASSERT_TRUE(edc_matches(stored.data(), format));
+      char address[7];
+      std::snprintf(address, sizeof address, "%02x%02x%02x", stored[12], stored[13], stored[14]);
+      EXPECT_EQ(address, msf);
+      EXPECT_EQ(check_raw_sector(stored.data(), format, sector), "");
+      EXPECT_EQ(std::memcmp(&stored[user_data_at(format)], data.data(), user_data_size), 0);
+      const bool mode1 = format == sector_format::raw_mode1;
+      EXPECT_EQ(stored[15], mode1 ? 1 : 2);
+      const byte_vector after_header =
+          mode1 ? byte_vector(8, 0) : byte_vector{0, 0, 8, 0, 0, 0, 8, 0};
+      EXPECT_EQ(byte_vector(&stored[mode1 ? 2068 : 16], &stored[mode1 ? 2076 : 24]), after_header);
+      for (const std::size_t flipped : {std::size_t{20}, std::size_t{2070}, std::size_t{2351}}) {
+        byte_vector broken = stored;
+        broken[flipped] ^= 0x40;
+        EXPECT_NE(code_fault(broken.data(), format), "") << flipped;
+        byte_vector mended = broken;
+        recompute_error_codes(mended.data(), format);
+        EXPECT_EQ(code_fault(mended.data(), format), "") << flipped;
+        const std::size_t codes_at = mode1 ? 2064 : 2072;
+        EXPECT_TRUE(std::equal(mended.begin(), mended.begin() + codes_at, broken.begin()));
+      }
+      stored[2000] ^= 1;
+      EXPECT_FALSE(edc_matches(stored.data(), format));
+    }
+  }
+}
+
+TEST(DiscSectors, FormatsAreToldByTheirMarksAndWrongSectorsNamed) {
+  byte_vector iso(detection_size);
+  std::memcpy(&iso[32769], "CD001", 5);
+  const byte_vector data(user_data_size, 7);
+  byte_vector mode1(raw_sector_size);
+  byte_vector mode2(raw_sector_size);
+  make_raw_sector(sector_format::raw_mode1, 0, data.data(), mode1.data());
+  make_raw_sector(sector_format::raw_mode2_form1, 0, data.data(), mode2.data());
+  byte_vector mode0 = mode1;
+  mode0[15] = 0;
+  const auto format = [](const byte_vector& bytes) {
+    const auto found = detect_format({bytes.data(), bytes.size()});
+    return found ? format_name(*found) : "none";
+  };
+  EXPECT_EQ(format(iso), "2,048-byte sectors");
+  EXPECT_EQ(format(byte_vector(iso.begin(), iso.end() - 1)), "none");
+  EXPECT_EQ(format(mode1), "raw Mode 1 sectors");
+  EXPECT_EQ(format(mode2), "raw Mode 2 Form 1 sectors");
+  EXPECT_EQ(format(mode0), "none");
+  EXPECT_EQ(format(byte_vector(mode1.begin(), mode1.end() - 1)), "none");
+
+  byte_vector form2 = mode2;
+  form2[18] |= 0x20;
+  byte_vector unsynced = mode1;
+  unsynced[11] = 0xFF;
+  EXPECT_EQ(check_raw_sector(mode1.data(), sector_format::raw_mode2_form1, 7),
+            "sector 7 is Mode 1, not Mode 2");
+  EXPECT_EQ(check_raw_sector(form2.data(), sector_format::raw_mode2_form1, 7),
+            "sector 7 is Mode 2 Form 2, not Form 1");
+  EXPECT_EQ(check_raw_sector(unsynced.data(), sector_format::raw_mode1, 1234),
+            "sector 1234 has no sync");
+}
+
+// Each sheet gives its data track (file, start byte, format) and its files, or the reason.
+TEST(CueSheet, DataTracksAndFilesOrTheReason) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"FILE \"game.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n",
+       "game.bin at 0, raw Mode 1 sectors; game.bin"},
+      {"file my game.bin binary\r\n track 1 mode2/2352\r\n index 00 00:00:00\r\n"
+       " Index 01 00:02:00\r\n",
+       "my game.bin at 352800, raw Mode 2 Form 1 sectors; my game.bin"},
+      {"REM GENRE Game\nCATALOG 0000000000000\nFILE \"g.bin\" BINARY\nTRACK 01 AUDIO\n"
+       "INDEX 01 00:00:00\nTRACK 02 MODE1/2048\nFLAGS DCP\nPREGAP 00:02:00\nINDEX 01 01:02:74\n"
+       "FILE a.wav WAVE\nTRACK 03 AUDIO\nPOSTGAP 00:02:00\nINDEX 01 00:00:00",
+       "g.bin at 9674752, 2,048-byte sectors; g.bin a.wav"},
+      {"FILE \"a.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", "no data track, only audio"},
+      {"FILE \"a.bin\" BINARY\nTRACK 01 MODE2/2336\nINDEX 01 00:00:00\n",
+       "track 1 is MODE2/2336, which is not read (only MODE1/2048, MODE1/2352 and MODE2/2352 are)"},
+      {"FILE \"a.wav\" WAVE\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\n",
+       "track 1 is in a file of type WAVE, not BINARY"},
+      {"TRACK 01 MODE1/2352\n", "line 1: a TRACK before any FILE"},
+      {"FILE \"a.bin\" BINARY\nTRACK 01 MODE1/2352\nINDEX 01 00:60:00\n",
+       "line 3: an INDEX without a number and a time mm:ss:ff"},
+      {"FILE \"a.bin\" BINARY\nTRACK 01 MODE1/2352\nINDEX 01 00:00:75\n",
+       "line 3: an INDEX without a number and a time mm:ss:ff"},
+      {"FILE \"a.bin BINARY\n", "line 1: a FILE name without its closing quote"},
+      {"FILE a.bin\n", "line 1: a FILE without its type"},
+      {"REM\n\x01\x02\x03", "line 2: a control character"},
+      {"INDEX 01 00:00:00\n", "line 1: an INDEX outside a TRACK"},
+      {"FILE a.bin BINARY\nTRACK 01 MODE1/2352\nTRACK 02 AUDIO\nINDEX 01 00:00:00\n",
+       "line 3: track 1 without INDEX 01"},
+      {"FILE a.bin BINARY\nTRACK 01 MODE1/2352\n", "track 1 without INDEX 01"},
+      {"", "no TRACK"},
+  };
+  for (const auto& [text, expected] : cases) {
+    const cue_sheet sheet = parse_cue_sheet(text);
+    const data_track_choice chosen = first_data_track(sheet);
+    std::string got = sheet.reason.empty() ? chosen.reason : sheet.reason;
+    if (got.empty()) {
+      got = chosen.track->file + " at " + std::to_string(chosen.track->start_byte) + ", " +
+            format_name(*chosen.track->format) + ";";
+      for (const std::string& file : sheet.files) {
+        got += " " + file;
+      }
+    }
+    EXPECT_EQ(got, expected) << text;
+  }
+}
+
+namespace {
+
+bool disc_tools_missing() {
+  if (shell("for t in genisoimage iso-info iso-read bchunk; do command -v $t >/dev/null || exit "
+            "1; done") == 0) {
+    return false;
+  }
+  EXPECT_EQ(std::getenv("OFB2BMP_REQUIRE_DISC_TOOLS"), nullptr)
+      << "genisoimage, libcdio-utils and bchunk needed";
+  return true;
+}
+#define SKIP_WITHOUT_DISC_TOOLS()                                                                  \
+  if (disc_tools_missing()) {                                                                      \
+    GTEST_SKIP() << "genisoimage, libcdio-utils or bchunk is not installed";                       \
+  }
+
+std::string lower(std::string text) {
+  for (char& c : text) {
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return text;
+}
+
+// The files genisoimage puts on the sample disc, by their path on it.
+std::map<std::string, byte_vector> sample_files() {
+  return {{"/DATA/PICS.BIN", random_bytes(5000, 2)},
+          {"/DATA/PICS.OFB", random_bytes(136, 3)},
+          {"/A/B/NOEXT", random_bytes(3, 4)},
+          {"/BIG.BIN", random_bytes(70001, 5)}};
+}
+
+// The sample disc as an image of 2,048-byte sectors made by genisoimage.
+byte_vector sample_iso(const fs::path& folder) {
+  for (const auto& [path, bytes] : sample_files()) {
+    fs::create_directories(folder / ("tree" + path.substr(0, path.rfind('/'))));
+    write_file(folder / ("tree" + path), bytes);
+  }
+  EXPECT_EQ(shell("genisoimage -quiet -o '" + (folder / "made.iso").string() + "' '" +
+                  (folder / "tree").string() + "'"),
+            0);
+  return read_whole_file(folder / "made.iso");
+}
+
+// Writes the disc in one of the forms read: "iso", "mode1" or "mode2" (a .bin and its cue
+// sheet; Mode 1 with an audio track in a file of its own), "raw" (a .bin alone); returns the
+// path to open.
+std::string write_disc(const fs::path& folder, const std::string& form, const byte_vector& iso) {
+  if (form == "iso") {
+    write_file(folder / "game.iso", iso);
+    return (folder / "game.iso").string();
+  }
+  const bool mode1 = form != "mode2";
+  write_file(folder / "game.bin",
+             raw_image(iso, mode1 ? sector_format::raw_mode1 : sector_format::raw_mode2_form1));
+  if (form == "raw") {
+    return (folder / "game.bin").string();
+  }
+  write_file(folder / "music.bin", random_bytes(4 * raw_sector_size, 6));
+  std::ofstream(folder / "game.cue")
+      << "FILE \"game.bin\" BINARY\r\n  TRACK 01 " << (mode1 ? "MODE1" : "MODE2")
+      << "/2352\r\n    INDEX 01 00:00:00\r\n"
+      << (mode1 ? "FILE \"music.bin\" BINARY\r\n  TRACK 02 AUDIO\r\n    INDEX 01 00:00:00\r\n"
+                : "");
+  return (folder / "game.cue").string();
+}
+
+// What iso-info lists: each file's path in small letters, first sector and size.
+std::map<std::string, std::pair<std::uint64_t, std::uint64_t>> iso_info(const fs::path& iso) {
+  const fs::path list = iso.string() + ".list";
+  EXPECT_EQ(shell("iso-info --no-header -l -i '" + iso.string() + "' >'" + list.string() + "'"), 0);
+  std::map<std::string, std::pair<std::uint64_t, std::uint64_t>> files;
+  std::istringstream lines(read_text(list));
+  std::string folder;
+  for (std::string line; std::getline(lines, line);) {
+    std::uint64_t sector = 0;
+    std::uint64_t size = 0;
+    char name[256] = {};
+    if (line.size() >= 2 && line[0] == '/' && line.back() == ':') {
+      folder = line.substr(0, line.size() - 1);
+    } else if (std::sscanf(line.c_str(), " - [LSN %lu] %lu %*s %*s %*s %*s %255s", &sector, &size,
+                           name) == 3) {
+      files[folder + name] = {sector, size};
+    }
+  }
+  return files;
+}
+
+byte_vector whole_file(const disc_image& disc, const std::string& path) {
+  const iso_file* file = find_disc_file(disc, path);
+  EXPECT_NE(file, nullptr) << path;
+  byte_vector bytes(file == nullptr ? 0 : file->size);
+  if (file != nullptr) {
+    EXPECT_EQ(read_disc_file(disc, *file, 0, bytes.data(), bytes.size()).size, bytes.size());
+  }
+  return bytes;
+}
+
+} // namespace
+
+// Each form of the disc lists the files iso-info lists, where it lists them, and reads what
+// was put there, whole and in slices across sectors and reads; bchunk turns the raw images and
+// their sheets back into the image genisoimage made.
+TEST(DiscImage, ReadsWhatGenisoimageMakesAsIndependentReadersDo) {
+  SKIP_WITHOUT_DISC_TOOLS();
+  scratch_folder folder;
+  const byte_vector iso = sample_iso(folder.path);
+  const auto expected = iso_info(folder.path / "made.iso");
+  ASSERT_EQ(expected.size(), sample_files().size());
+  for (const std::string form : {"iso", "mode1", "mode2", "raw"}) {
+    SCOPED_TRACE(form);
+    scratch_folder here;
+    const disc_opening opened = open_disc(write_disc(here.path, form, iso));
+    ASSERT_EQ(opened.reason, "");
+    ASSERT_EQ(opened.disc.listing.reason, "");
+    std::map<std::string, std::pair<std::uint64_t, std::uint64_t>> listed;
+    for (const iso_file& file : opened.disc.listing.files) {
+      listed[lower(file.path)] = {file.first_sector, file.size};
+    }
+    EXPECT_EQ(listed, expected);
+    for (const auto& [path, bytes] : sample_files()) {
+      EXPECT_EQ(whole_file(opened.disc, path), bytes) << path;
+      const iso_file& file = *find_disc_file(opened.disc, path);
+      for (const auto& [offset, size] : std::vector<std::pair<std::size_t, std::size_t>>{
+               {2047, 2}, {100, 70000}, {4000, 9000}, {bytes.size() - 1, 5}}) {
+        byte_vector slice(size);
+        const file_read read = read_disc_file(opened.disc, file, offset, slice.data(), size);
+        const std::size_t there = offset < bytes.size() ? std::min(size, bytes.size() - offset) : 0;
+        ASSERT_EQ(read.size, there) << path << " " << offset;
+        EXPECT_EQ(read.failed_edc, 0u);
+        EXPECT_TRUE(std::equal(slice.begin(), slice.begin() + there, bytes.begin() + offset));
+      }
+    }
+    if (form == "mode1" || form == "mode2") { // bchunk reads one file a sheet
+      std::ofstream(here.path / "one.cue")
+          << "FILE \"game.bin\" BINARY\n TRACK 01 " << form << "/2352\n  INDEX 01 00:00:00\n";
+      ASSERT_EQ(shell("cd '" + here.path.string() + "' && bchunk game.bin one.cue back >/dev/null"),
+                0);
+      EXPECT_TRUE(read_whole_file(here.path / "back01.iso") == iso);
+    }
+  }
+}
+
+// A sector whose EDC fails is counted, named and read all the same.
+TEST(DiscImage, SectorsFailingTheirErrorCheckAreCounted) {
+  SKIP_WITHOUT_DISC_TOOLS();
+  scratch_folder folder;
+  const std::string path = write_disc(folder.path, "raw", sample_iso(folder.path));
+  const iso_file file = *find_disc_file(open_disc(path).disc, "/BIG.BIN");
+  byte_vector raw = read_whole_file(path);
+  for (const std::uint64_t sector : {file.first_sector + 1, file.first_sector + 33}) {
+    raw[sector * raw_sector_size + 16] ^= 1;
+  }
+  write_file(path, raw);
+  const disc_opening opened = open_disc(path);
+  byte_vector bytes(70001);
+  const file_read read = read_disc_file(opened.disc, file, 0, bytes.data(), bytes.size());
+  EXPECT_EQ(read.size, bytes.size());
+  EXPECT_EQ(read.failed_edc, 2u);
+  EXPECT_EQ(read.first_failed, file.first_sector + 1);
+  EXPECT_EQ(bytes[2048], sample_files()["/BIG.BIN"][2048] ^ 1);
+}
