@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <set>
 #include <sstream>
@@ -396,4 +397,113 @@ TEST(DiscImage, SectorsFailingTheirErrorCheckAreCounted) {
   EXPECT_EQ(read.failed_edc, 2u);
   EXPECT_EQ(read.first_failed, file.first_sector + 1);
   EXPECT_EQ(bytes[2048], sample_files()["/BIG.BIN"][2048] ^ 1);
+}
+
+// Damaged images: the reason names the damage, and every file that can still be found is
+// listed. Each case damages the data track of the sample disc, as an .iso or raw Mode 1.
+TEST(DiscImage, DamageIsNamedAndTheRestListed) {
+  SKIP_WITHOUT_DISC_TOOLS();
+  scratch_folder folder;
+  const byte_vector iso = sample_iso(folder.path);
+  const disc_opening intact = open_disc(write_disc(folder.path, "iso", iso));
+  const auto file = [&](const std::string& path) { return *find_disc_file(intact.disc, path); };
+  const std::uint64_t data_folder = file("/DATA/PICS.BIN").record_sector;
+  const std::uint64_t root = le32(iso, 16 * 2048 + 156 + 2);
+  const std::uint64_t sectors = iso.size() / 2048;
+  struct damage {
+    std::string form;
+    std::function<void(byte_vector& track, std::size_t stored, std::size_t data_at)> make;
+    std::string reason;
+    std::string listed;
+  };
+  // The byte `at` of the directory record of a file, in the track.
+  const auto record_byte = [&](const std::string& path, std::size_t at, std::size_t stored,
+                               std::size_t data_at) {
+    return file(path).record_sector * stored + data_at + file(path).record_at + at;
+  };
+  const auto set_both = [](byte_vector& track, std::size_t at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+      track[at + i] = track[at + 7 - i] = static_cast<std::uint8_t>(value >> 8 * i);
+    }
+  };
+  const std::vector<damage> cases = {
+      {"iso", [&](byte_vector& t, std::size_t, std::size_t) { t.resize(63 * 2048); },
+       "the image is cut short: 63 sectors of the volume's " + std::to_string(sectors),
+       "/A/B/NOEXT /BIG.BIN"},
+      {"mode1", [&](byte_vector& t, std::size_t s, std::size_t) { t.resize(17 * s); },
+       "the image ends before its volume descriptors do", ""},
+      {"iso",
+       [&](byte_vector& t, std::size_t s, std::size_t d) {
+         set_both(t, record_byte("/DATA/PICS.OFB", 2, s, d), 0xFFFFFF);
+       },
+       "file /DATA/PICS.OFB lies past the image's end (sectors 16777215 to 16777215 of " +
+           std::to_string(sectors) + ")",
+       "/A/B/NOEXT /BIG.BIN /DATA/PICS.BIN"},
+      {"iso",
+       [&](byte_vector& t, std::size_t s, std::size_t d) {
+         t[record_byte("/DATA/PICS.BIN", 17, s, d)] ^= 1;
+       },
+       "directory /DATA: the record at byte " + std::to_string(file("/DATA/PICS.BIN").record_at) +
+           " of sector " + std::to_string(data_folder) +
+           ": its extent or length differs between its two byte orders",
+       "/A/B/NOEXT /BIG.BIN /DATA/PICS.OFB"},
+      {"mode1",
+       [&](byte_vector& t, std::size_t s, std::size_t d) {
+         t[record_byte("/DATA/PICS.OFB", 0, s, d)] = 33;
+       },
+       "directory /DATA: the record at byte " + std::to_string(file("/DATA/PICS.OFB").record_at) +
+           " of sector " + std::to_string(data_folder) + " is too short",
+       "/A/B/NOEXT /BIG.BIN /DATA/PICS.BIN"},
+      {"iso",
+       [&](byte_vector& t, std::size_t s, std::size_t d) { // /A/B made the root again
+         for (std::size_t at = 0; at + 34 < t.size(); ++at) {
+           if (t[at + 32] == 1 && t[at + 33] == 'B' && (t[at + 25] & 2) &&
+               le32(t, at + 2) == file("/A/B/NOEXT").record_sector) {
+             set_both(t, at + 2, static_cast<std::uint32_t>(root));
+           }
+         }
+         (void)s, (void)d;
+       },
+       "directory /A/B takes sector " + std::to_string(root) +
+           ", which another directory has: a loop",
+       "/BIG.BIN /DATA/PICS.BIN /DATA/PICS.OFB"},
+      {"mode1", [&](byte_vector& t, std::size_t s, std::size_t) { t[data_folder * s + 5] = 0; },
+       "directory /DATA: sector " + std::to_string(data_folder) + " has no sync",
+       "/A/B/NOEXT /BIG.BIN"},
+      {"mode1", [&](byte_vector& t, std::size_t s, std::size_t) { t[17 * s + 17] = 'X'; },
+       "sector 17 holds no volume descriptor", "/A/B/NOEXT /BIG.BIN /DATA/PICS.BIN /DATA/PICS.OFB"},
+  };
+  for (const damage& c : cases) {
+    SCOPED_TRACE(c.reason);
+    scratch_folder here;
+    const std::string path = write_disc(here.path, c.form, iso);
+    const fs::path track = c.form == "iso" ? fs::path(path) : here.path / "game.bin";
+    byte_vector bytes = read_whole_file(track);
+    const std::size_t stored = c.form == "iso" ? 2048 : 2352;
+    c.make(bytes, stored, c.form == "iso" ? 0 : 16);
+    write_file(track, bytes);
+    const disc_opening opened = open_disc(path);
+    ASSERT_EQ(opened.reason, "");
+    EXPECT_EQ(opened.disc.listing.reason, c.reason);
+    std::string listed;
+    for (const iso_file& found : opened.disc.listing.files) {
+      listed += (listed.empty() ? "" : " ") + found.path;
+    }
+    EXPECT_EQ(listed, c.listed);
+  }
+
+  // Paths that name no readable disc.
+  std::ofstream(folder.path / "gone.cue")
+      << "FILE gone.bin BINARY\nTRACK 1 MODE1/2352\nINDEX 1 0:0:0\n";
+  std::ofstream(folder.path / "bad.cue") << "TRACK 01 MODE1/2352\n";
+  std::ofstream(folder.path / "notes.iso") << "notes";
+  const std::string at = folder.path.string() + "/";
+  for (const auto& [name, reason] : std::map<std::string, std::string>{
+           {"gone.cue", "gone.cue names gone.bin, which is missing"},
+           {"bad.cue", "bad.cue, line 1: a TRACK before any FILE"},
+           {"notes.iso", "notes.iso: not a disc image (neither CD001 at byte 32,769 nor a sync of "
+                         "raw sectors of Mode 1 or 2 at byte 0)"},
+           {"none.iso", "none.iso: No such file or directory"}}) {
+    EXPECT_EQ(open_disc(at + name).reason, at + reason);
+  }
 }
