@@ -294,7 +294,9 @@ std::string write_disc(const fs::path& folder, const std::string& form, const by
   if (form == "raw") {
     return (folder / "game.bin").string();
   }
-  write_file(folder / "music.bin", random_bytes(4 * raw_sector_size, 6));
+  if (mode1) {
+    write_file(folder / "music.bin", random_bytes(4 * raw_sector_size, 6));
+  }
   std::ofstream(folder / "game.cue")
       << "FILE \"game.bin\" BINARY\r\n  TRACK 01 " << (mode1 ? "MODE1" : "MODE2")
       << "/2352\r\n    INDEX 01 00:00:00\r\n"
@@ -506,4 +508,110 @@ TEST(DiscImage, DamageIsNamedAndTheRestListed) {
            {"none.iso", "none.iso: No such file or directory"}}) {
     EXPECT_EQ(open_disc(at + name).reason, at + reason);
   }
+}
+
+// The patched copy of each form: the files replaced read back with their new bytes, through
+// this reader and through iso-read (of the image, or of what bchunk makes of the raw one); only
+// their sectors and their folder's change; every raw sector decodes; the other files are copied.
+TEST(PatchedCopy, ReplacesFilesInPlaceAndNothingElse) {
+  SKIP_WITHOUT_DISC_TOOLS();
+  scratch_folder folder;
+  const byte_vector iso = sample_iso(folder.path);
+  const std::vector<replacement> changes = {{"/DATA/PICS.BIN", random_bytes(6000, 7)},
+                                            {"/DATA/PICS.OFB", random_bytes(100, 8)}};
+  for (const std::string form : {"iso", "mode1", "mode2"}) {
+    SCOPED_TRACE(form);
+    scratch_folder here;
+    fs::create_directories(here.path / "in");
+    fs::create_directories(here.path / "out");
+    const disc_image disc = open_disc(write_disc(here.path / "in", form, iso)).disc;
+    const copy_result result = write_patched_copy(disc, changes, (here.path / "out").string());
+    ASSERT_EQ(result.reason, "");
+    ASSERT_TRUE(result.written);
+    const auto before = files_in(here.path / "in");
+    const auto after = files_in(here.path / "out");
+    ASSERT_EQ(after.size(), before.size());
+    const std::string track = form == "iso" ? "game.iso" : "game.bin";
+    for (const auto& [name, bytes] : before) {
+      ASSERT_EQ(after.count(name), 1u) << name;
+      EXPECT_TRUE(name == track || after.at(name) == bytes) << name;
+    }
+    const std::size_t stored = form == "iso" ? 2048 : 2352;
+    const byte_vector& old_track = before.at(track);
+    const byte_vector& new_track = after.at(track);
+    ASSERT_EQ(new_track.size(), old_track.size());
+    std::set<std::uint64_t> changed;
+    for (std::uint64_t s = 0; s < old_track.size() / stored; ++s) {
+      if (!std::equal(&old_track[s * stored], &old_track[s * stored] + stored,
+                      &new_track[s * stored])) {
+        changed.insert(s);
+      }
+      if (form != "iso") {
+        ASSERT_EQ(code_fault(&new_track[s * stored], disc.format), "") << s;
+      }
+    }
+    const iso_file& pictures = *find_disc_file(disc, "/DATA/PICS.BIN");
+    const std::uint64_t first = pictures.first_sector;
+    EXPECT_EQ(changed,
+              (std::set<std::uint64_t>{first, first + 1, first + 2, pictures.record_sector,
+                                       find_disc_file(disc, "/DATA/PICS.OFB")->first_sector}));
+    const disc_opening copy =
+        open_disc((here.path / "out" / (form == "iso" ? track : "game.cue")).string());
+    ASSERT_EQ(copy.disc.listing.reason, "");
+    std::uint8_t last[2048];
+    ASSERT_EQ(read_disc_sector(copy.disc, first + 2, last), "");
+    EXPECT_EQ(std::count(last + 6000 - 4096, last + 2048, 0), 2048 - (6000 - 4096));
+    if (form != "iso") {
+      std::ofstream(here.path / "out" / "one.cue")
+          << "FILE \"game.bin\" BINARY\n TRACK 01 " << form << "/2352\n  INDEX 01 00:00:00\n";
+      ASSERT_EQ(shell("cd '" + (here.path / "out").string() +
+                      "' && bchunk game.bin one.cue back >/dev/null"),
+                0);
+    }
+    const fs::path image = here.path / "out" / (form == "iso" ? track : "back01.iso");
+    for (const replacement& change : changes) {
+      EXPECT_EQ(whole_file(copy.disc, change.path), change.bytes);
+      const fs::path got = here.path / "got";
+      ASSERT_EQ(shell("iso-read -e '" + change.path + ";1' -o '" + got.string() + "' -i '" +
+                      image.string() + "'"),
+                0);
+      EXPECT_TRUE(read_whole_file(got) == change.bytes) << change.path;
+    }
+  }
+}
+
+// Refusals write nothing; pictures given unchanged give the image back byte for byte.
+TEST(PatchedCopy, RefusalsWriteNothingAndNoChangeGivesTheImageBack) {
+  SKIP_WITHOUT_DISC_TOOLS();
+  scratch_folder folder;
+  const byte_vector iso = sample_iso(folder.path);
+  const fs::path in = folder.path / "in";
+  const fs::path out = folder.path / "out";
+  fs::create_directories(in);
+  fs::create_directories(out);
+  const disc_image disc = open_disc(write_disc(in, "mode2", iso)).disc;
+  const byte_vector pictures = sample_files()["/DATA/PICS.BIN"];
+  const auto refusal = [&](const std::vector<replacement>& changes, const std::string& to,
+                           const copy_check& check) {
+    const copy_result result = write_patched_copy(disc, changes, to, check);
+    EXPECT_FALSE(result.written);
+    EXPECT_TRUE(fs::is_empty(out));
+    return result.reason;
+  };
+  EXPECT_EQ(refusal({{"/DATA/PICS.BIN", byte_vector(3 * 2048 + 1)}}, out.string(), {}),
+            "/DATA/PICS.BIN: needs 4 sectors, the disc has 3 for it");
+  EXPECT_EQ(refusal({{"/DATA/NONE.BIN", {}}}, out.string(), {}),
+            "/DATA/NONE.BIN: not a file of " + disc.path);
+  EXPECT_EQ(refusal({{"/DATA/PICS.BIN", pictures}, {"/data/pics.bin", pictures}}, out.string(), {}),
+            "/data/pics.bin: given twice");
+  EXPECT_EQ(refusal({{"/DATA/PICS.BIN", pictures}}, (in / ".").string(), {}),
+            (in / ".").string() + ": the image's own folder; the copy goes into another");
+  EXPECT_EQ(refusal({{"/DATA/PICS.BIN", byte_vector(3 * 2048)}}, out.string(),
+                    [](const disc_image& copy) {
+                      return copy.listing.files.size() == 4 ? "checked" : "";
+                    }),
+            "checked");
+  const copy_result same = write_patched_copy(disc, {{"/DATA/PICS.BIN", pictures}}, out.string());
+  ASSERT_TRUE(same.written);
+  EXPECT_EQ(files_in(out), files_in(in));
 }
