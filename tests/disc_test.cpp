@@ -10,6 +10,7 @@
 #include <random>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include "disc/cue_sheet.hpp"
 #include "disc/disc_reader.hpp"
@@ -407,91 +408,71 @@ TEST(DiscImage, DamageIsNamedAndTheRestListed) {
   SKIP_WITHOUT_DISC_TOOLS();
   scratch_folder folder;
   const byte_vector iso = sample_iso(folder.path);
-  const disc_opening intact = open_disc(write_disc(folder.path, "iso", iso));
-  const auto file = [&](const std::string& path) { return *find_disc_file(intact.disc, path); };
-  const std::uint64_t data_folder = file("/DATA/PICS.BIN").record_sector;
-  const std::uint64_t root = le32(iso, 16 * 2048 + 156 + 2);
-  const std::uint64_t sectors = iso.size() / 2048;
-  struct damage {
-    std::string form;
-    std::function<void(byte_vector& track, std::size_t stored, std::size_t data_at)> make;
-    std::string reason;
-    std::string listed;
-  };
-  // The byte `at` of the directory record of a file, in the track.
-  const auto record_byte = [&](const std::string& path, std::size_t at, std::size_t stored,
-                               std::size_t data_at) {
-    return file(path).record_sector * stored + data_at + file(path).record_at + at;
+  const disc_image intact = open_disc(write_disc(folder.path, "iso", iso)).disc;
+  const auto file = [&](const std::string& path) { return *find_disc_file(intact, path); };
+  const std::string data_folder = std::to_string(file("/DATA/PICS.BIN").record_sector);
+  const std::uint32_t root = le32(iso, 16 * 2048 + 156 + 2);
+  const std::string sectors = std::to_string(iso.size() / 2048);
+  std::size_t stored = 0; // of the case's form
+  // The byte `at` of a file's directory record, or of a sector (user data at 16 in raw ones).
+  const auto record = [&](const std::string& path, std::size_t at) {
+    return file(path).record_sector * stored + (stored == 2048 ? 0 : 16) + file(path).record_at +
+           at;
   };
   const auto set_both = [](byte_vector& track, std::size_t at, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) {
       track[at + i] = track[at + 7 - i] = static_cast<std::uint8_t>(value >> 8 * i);
     }
   };
-  const std::vector<damage> cases = {
-      {"iso", [&](byte_vector& t, std::size_t, std::size_t) { t.resize(63 * 2048); },
-       "the image is cut short: 63 sectors of the volume's " + std::to_string(sectors),
-       "/A/B/NOEXT /BIG.BIN"},
-      {"mode1", [&](byte_vector& t, std::size_t s, std::size_t) { t.resize(17 * s); },
+  using damage = std::function<void(byte_vector&)>;
+  const std::vector<std::tuple<std::string, damage, std::string, std::string>> cases = {
+      {"iso", [&](byte_vector& t) { t.resize(63 * 2048); },
+       "the image is cut short: 63 sectors of the volume's " + sectors, "/A/B/NOEXT /BIG.BIN"},
+      {"mode1", [&](byte_vector& t) { t.resize(17 * stored); },
        "the image ends before its volume descriptors do", ""},
-      {"iso",
-       [&](byte_vector& t, std::size_t s, std::size_t d) {
-         set_both(t, record_byte("/DATA/PICS.OFB", 2, s, d), 0xFFFFFF);
-       },
-       "file /DATA/PICS.OFB lies past the image's end (sectors 16777215 to 16777215 of " +
-           std::to_string(sectors) + ")",
+      {"iso", [&](byte_vector& t) { set_both(t, record("/DATA/PICS.OFB", 2), 0xFFFFFF); },
+       "file /DATA/PICS.OFB lies past the image's end (sectors 16777215 to 16777215 of " + sectors +
+           ")",
        "/A/B/NOEXT /BIG.BIN /DATA/PICS.BIN"},
-      {"iso",
-       [&](byte_vector& t, std::size_t s, std::size_t d) {
-         t[record_byte("/DATA/PICS.BIN", 17, s, d)] ^= 1;
-       },
+      {"iso", [&](byte_vector& t) { t[record("/DATA/PICS.BIN", 17)] ^= 1; },
        "directory /DATA: the record at byte " + std::to_string(file("/DATA/PICS.BIN").record_at) +
-           " of sector " + std::to_string(data_folder) +
+           " of sector " + data_folder +
            ": its extent or length differs between its two byte orders",
        "/A/B/NOEXT /BIG.BIN /DATA/PICS.OFB"},
-      {"mode1",
-       [&](byte_vector& t, std::size_t s, std::size_t d) {
-         t[record_byte("/DATA/PICS.OFB", 0, s, d)] = 33;
-       },
+      {"mode1", [&](byte_vector& t) { t[record("/DATA/PICS.OFB", 0)] = 33; },
        "directory /DATA: the record at byte " + std::to_string(file("/DATA/PICS.OFB").record_at) +
-           " of sector " + std::to_string(data_folder) + " is too short",
+           " of sector " + data_folder + " is too short",
        "/A/B/NOEXT /BIG.BIN /DATA/PICS.BIN"},
-      {"iso",
-       [&](byte_vector& t, std::size_t s, std::size_t d) { // /A/B made the root again
-         for (std::size_t at = 0; at + 34 < t.size(); ++at) {
-           if (t[at + 32] == 1 && t[at + 33] == 'B' && (t[at + 25] & 2) &&
-               le32(t, at + 2) == file("/A/B/NOEXT").record_sector) {
-             set_both(t, at + 2, static_cast<std::uint32_t>(root));
-           }
-         }
-         (void)s, (void)d;
+      {"iso", // /A/B/NOEXT made a directory: the root
+       [&](byte_vector& t) {
+         t[record("/A/B/NOEXT", 25)] |= 2;
+         set_both(t, record("/A/B/NOEXT", 2), root);
        },
-       "directory /A/B takes sector " + std::to_string(root) +
+       "directory /A/B/NOEXT takes sector " + std::to_string(root) +
            ", which another directory has: a loop",
        "/BIG.BIN /DATA/PICS.BIN /DATA/PICS.OFB"},
-      {"mode1", [&](byte_vector& t, std::size_t s, std::size_t) { t[data_folder * s + 5] = 0; },
-       "directory /DATA: sector " + std::to_string(data_folder) + " has no sync",
-       "/A/B/NOEXT /BIG.BIN"},
-      {"mode1", [&](byte_vector& t, std::size_t s, std::size_t) { t[17 * s + 17] = 'X'; },
+      {"mode1", [&](byte_vector& t) { t[std::stoul(data_folder) * stored + 5] = 0; },
+       "directory /DATA: sector " + data_folder + " has no sync", "/A/B/NOEXT /BIG.BIN"},
+      {"mode1", [&](byte_vector& t) { t[17 * stored + 17] = 'X'; },
        "sector 17 holds no volume descriptor", "/A/B/NOEXT /BIG.BIN /DATA/PICS.BIN /DATA/PICS.OFB"},
   };
-  for (const damage& c : cases) {
-    SCOPED_TRACE(c.reason);
+  for (const auto& [form, make, reason, expected] : cases) {
+    SCOPED_TRACE(reason);
     scratch_folder here;
-    const std::string path = write_disc(here.path, c.form, iso);
-    const fs::path track = c.form == "iso" ? fs::path(path) : here.path / "game.bin";
+    const std::string path = write_disc(here.path, form, iso);
+    const fs::path track = form == "iso" ? fs::path(path) : here.path / "game.bin";
     byte_vector bytes = read_whole_file(track);
-    const std::size_t stored = c.form == "iso" ? 2048 : 2352;
-    c.make(bytes, stored, c.form == "iso" ? 0 : 16);
+    stored = form == "iso" ? 2048 : 2352;
+    make(bytes);
     write_file(track, bytes);
     const disc_opening opened = open_disc(path);
     ASSERT_EQ(opened.reason, "");
-    EXPECT_EQ(opened.disc.listing.reason, c.reason);
+    EXPECT_EQ(opened.disc.listing.reason, reason);
     std::string listed;
     for (const iso_file& found : opened.disc.listing.files) {
       listed += (listed.empty() ? "" : " ") + found.path;
     }
-    EXPECT_EQ(listed, c.listed);
+    EXPECT_EQ(listed, expected);
   }
 
   // Paths that name no readable disc.
