@@ -327,6 +327,15 @@ std::map<std::string, std::pair<std::uint64_t, std::uint64_t>> iso_info(const fs
   return files;
 }
 
+// What bchunk makes of the raw image game.bin of a form ("mode1", "mode2") in `folder`: the
+// path of its image of 2,048-byte sectors. (bchunk reads one file a sheet.)
+fs::path bchunk_image(const fs::path& folder, const std::string& form) {
+  std::ofstream(folder / "one.cue")
+      << "FILE \"game.bin\" BINARY\n TRACK 01 " << form << "/2352\n  INDEX 01 00:00:00\n";
+  EXPECT_EQ(shell("cd '" + folder.string() + "' && bchunk game.bin one.cue back >/dev/null"), 0);
+  return folder / "back01.iso";
+}
+
 byte_vector whole_file(const disc_image& disc, const std::string& path) {
   const iso_file* file = find_disc_file(disc, path);
   EXPECT_NE(file, nullptr) << path;
@@ -372,12 +381,8 @@ TEST(DiscImage, ReadsWhatGenisoimageMakesAsIndependentReadersDo) {
         EXPECT_TRUE(std::equal(slice.begin(), slice.begin() + there, bytes.begin() + offset));
       }
     }
-    if (form == "mode1" || form == "mode2") { // bchunk reads one file a sheet
-      std::ofstream(here.path / "one.cue")
-          << "FILE \"game.bin\" BINARY\n TRACK 01 " << form << "/2352\n  INDEX 01 00:00:00\n";
-      ASSERT_EQ(shell("cd '" + here.path.string() + "' && bchunk game.bin one.cue back >/dev/null"),
-                0);
-      EXPECT_TRUE(read_whole_file(here.path / "back01.iso") == iso);
+    if (form == "mode1" || form == "mode2") {
+      EXPECT_TRUE(read_whole_file(bchunk_image(here.path, form)) == iso);
     }
   }
 }
@@ -542,14 +547,8 @@ TEST(PatchedCopy, ReplacesFilesInPlaceAndNothingElse) {
     std::uint8_t last[2048];
     ASSERT_EQ(read_disc_sector(copy.disc, first + 2, last), "");
     EXPECT_EQ(std::count(last + 6000 - 4096, last + 2048, 0), 2048 - (6000 - 4096));
-    if (form != "iso") {
-      std::ofstream(here.path / "out" / "one.cue")
-          << "FILE \"game.bin\" BINARY\n TRACK 01 " << form << "/2352\n  INDEX 01 00:00:00\n";
-      ASSERT_EQ(shell("cd '" + (here.path / "out").string() +
-                      "' && bchunk game.bin one.cue back >/dev/null"),
-                0);
-    }
-    const fs::path image = here.path / "out" / (form == "iso" ? track : "back01.iso");
+    const fs::path image =
+        form == "iso" ? here.path / "out" / track : bchunk_image(here.path / "out", form);
     for (const replacement& change : changes) {
       EXPECT_EQ(whole_file(copy.disc, change.path), change.bytes);
       const fs::path got = here.path / "got";
