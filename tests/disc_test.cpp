@@ -458,6 +458,14 @@ TEST(DiscImage, DamageIsNamedAndTheRestListed) {
        "/BIG.BIN /DATA/PICS.BIN /DATA/PICS.OFB"},
       {"mode1", [&](byte_vector& t) { t[std::stoul(data_folder) * stored + 5] = 0; },
        "directory /DATA: sector " + data_folder + " has no sync", "/A/B/NOEXT /BIG.BIN"},
+      {"iso", // neither damage nor listed
+       [&](byte_vector& t) {
+         t[record("/DATA/PICS.OFB", 25)] |= 0x80;
+         t[record("/A/B/NOEXT", 26)] = 1;
+       },
+       "",
+       "/BIG.BIN /DATA/PICS.BIN; passed over: /A/B/NOEXT: interleaved, /DATA/PICS.OFB: in several "
+       "extents"},
       {"mode1", [&](byte_vector& t) { t[17 * stored + 17] = 'X'; },
        "sector 17 holds no volume descriptor", "/A/B/NOEXT /BIG.BIN /DATA/PICS.BIN /DATA/PICS.OFB"},
   };
@@ -476,6 +484,9 @@ TEST(DiscImage, DamageIsNamedAndTheRestListed) {
     std::string listed;
     for (const iso_file& found : opened.disc.listing.files) {
       listed += (listed.empty() ? "" : " ") + found.path;
+    }
+    for (const std::string& passed : opened.disc.listing.passed_over) {
+      listed += (listed.find(';') == std::string::npos ? "; passed over: " : ", ") + passed;
     }
     EXPECT_EQ(listed, expected);
   }
