@@ -209,6 +209,9 @@ TEST(CueSheet, DataTracksAndFilesOrTheReason) {
        "track 1 is MODE2/2336, which is not read (only MODE1/2048, MODE1/2352 and MODE2/2352 are)"},
       {"FILE \"a.wav\" WAVE\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\n",
        "track 1 is in a file of type WAVE, not BINARY"},
+      {"\xEF\xBB\xBF"
+       "FILE a.bin BINARY\nTRACK 01 MODE1/2048\nINDEX 01 00:00:01\n",
+       "a.bin at 2048, 2,048-byte sectors; a.bin"},
       {"TRACK 01 MODE1/2352\n", "line 1: a TRACK before any FILE"},
       {"FILE \"a.bin\" BINARY\nTRACK 01 MODE1/2352\nINDEX 01 00:60:00\n",
        "line 3: an INDEX without a number and a time mm:ss:ff"},
@@ -466,6 +469,7 @@ TEST(DiscImage, DamageIsNamedAndTheRestListed) {
        "",
        "/BIG.BIN /DATA/PICS.BIN; passed over: /A/B/NOEXT: interleaved, /DATA/PICS.OFB: in several "
        "extents"},
+      {"iso", [&](byte_vector& t) { t[16 * 2048] = 0; }, "no primary volume descriptor", ""},
       {"mode1", [&](byte_vector& t) { t[17 * stored + 17] = 'X'; },
        "sector 17 holds no volume descriptor", "/A/B/NOEXT /BIG.BIN /DATA/PICS.BIN /DATA/PICS.OFB"},
   };
