@@ -610,3 +610,26 @@ TEST(PatchedCopy, RefusalsWriteNothingAndNoChangeGivesTheImageBack) {
   ASSERT_TRUE(same.written);
   EXPECT_EQ(files_in(out), files_in(in));
 }
+
+// Folders are read down to 64 levels below the root, and no further.
+TEST(DiscImage, FoldersDeeperThanTheLimitAreNamed) {
+  SKIP_WITHOUT_DISC_TOOLS();
+  scratch_folder folder;
+  std::string allowed;
+  std::string deeper;
+  for (int level = 1; level <= 65; ++level) {
+    allowed += level <= 64 ? "/D" : "";
+    deeper += "/E";
+  }
+  for (const std::string& path : {allowed + "/F", deeper + "/G"}) {
+    fs::create_directories(folder.path / ("tree" + path.substr(0, path.size() - 2)));
+    write_file(folder.path / ("tree" + path), {1});
+  }
+  ASSERT_EQ(shell("genisoimage -quiet -D -o '" + (folder.path / "deep.iso").string() + "' '" +
+                  (folder.path / "tree").string() + "'"),
+            0);
+  const disc_image disc = open_disc((folder.path / "deep.iso").string()).disc;
+  EXPECT_EQ(disc.listing.reason, "directory " + deeper + " lies deeper than 64 levels");
+  ASSERT_EQ(disc.listing.files.size(), 1u);
+  EXPECT_EQ(disc.listing.files[0].path, allowed + "/F");
+}

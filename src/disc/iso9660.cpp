@@ -70,7 +70,7 @@ struct directory {
   std::string path;
   std::uint64_t extent = 0;
   std::uint32_t length = 0;
-  int depth = 0;
+  int depth = 0; // the root is at 0
 };
 
 struct walk {
@@ -213,7 +213,7 @@ iso_listing list_iso_files(const sector_source& read_sector, std::uint64_t secto
                   (wrong.empty() ? std::string("not a directory") : wrong));
     return listing;
   }
-  walker.pending.push_back({"/", root.extent + root.attribute_sectors, root.length, 1});
+  walker.pending.push_back({"/", root.extent + root.attribute_sectors, root.length, 0});
   while (!walker.pending.empty()) {
     const directory next = walker.pending.back();
     walker.pending.pop_back();

@@ -30,7 +30,7 @@
 //                   no extension)
 //
 // A file in several extents, or interleaved, is not listed but named among those passed over;
-// so are associated files. Directories are read from the root down to a depth of 64.
+// so are associated files. Directories are read down to 64 levels below the root.
 #pragma once
 
 #include <cstddef>
