@@ -272,16 +272,21 @@ std::map<std::string, byte_vector> sample_files() {
           {"/BIG.BIN", random_bytes(70001, 5)}};
 }
 
-// The sample disc as an image of 2,048-byte sectors made by genisoimage.
-byte_vector sample_iso(const fs::path& folder) {
-  for (const auto& [path, bytes] : sample_files()) {
+// An image of 2,048-byte sectors of these files, made by genisoimage with these options.
+byte_vector made_iso(const fs::path& folder, const std::map<std::string, byte_vector>& files,
+                     const std::string& options = "") {
+  for (const auto& [path, bytes] : files) {
     fs::create_directories(folder / ("tree" + path.substr(0, path.rfind('/'))));
     write_file(folder / ("tree" + path), bytes);
   }
-  EXPECT_EQ(shell("genisoimage -quiet -o '" + (folder / "made.iso").string() + "' '" +
-                  (folder / "tree").string() + "'"),
+  EXPECT_EQ(shell("genisoimage -quiet " + options + " -o '" + (folder / "made.iso").string() +
+                  "' '" + (folder / "tree").string() + "'"),
             0);
   return read_whole_file(folder / "made.iso");
+}
+
+byte_vector sample_iso(const fs::path& folder) {
+  return made_iso(folder, sample_files());
 }
 
 // Writes the disc in one of the forms read: "iso", "mode1" or "mode2" (a .bin and its cue
@@ -611,25 +616,45 @@ TEST(PatchedCopy, RefusalsWriteNothingAndNoChangeGivesTheImageBack) {
   EXPECT_EQ(files_in(out), files_in(in));
 }
 
-// Folders are read down to 64 levels below the root, and no further.
-TEST(DiscImage, FoldersDeeperThanTheLimitAreNamed) {
+// Folders are read down to 64 levels below the root, and no further; a record may end at its
+// sector's end, and not one byte after it.
+TEST(DiscImage, FoldersDeeperThanTheLimitAndRecordsPastTheirSectorAreNamed) {
   SKIP_WITHOUT_DISC_TOOLS();
-  scratch_folder folder;
   std::string allowed;
   std::string deeper;
   for (int level = 1; level <= 65; ++level) {
     allowed += level <= 64 ? "/D" : "";
     deeper += "/E";
   }
-  for (const std::string& path : {allowed + "/F", deeper + "/G"}) {
-    fs::create_directories(folder.path / ("tree" + path.substr(0, path.size() - 2)));
-    write_file(folder.path / ("tree" + path), {1});
+  scratch_folder folder;
+  write_file(folder.path / "deep.iso",
+             made_iso(folder.path, {{allowed + "/F", {1}}, {deeper + "/G", {1}}}, "-D"));
+  const disc_image deep = open_disc((folder.path / "deep.iso").string()).disc;
+  EXPECT_EQ(deep.listing.reason, "directory " + deeper + " lies deeper than 64 levels");
+  ASSERT_EQ(deep.listing.files.size(), 1u);
+  EXPECT_EQ(deep.listing.files[0].path, allowed + "/F");
+
+  std::map<std::string, byte_vector> files;
+  for (int n = 10; n < 70; ++n) { // two sectors of records
+    files["/W/F" + std::to_string(n)] = {1};
   }
-  ASSERT_EQ(shell("genisoimage -quiet -D -o '" + (folder.path / "deep.iso").string() + "' '" +
-                  (folder.path / "tree").string() + "'"),
-            0);
-  const disc_image disc = open_disc((folder.path / "deep.iso").string()).disc;
-  EXPECT_EQ(disc.listing.reason, "directory " + deeper + " lies deeper than 64 levels");
-  ASSERT_EQ(disc.listing.files.size(), 1u);
-  EXPECT_EQ(disc.listing.files[0].path, allowed + "/F");
+  scratch_folder wide;
+  byte_vector iso = made_iso(wide.path, files);
+  const disc_image intact = open_disc(write_disc(wide.path, "iso", iso)).disc;
+  const iso_file* last = &intact.listing.files[0]; // the last record of the folder's first sector
+  for (const iso_file& file : intact.listing.files) {
+    last = file.record_sector == last->record_sector && file.record_at > last->record_at ? &file
+                                                                                         : last;
+  }
+  ASSERT_GE(last->record_at, 2048u - 255); // a length byte can reach past the sector
+  const std::string where = "directory /W: the record at byte " + std::to_string(last->record_at) +
+                            " of sector " + std::to_string(last->record_sector);
+  for (const std::size_t beyond : {0, 1}) {
+    iso[last->record_sector * 2048 + last->record_at] =
+        static_cast<std::uint8_t>(2048 - last->record_at + beyond);
+    write_file(wide.path / "game.iso", iso);
+    const disc_image disc = open_disc((wide.path / "game.iso").string()).disc;
+    EXPECT_EQ(disc.listing.reason, beyond ? where + " runs past its sector" : "");
+    EXPECT_EQ(disc.listing.files.size(), 60 - beyond);
+  }
 }
