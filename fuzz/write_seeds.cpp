@@ -1,7 +1,6 @@
 // write_seeds <folder>: writes a seed corpus for every fuzz target into <folder>/<target>/,
 // made with the sample writer: pairs of each kind, damaged records among whole ones, in both
 // formats, and cue sheets and volume descriptors.
-#include <algorithm>
 #include <exception>
 #include <iostream>
 
@@ -127,11 +126,8 @@ void write_all(const fs::path& folder) {
                             "    INDEX 01 00:00:00\r\nFILE music.bin BINARY\r\n  TRACK 02 AUDIO\r\n"
                             "    PREGAP 00:02:00\r\n    INDEX 01 00:00:00\r\n";
   write_seed(folder, "cue_sheet", "two-files", byte_vector(sheet.begin(), sheet.end()));
-  byte_vector terminator(2048);
-  const std::string identifier = "\xFF"
-                                 "CD001\x01";
-  std::copy(identifier.begin(), identifier.end(), terminator.begin());
-  write_seed(folder, "iso9660", "terminator", terminator);
+  write_seed(folder, "iso9660", "terminator",
+             joined({0xFF, 'C', 'D', '0', '0', '1', 1}, byte_vector(2041)));
 }
 
 } // namespace
