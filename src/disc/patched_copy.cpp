@@ -142,6 +142,9 @@ copy_result write_patched_copy(const disc_image& disc, const std::vector<replace
     if (!replaced.insert(file).second) {
       return {false, change.path + ": given twice"};
     }
+    if (change.bytes.size() > UINT32_MAX) {
+      return {false, change.path + ": larger than a file of the disc can be (4 GiB less a byte)"};
+    }
     const sector_fit fit = fit_of(*file, change.bytes.size());
     if (!fit.fits()) {
       return {false, change.path + ": needs " + std::to_string(fit.needed) +
