@@ -480,10 +480,13 @@ TEST(DiscImage, DamageIsNamedAndTheRestListed) {
       << "FILE gone.bin BINARY\nTRACK 1 MODE1/2352\nINDEX 1 0:0:0\n";
   std::ofstream(folder.path / "bad.cue") << "TRACK 01 MODE1/2352\n";
   std::ofstream(folder.path / "notes.iso") << "notes";
+  std::ofstream(folder.path / "late.cue")
+      << "FILE made.iso BINARY\nTRACK 1 MODE1/2048\nINDEX 1 9:0:0";
   const std::string at = folder.path.string() + "/";
   for (const auto& [name, reason] : std::map<std::string, std::string>{
            {"gone.cue", "gone.cue names gone.bin, which is missing"},
            {"bad.cue", "bad.cue, line 1: a TRACK before any FILE"},
+           {"late.cue", "made.iso: the data track starts past the file's end"},
            {"notes.iso", "notes.iso: not a disc image (neither CD001 at byte 32,769 nor a sync of "
                          "raw sectors of Mode 1 or 2 at byte 0)"},
            {"none.iso", "none.iso: No such file or directory"}}) {
@@ -575,6 +578,13 @@ TEST(PatchedCopy, RefusalsWriteNothingAndNoChangeGivesTheImageBack) {
             "/DATA/PICS.BIN: needs 4 sectors, the disc has 3 for it");
   EXPECT_EQ(refusal({{"/DATA/NONE.BIN", {}}}, out.string(), {}),
             "/DATA/NONE.BIN: not a file of " + disc.path);
+  const std::string track = (in / "game.bin").string(); // named by a path of its own
+  std::ofstream(in / "other.cue") << "FILE \"" << track
+                                  << "\" BINARY\nTRACK 1 MODE2/2352\nINDEX 1 0:0:0";
+  EXPECT_EQ(
+      write_patched_copy(open_disc((in / "other.cue").string()).disc, {}, out.string()).reason,
+      (in / "other.cue").string() + " names " + track + ", outside its folder");
+  fs::remove(in / "other.cue");
   EXPECT_EQ(refusal({{"/DATA/PICS.BIN", pictures}, {"/data/pics.bin", pictures}}, out.string(), {}),
             "/data/pics.bin: given twice");
   EXPECT_EQ(refusal({{"/DATA/PICS.BIN", pictures}}, (in / ".").string(), {}),
