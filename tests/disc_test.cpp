@@ -328,16 +328,6 @@ fs::path bchunk_image(const fs::path& folder, const std::string& form) {
   return folder / "back01.iso";
 }
 
-byte_vector whole_file(const disc_image& disc, const std::string& path) {
-  const iso_file* file = find_disc_file(disc, path);
-  EXPECT_NE(file, nullptr) << path;
-  byte_vector bytes(file == nullptr ? 0 : file->size);
-  if (file != nullptr) {
-    EXPECT_EQ(read_disc_file(disc, *file, 0, bytes.data(), bytes.size()).size, bytes.size());
-  }
-  return bytes;
-}
-
 } // namespace
 
 // Each form of the disc lists the files iso-info lists, where it lists them, and reads what
@@ -546,7 +536,6 @@ TEST(PatchedCopy, ReplacesFilesInPlaceAndNothingElse) {
     const fs::path image =
         form == "iso" ? here.path / "out" / track : bchunk_image(here.path / "out", form);
     for (const replacement& change : changes) {
-      EXPECT_EQ(whole_file(copy.disc, change.path), change.bytes);
       const fs::path got = here.path / "got";
       ASSERT_EQ(shell("iso-read -e '" + change.path + ";1' -o '" + got.string() + "' -i '" +
                       image.string() + "'"),
