@@ -15,7 +15,9 @@ int main(int argc, char** argv) {
                                                       {"expand_runs", fuzz_expand_runs},
                                                       {"paths", fuzz_paths},
                                                       {"picture_reader", fuzz_picture_reader},
-                                                      {"insert_pair", fuzz_insert_pair}};
+                                                      {"insert_pair", fuzz_insert_pair},
+                                                      {"cue_sheet", fuzz_cue_sheet},
+                                                      {"iso9660", fuzz_iso9660}};
   std::size_t inputs = 0;
   for (int i = 1; i < argc; ++i) {
     for (const auto& [name, target] : targets) {

@@ -12,7 +12,7 @@ seconds=${1:?usage: fuzz/run.sh SECONDS [TARGET...]}
 shift
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(extract_pair expand_runs paths picture_reader insert_pair)
+  targets=(extract_pair expand_runs paths picture_reader insert_pair cue_sheet iso9660)
 fi
 
 build=${OFB2BMP_FUZZ_BUILD:-build/fuzz}

@@ -12,3 +12,5 @@ int fuzz_expand_runs(const std::uint8_t* data, std::size_t size);
 int fuzz_paths(const std::uint8_t* data, std::size_t size);
 int fuzz_picture_reader(const std::uint8_t* data, std::size_t size);
 int fuzz_insert_pair(const std::uint8_t* data, std::size_t size);
+int fuzz_cue_sheet(const std::uint8_t* data, std::size_t size);
+int fuzz_iso9660(const std::uint8_t* data, std::size_t size);

@@ -1,6 +1,6 @@
 // write_seeds <folder>: writes a seed corpus for every fuzz target into <folder>/<target>/,
 // made with the sample writer: pairs of each kind, damaged records among whole ones, in both
-// formats.
+// formats, and cue sheets and volume descriptors.
 #include <exception>
 #include <iostream>
 
@@ -119,6 +119,15 @@ void write_all(const fs::path& folder) {
     write_seed(folder, "paths", "path" + std::to_string(n++),
                byte_vector(path.begin(), path.end()));
   }
+
+  // Disc images: a cue sheet of two files; a set of volume descriptors that is only its
+  // terminator (fuzz/regressions/iso9660/ holds a whole volume made by genisoimage).
+  const std::string sheet = "FILE \"game.bin\" BINARY\r\n  TRACK 01 MODE1/2352\r\n"
+                            "    INDEX 01 00:00:00\r\nFILE music.bin BINARY\r\n  TRACK 02 AUDIO\r\n"
+                            "    PREGAP 00:02:00\r\n    INDEX 01 00:00:00\r\n";
+  write_seed(folder, "cue_sheet", "two-files", byte_vector(sheet.begin(), sheet.end()));
+  write_seed(folder, "iso9660", "terminator",
+             joined({0xFF, 'C', 'D', '0', '0', '1', 1}, byte_vector(2041)));
 }
 
 } // namespace
