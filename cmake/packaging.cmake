@@ -13,11 +13,11 @@ if(WIN32)
   set(CPACK_GENERATOR ZIP)
 else()
   set(CPACK_GENERATOR DEB)
+  # The package installs where the build was configured to (the package preset: /usr), so that
+  # the program it installs knows its folder as the installed one and saves into the current
+  # folder. The zip stays one flat folder.
+  set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 endif()
-
-# The package installs where the build was configured to (the package preset: /usr), so that
-# the program it installs knows its folder as the installed one and saves into the current folder.
-set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 # A new shell completes the options and index files only with bash-completion.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS bash-completion)
 
