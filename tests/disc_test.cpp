@@ -18,6 +18,8 @@
 #include "disc/disc_reader.hpp"
 #include "disc/error_codes.hpp"
 #include "disc/patched_copy.hpp"
+#include "driver/driver.hpp"
+#include "sample_writer.hpp"
 #include "test_support.hpp"
 
 namespace {
@@ -328,8 +330,6 @@ fs::path bchunk_image(const fs::path& folder, const std::string& form) {
   return folder / "back01.iso";
 }
 
-} // namespace
-
 // Each form of the disc lists the files iso-info lists, where it lists them, and reads what
 // was put there, whole and in slices across sectors and reads; bchunk turns the raw images and
 // their sheets back into the image genisoimage made.
@@ -630,3 +630,95 @@ TEST(DiscImage, FoldersDeeperThanTheLimitAndRecordsPastTheirSectorAreNamed) {
     EXPECT_EQ(disc.listing.files.size(), 60 - beyond);
   }
 }
+
+// ---- discs as the tool's inputs ----------------------------------------------------------------
+
+// The console text, the status and the pictures of a run over these inputs into `folder`.
+struct disc_run {
+  std::string console;
+  std::string errors;
+  bool incomplete;
+  std::map<std::string, byte_vector> pictures;
+};
+disc_run run_inputs(const std::vector<std::string>& inputs, const fs::path& folder) {
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  test_state run(folder);
+  std::set<std::string> done;
+  testing::internal::CaptureStderr();
+  for (const std::string& input : inputs) {
+    process_input(run.state, input, done);
+  }
+  return {run.console_text(), testing::internal::GetCapturedStderr(), run.state.incomplete,
+          files_in(folder)};
+}
+
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+  for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+// Each form of a disc gives what its pairs copied out of it give, in path order: the same
+// pictures and console text (paths shown as the image and the path in it), and status. A sector
+// whose error check fails is named, and its bytes are used; a disc that cannot be read is named.
+TEST(DiscInputs, EachFormGivesWhatItsPairsCopiedOutGive) {
+  SKIP_WITHOUT_DISC_TOOLS();
+  scratch_folder folder;
+  const archive_pair pics = direct_sample(4, 3);
+  const archive_pair bfil = frame_bank_sample(2, 1, 5);
+  const byte_vector iso = made_iso(folder.path, {{"/DATA/PICS.OFB", pics.index},
+                                                 {"/DATA/PICS.BIN", pics.archive},
+                                                 {"/MORE/BFIL.OFB", bfil.index},
+                                                 {"/MORE/BFIL.BIN", bfil.archive}});
+  const fs::path tree = folder.path / "tree";
+  const disc_run copied = run_inputs(
+      {(tree / "DATA/PICS.OFB").string(), (tree / "MORE/BFIL.OFB").string()}, folder.path / "want");
+  ASSERT_EQ(copied.pictures.size(), 381u + 34u);
+  for (const char* form : {"iso", "mode1", "mode2", "raw"}) {
+    const std::string image = write_disc(folder.path, form, iso);
+    const disc_run got = run_inputs({image}, folder.path / "got");
+    EXPECT_EQ(got.console, replaced(copied.console, tree.string(), image + ":")) << form;
+    EXPECT_EQ(got.errors, "") << form;
+    EXPECT_EQ(got.incomplete, copied.incomplete) << form;
+    EXPECT_TRUE(got.pictures == copied.pictures) << form;
+  }
+  // A sector of the archive with a wrong EDC: its bytes stand, and it is named.
+  byte_vector raw = raw_image(iso, sector_format::raw_mode1);
+  const std::string bin = (folder.path / "game.bin").string();
+  write_file(bin, raw);
+  const iso_file* archive = find_disc_file(open_disc(bin).disc, "/DATA/PICS.BIN");
+  ASSERT_NE(archive, nullptr);
+  raw[(archive->first_sector + 2) * raw_sector_size + mode1_edc_at] ^= 1;
+  write_file(bin, raw);
+  const disc_run bad = run_inputs({bin}, folder.path / "got");
+  EXPECT_EQ(bad.errors, "ofb2bmp: " + bin +
+                            ": 1 sector of /DATA/PICS.BIN fails its error check "
+                            "(sector " +
+                            std::to_string(archive->first_sector + 2) +
+                            " first): the image may be a bad copy\n");
+  EXPECT_FALSE(bad.incomplete);
+  EXPECT_TRUE(bad.pictures == copied.pictures);
+  // Pictures are not put back into a disc: said, and nothing is written.
+  {
+    test_state run(folder.path / "got");
+    testing::internal::CaptureStderr();
+    insert_pictures_of(run.state, (folder.path / "want").string(), {bin});
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "ofb2bmp: " + bin +
+                  ": a disc image: pictures go back into pairs on disk only; copy its pairs out of "
+                  "the image and insert into them\n");
+    EXPECT_TRUE(run.state.incomplete);
+  }
+  // A sheet naming a file that is not there.
+  std::ofstream(folder.path / "lost.cue") << "FILE \"lost.bin\" BINARY\n TRACK 01 MODE1/2352\n"
+                                             " INDEX 01 00:00:00\n";
+  const std::string lost = (folder.path / "lost.cue").string();
+  const disc_run missing = run_inputs({lost}, folder.path / "got");
+  EXPECT_EQ(missing.errors.rfind("ofb2bmp: " + lost + ": ", 0), 0u) << missing.errors;
+  EXPECT_TRUE(missing.incomplete);
+  EXPECT_TRUE(missing.pictures.empty());
+}
+
+} // namespace

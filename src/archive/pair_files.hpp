@@ -14,10 +14,6 @@
 // Opens a file on disk. False, with the system's code of the failure, when it cannot be opened.
 bool open_file_on_disk(const std::string& path, readable_file& file, int& error_code);
 
-// How a run opens the files it names: on disk, or inside a disc image.
-using file_opener =
-    std::function<bool(const std::string& path, readable_file& file, int& error_code)>;
-
 // Reads an index file whole into `buffer` (as much of it as `capacity` holds) and returns its
 // size; -1 when its size cannot be told or the bytes wanted cannot all be read.
 std::int64_t read_index_bytes(const readable_file& index, std::uint8_t* buffer,

@@ -81,6 +81,9 @@ struct extraction_state {
   byte_buffer pixel_buffer; // the current screen, expanded from its run-length stream
 
   readable_file archive; // the archive being walked
+  // Opens an archive named again (the screens --only passed over): inside a disc image read by
+  // this run, or on disk when unset.
+  file_opener open_named_file;
 
   picture_output output;              // this thread's, when pictures are written here
   picture_pool* pool = nullptr;       // where pictures go when written on other threads

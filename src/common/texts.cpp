@@ -23,10 +23,11 @@ constexpr text_format formats[] = {
     {"broken record![%s:%d]\n", name_and_number},
     // "メモリが足りません。" and a newline.
     {"\x83\x81\x83\x82\x83\x8A\x82\xAA\x91\xAB\x82\xE8\x82\xDC\x82\xB9\x82\xF1\x81\x42\n", none},
-    {"usage: ofb2bmp [OPTION]... [INDEX.OFB | PATTERN]...\n"
+    {"usage: ofb2bmp [OPTION]... [INDEX.OFB | PATTERN | IMAGE]...\n"
      "Saves every picture of an index file (.OFB) and its archive (.BIN) as a bitmap (.BMP).\n"
      "Wildcards (* and ?) in the last part of a name select several index files; any\n"
-     "extension of a name is replaced by .OFB. Without a name, asks for one.\n"
+     "extension of a name is replaced by .OFB. A disc image (.cue sheet, .iso, raw .bin)\n"
+     "named where no index file is found gives every pair on it. Without a name, asks for one.\n"
      "%s\n"
      "\n"
      "  -o, --output-dir=DIR  save the pictures in DIR, created when missing\n"

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "archive/archive.hpp"
+#include "driver/disc_inputs.hpp"
 #include "driver/options.hpp"
 #include "driver/platform.hpp"
 #include "driver/selection.hpp"
@@ -324,6 +325,13 @@ void process_index_file(extraction_state& state, const std::string& index_path,
   state.archive = {};
 }
 
+bool finds_index_file(const std::string& input) {
+  const std::vector<folder_entry> entries =
+      find_matching_entries(search_pattern(input, native_path_syntax()));
+  return std::any_of(entries.begin(), entries.end(),
+                     [](const folder_entry& entry) { return !entry.is_folder; });
+}
+
 std::vector<index_file> find_index_files(extraction_state& state, const std::string& input,
                                          std::set<std::string>& done) {
   const path_syntax& syntax = native_path_syntax();
@@ -347,6 +355,10 @@ std::vector<index_file> find_index_files(extraction_state& state, const std::str
 }
 
 void process_input(extraction_state& state, const std::string& input, std::set<std::string>& done) {
+  if (names_disc_image(input) && !finds_index_file(input)) {
+    process_disc(state, input, done);
+    return;
+  }
   for (const index_file& found : find_index_files(state, input, done)) {
     process_index_file(state, found.path, found.name);
   }

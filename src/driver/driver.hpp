@@ -28,7 +28,11 @@ struct index_file {
 std::vector<index_file> find_index_files(extraction_state& state, const std::string& input,
                                          std::set<std::string>& done);
 
-// Extracts every index file matched by one input path. `done` holds the index files already
+// Whether the input path matches an index file (a file, not a folder).
+bool finds_index_file(const std::string& input);
+
+// Extracts every index file matched by one input path, or the pairs of the disc image it names
+// where it matches none. `done` holds the index files already
 // extracted in this run, so none is done twice.
 void process_input(extraction_state& state, const std::string& input, std::set<std::string>& done);
 

@@ -7,6 +7,7 @@
 #include <system_error>
 #include <vector>
 
+#include "driver/disc_inputs.hpp"
 #include "driver/driver.hpp"
 #include "driver/new_pair.hpp"
 #include "driver/platform.hpp"
@@ -26,6 +27,14 @@ std::vector<pair_names> find_pairs(extraction_state& state,
   std::vector<pair_names> pairs;
   std::set<std::string> done;
   for (const std::string& input : inputs) {
+    if (names_disc_image(input) && !finds_index_file(input)) {
+      // Pairs are read from a disc, but not yet written back into one.
+      tell(state, text::system_reason,
+           input + ": a disc image: pictures go back into pairs on disk only; copy its pairs out "
+                   "of the image and insert into them");
+      state.incomplete = true;
+      continue;
+    }
     for (const index_file& found : find_index_files(state, input, done)) {
       const std::string archive_path = paired_file_name(archive_name(found.path, syntax));
       pairs.push_back({found.path, found.name, archive_path, state.output_folder + found.name,

@@ -96,7 +96,8 @@ std::uint8_t* scratch(byte_buffer& buffer, std::size_t size) {
 void bring_screen_up_to_date(extraction_state& state, picture_selection& selection) {
   std::string failed_path;
   int error_code = 0;
-  if (!catch_up_screens(selection.screens_behind, open_file_on_disk,
+  if (!catch_up_screens(selection.screens_behind,
+                        state.open_named_file ? state.open_named_file : open_file_on_disk,
                         scratch(selection.scratch_record, record_buffer_size),
                         state.pixel_buffer.get(), failed_path, error_code)) {
     throw fatal_error{text::file_open_error, failed_path, error_code};

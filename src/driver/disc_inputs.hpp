@@ -1,0 +1,22 @@
+// Disc images as inputs: a cue sheet, or an image of 2,048- or 2,352-byte sectors, named where
+// no index file is found. Every index file (.OFB, any letter case) of the disc's file system is
+// a pair with the file of its folder of the same base name ending .BIN; each pair reads as the
+// same pair copied out of the image does. A file inside an image is shown as the image's name,
+// a colon and its path there: "game.cue:/DATA/PICS.OFB".
+#pragma once
+
+#include <set>
+#include <string>
+
+#include "common/state.hpp"
+
+// Whether `input` names a disc image: no wildcards, an existing file (not a folder) whose name
+// ends ".cue" in any letter case, or whose first bytes are those of an image.
+bool names_disc_image(const std::string& input);
+
+// Extracts (lists, saves) every pair of the disc in path order; screens carry over from one to
+// the next as between the index files of one run. A disc that cannot be read, or is damaged,
+// is named on standard error with what is wrong, and the run ends with status 1 after the pairs
+// that can still be read. Sectors whose error check fails are counted and named, one line for
+// each file that has them; their bytes are used all the same.
+void process_disc(extraction_state& state, const std::string& image, std::set<std::string>& done);
