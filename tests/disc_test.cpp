@@ -700,17 +700,6 @@ TEST(DiscInputs, EachFormGivesWhatItsPairsCopiedOutGive) {
                             " first): the image may be a bad copy\n");
   EXPECT_FALSE(bad.incomplete);
   EXPECT_TRUE(bad.pictures == copied.pictures);
-  // Pictures are not put back into a disc: said, and nothing is written.
-  {
-    test_state run(folder.path / "got");
-    testing::internal::CaptureStderr();
-    insert_pictures_of(run.state, (folder.path / "want").string(), {bin});
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "ofb2bmp: " + bin +
-                  ": a disc image: pictures go back into pairs on disk only; copy its pairs out of "
-                  "the image and insert into them\n");
-    EXPECT_TRUE(run.state.incomplete);
-  }
   // A sheet naming a file that is not there.
   std::ofstream(folder.path / "lost.cue") << "FILE \"lost.bin\" BINARY\n TRACK 01 MODE1/2352\n"
                                              " INDEX 01 00:00:00\n";
@@ -719,6 +708,62 @@ TEST(DiscInputs, EachFormGivesWhatItsPairsCopiedOutGive) {
   EXPECT_EQ(missing.errors.rfind("ofb2bmp: " + lost + ": ", 0), 0u) << missing.errors;
   EXPECT_TRUE(missing.incomplete);
   EXPECT_TRUE(missing.pictures.empty());
+}
+
+// Pictures put back into each form of a disc: unchanged ones give the image (and every file of
+// its sheet) back byte for byte; an edited one comes back from the patched copy, whose raw
+// sectors all decode; a pair that outgrows its sectors is refused and nothing is written.
+TEST(DiscInputs, PicturesGoBackIntoACopyOfTheDiscInPlace) {
+  SKIP_WITHOUT_DISC_TOOLS();
+  scratch_folder folder;
+  const archive_pair pics = direct_sample(4, 3);
+  const archive_pair bfil = frame_bank_sample(2, 1, 5);
+  const byte_vector iso = made_iso(folder.path, {{"/DATA/PICS.OFB", pics.index},
+                                                 {"/DATA/PICS.BIN", pics.archive},
+                                                 {"/DATA/BFIL.OFB", bfil.index},
+                                                 {"/DATA/BFIL.BIN", bfil.archive}});
+  const fs::path out = folder.path / "out";
+  const auto insert = [&](const std::string& image, const fs::path& pictures) {
+    fs::remove_all(out);
+    fs::create_directories(out);
+    test_state run(out);
+    run.state.quiet = true;
+    insert_pictures_of(run.state, pictures.string(), {image});
+    return run.console_text() + (run.state.incomplete ? "1" : "0");
+  };
+  for (const char* form : {"iso", "mode2"}) {
+    const std::string image = write_disc(folder.path, form, iso);
+    const disc_run original = run_inputs({image}, folder.path / "pictures");
+    EXPECT_EQ(insert(image, folder.path / "pictures"), "0") << form;
+    for (const std::string name : {"game.iso", "game.cue", "game.bin"}) {
+      if (fs::exists(folder.path / name) && (name != "game.iso") == (form != std::string("iso"))) {
+        EXPECT_EQ(read_whole_file(out / name), read_whole_file(folder.path / name)) << name;
+      }
+    }
+    // One pixel of PICS05 edited: the copy gives it back, and every other picture as it was.
+    const fs::path edited = folder.path / "pictures" / "PICS05.BMP";
+    byte_vector bytes = read_whole_file(edited);
+    bytes[bytes[10]] ^= 0x80;
+    write_file(edited, bytes);
+    EXPECT_EQ(insert(image, folder.path / "pictures"), "0") << form;
+    const std::string copy = (out / fs::path(image).filename()).string();
+    const disc_run again = run_inputs({copy}, folder.path / "again");
+    EXPECT_TRUE(again.pictures == files_in(folder.path / "pictures")) << form;
+    EXPECT_FALSE(again.pictures == original.pictures) << form;
+    if (form == std::string("mode2")) {
+      const byte_vector track = read_whole_file(out / "game.bin");
+      for (std::size_t at = 0; at < track.size(); at += raw_sector_size) {
+        ASSERT_EQ(code_fault(&track[at], sector_format::raw_mode2_form1), "") << at;
+      }
+    }
+    // A frame grown to 40 x 40 makes its bank too long for the sectors the archive has.
+    write_file(folder.path / "pictures" / "BFIL000.BMP", bitmap_file(40, 40, byte_vector(1600, 7)));
+    const std::string refused = insert(image, folder.path / "pictures");
+    EXPECT_EQ(refused.rfind("insert error![" + image + ":/DATA/BFIL.BIN: needs ", 0), 0u)
+        << refused;
+    EXPECT_EQ(refused.back(), '1');
+    EXPECT_TRUE(fs::is_empty(out)) << form;
+  }
 }
 
 } // namespace

@@ -39,17 +39,6 @@ std::string shown_path(const std::string& image, const std::string& path) {
   return image + ':' + path;
 }
 
-// A file of the disc, read as a file on disk is.
-readable_file file_of_disc(const std::shared_ptr<const disc_image>& disc, const iso_file& file) {
-  readable_file readable;
-  readable.size = file.size;
-  readable.read_at = [disc, file](std::uint64_t offset, std::uint8_t* into, std::size_t count) {
-    return read_disc_file(*disc, file, offset, into, count).size;
-  };
-  readable.owner = disc;
-  return readable;
-}
-
 // Names the sectors of `file` whose error check fails, when there are any; each is read once.
 void tell_failed_checks(extraction_state& state, const disc_image& disc, const iso_file& file) {
   if (disc.format == sector_format::user_data) {
@@ -77,42 +66,84 @@ void tell_failed_checks(extraction_state& state, const disc_image& disc, const i
 
 // One pair of the disc, as process_index_file takes a pair on disk.
 void process_disc_pair(extraction_state& state, const std::shared_ptr<const disc_image>& disc,
-                       const std::string& image, const iso_file& index) {
-  const std::string index_path = shown_path(image, index.path);
+                       const std::string& image, const disc_pair& pair) {
   if (!state.list_only) {
     make_output_folder(state);
   }
   if (!state.quiet && !state.list_only && state.selection == nullptr) {
-    say(state, text::index_path, index_path);
+    say(state, text::index_path, pair.index_path);
   }
-  const std::size_t wanted = std::min<std::size_t>(index.size, index_buffer_size);
-  const file_read read = read_disc_file(*disc, index, 0, state.index_buffer.get(), wanted);
-  if (read.size != wanted) { // the image is damaged there: the next pair may still be read
-    tell(state, text::system_reason, image + ": " + read.reason);
-    state.incomplete = true;
-    return;
+  if (!read_disc_index(state, *disc, image, *pair.index)) {
+    return; // the next pair may still be read
   }
-  const std::int64_t index_size = index.size;
+  const std::int64_t index_size = pair.index->size;
   if (!known_index_size(index_size)) {
-    tell(state, text::unknown_index_size, index_path + ": " + counted(index_size, "byte"));
+    tell(state, text::unknown_index_size, pair.index_path + ": " + counted(index_size, "byte"));
   }
-  const iso_file* archive = find_disc_file(*disc, without_extension(index.path) + ".BIN");
-  const std::string archive_path = shown_path(
-      image, archive != nullptr ? archive->path : without_extension(index.path) + ".BIN");
-  if (archive == nullptr) {
-    tell(state, text::system_reason, archive_path + ": not on the disc");
-    throw fatal_error{text::file_open_error, archive_path};
+  if (pair.archive == nullptr) {
+    tell(state, text::system_reason, pair.archive_path + ": not on the disc");
+    throw fatal_error{text::file_open_error, pair.archive_path};
   }
-  state.archive = file_of_disc(disc, *archive);
-  extract_pair(
-      state, {base_name(file_name_of(index.path), native_path_syntax()), index_path, archive_path},
-      index_size);
+  state.archive = file_of_disc(disc, *pair.archive);
+  extract_pair(state,
+               {base_name(file_name_of(pair.index->path), native_path_syntax()), pair.index_path,
+                pair.archive_path},
+               index_size);
   state.archive = {};
-  tell_failed_checks(state, *disc, index);
-  tell_failed_checks(state, *disc, *archive);
+  tell_failed_checks(state, *disc, *pair.index);
+  tell_failed_checks(state, *disc, *pair.archive);
 }
 
 } // namespace
+
+std::vector<disc_pair> pairs_of_disc(const disc_image& disc, const std::string& image) {
+  std::vector<disc_pair> pairs;
+  for (const iso_file& file : disc.listing.files) {
+    if (ends_with(file.path, ".OFB")) {
+      const std::string archive = without_extension(file.path) + ".BIN";
+      const iso_file* found = find_disc_file(disc, archive);
+      pairs.push_back({&file, found, shown_path(image, file.path),
+                       shown_path(image, found != nullptr ? found->path : archive)});
+    }
+  }
+  return pairs;
+}
+
+readable_file file_of_disc(const std::shared_ptr<const disc_image>& disc, const iso_file& file) {
+  readable_file readable;
+  readable.size = file.size;
+  readable.read_at = [disc, file](std::uint64_t offset, std::uint8_t* into, std::size_t count) {
+    return read_disc_file(*disc, file, offset, into, count).size;
+  };
+  readable.owner = disc;
+  return readable;
+}
+
+std::shared_ptr<const disc_image> open_disc_named(extraction_state& state,
+                                                  const std::string& image) {
+  disc_opening opened = open_disc(image);
+  if (!opened.reason.empty()) {
+    tell(state, text::system_reason, image + ": " + opened.reason);
+    state.incomplete = true;
+    return nullptr;
+  }
+  if (!opened.disc.listing.reason.empty()) {
+    tell(state, text::system_reason, image + ": " + opened.disc.listing.reason);
+    state.incomplete = true;
+  }
+  return std::make_shared<const disc_image>(std::move(opened.disc));
+}
+
+bool read_disc_index(extraction_state& state, const disc_image& disc, const std::string& image,
+                     const iso_file& index) {
+  const std::size_t wanted = std::min<std::size_t>(index.size, index_buffer_size);
+  const file_read read = read_disc_file(disc, index, 0, state.index_buffer.get(), wanted);
+  if (read.size != wanted) {
+    tell(state, text::system_reason, image + ": " + read.reason);
+    state.incomplete = true;
+  }
+  return read.size == wanted;
+}
 
 bool names_disc_image(const std::string& input) {
   if (input.find_first_of("*?") != std::string::npos || !file_exists(input) ||
@@ -133,16 +164,9 @@ bool names_disc_image(const std::string& input) {
 }
 
 void process_disc(extraction_state& state, const std::string& image, std::set<std::string>& done) {
-  disc_opening opened = open_disc(image);
-  if (!opened.reason.empty()) {
-    tell(state, text::system_reason, image + ": " + opened.reason);
-    state.incomplete = true;
+  const std::shared_ptr<const disc_image> disc = open_disc_named(state, image);
+  if (disc == nullptr) {
     return;
-  }
-  const auto disc = std::make_shared<const disc_image>(std::move(opened.disc));
-  if (!disc->listing.reason.empty()) {
-    tell(state, text::system_reason, image + ": " + disc->listing.reason);
-    state.incomplete = true;
   }
   // Archives of this disc named again later in the run (screens --only passed over) are read
   // from it.
@@ -158,10 +182,9 @@ void process_disc(extraction_state& state, const std::string& image, std::set<st
     }
     return previous ? previous(path, file, error_code) : open_file_on_disk(path, file, error_code);
   };
-  for (const iso_file& file : disc->listing.files) {
-    if (ends_with(file.path, ".OFB") &&
-        done.insert(shown_path(identity_of(image), upper_case(file.path))).second) {
-      process_disc_pair(state, disc, image, file);
+  for (const disc_pair& pair : pairs_of_disc(*disc, image)) {
+    if (done.insert(shown_path(identity_of(image), upper_case(pair.index->path))).second) {
+      process_disc_pair(state, disc, image, pair);
     }
   }
 }

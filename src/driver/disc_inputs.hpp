@@ -5,14 +5,40 @@
 // a colon and its path there: "game.cue:/DATA/PICS.OFB".
 #pragma once
 
+#include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "common/state.hpp"
+#include "disc/disc_reader.hpp"
 
 // Whether `input` names a disc image: no wildcards, an existing file (not a folder) whose name
 // ends ".cue" in any letter case, or whose first bytes are those of an image.
 bool names_disc_image(const std::string& input);
+
+// A pair of a disc: its index file and its archive (null when the disc has none), as shown.
+struct disc_pair {
+  const iso_file* index = nullptr;
+  const iso_file* archive = nullptr;
+  std::string index_path;
+  std::string archive_path;
+};
+// The pairs of the disc, in path order.
+std::vector<disc_pair> pairs_of_disc(const disc_image& disc, const std::string& image);
+
+// A file of the disc, read as a file on disk is.
+readable_file file_of_disc(const std::shared_ptr<const disc_image>& disc, const iso_file& file);
+
+// Opens the disc image for reading; null after naming on standard error what is wrong (the run
+// is then incomplete). A disc whose file system is damaged is opened, and named so too.
+std::shared_ptr<const disc_image> open_disc_named(extraction_state& state,
+                                                  const std::string& image);
+
+// Reads the index file of a pair of the disc into index_buffer; false after naming what is
+// wrong with the image there (the run is then incomplete).
+bool read_disc_index(extraction_state& state, const disc_image& disc, const std::string& image,
+                     const iso_file& index);
 
 // Extracts (lists, saves) every pair of the disc in path order; screens carry over from one to
 // the next as between the index files of one run. A disc that cannot be read, or is damaged,

@@ -1,12 +1,15 @@
 // --insert: for each index file of the inputs, a new pair in the output folder holding the
 // edited pictures. The input pair is only read; the new pair is written under temporary names
 // and takes its own names only once it is complete and extracts to the pictures expected.
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "disc/patched_copy.hpp"
 #include "driver/disc_inputs.hpp"
 #include "driver/driver.hpp"
 #include "driver/new_pair.hpp"
@@ -21,18 +24,15 @@ std::string last_component(const std::string& path) {
   return path.substr(scan_path(path, native_path_syntax()).name_start);
 }
 
-std::vector<pair_names> find_pairs(extraction_state& state,
-                                   const std::vector<std::string>& inputs) {
+// The pairs on disk the inputs name; the disc images they name go to `discs`.
+std::vector<pair_names> find_pairs(extraction_state& state, const std::vector<std::string>& inputs,
+                                   std::vector<std::string>& discs) {
   const path_syntax& syntax = native_path_syntax();
   std::vector<pair_names> pairs;
   std::set<std::string> done;
   for (const std::string& input : inputs) {
     if (names_disc_image(input) && !finds_index_file(input)) {
-      // Pairs are read from a disc, but not yet written back into one.
-      tell(state, text::system_reason,
-           input + ": a disc image: pictures go back into pairs on disk only; copy its pairs out "
-                   "of the image and insert into them");
-      state.incomplete = true;
+      discs.push_back(input);
       continue;
     }
     for (const index_file& found : find_index_files(state, input, done)) {
@@ -224,6 +224,153 @@ void insert_into_pair(extraction_state& state, insertion_run& run, const pair_na
   state.archive = {};
 }
 
+// ---- a disc image: its pairs rebuilt in memory, then one patched copy of the image ----------
+
+byte_vector whole_disc_file(const disc_image& disc, const iso_file& file) {
+  byte_vector bytes(file.size);
+  bytes.resize(read_disc_file(disc, file, 0, bytes.data(), bytes.size()).size);
+  return bytes;
+}
+
+// A pair rebuilt in memory and checked: work.new_index and `archive` (the original's bytes at
+// first) become the new pair's. False, after the messages, when it cannot be put back.
+bool rebuild_in_memory(extraction_state& state, insertion& work, const given_pictures& given,
+                       std::int64_t index_size, byte_vector& archive,
+                       const std::string& index_path) {
+  const byte_buffer start_screen = blank_screen();
+  std::memcpy(start_screen.get(), work.screen, screen_bytes);
+  const record_writer write = [&archive](const placed_record& placed) {
+    const std::size_t end = placed.offset + placed.bytes.size();
+    archive.resize(std::max(archive.size(), end), 0);
+    std::copy(placed.bytes.begin(), placed.bytes.end(), archive.begin() + placed.offset);
+    return true;
+  };
+  rebuild_pair(state, work, index_size, given, write);
+  if (work.failed) {
+    return false;
+  }
+  const read_at_offset read = [&archive](std::uint64_t offset, std::uint8_t* into,
+                                         std::size_t count) {
+    const std::size_t from = std::min<std::uint64_t>(offset, archive.size());
+    const std::size_t got = std::min(count, archive.size() - from);
+    std::copy_n(archive.begin() + from, got, into);
+    return got;
+  };
+  const std::string difference =
+      check_pair_read_back({{work.new_index.data(), work.new_index.size()},
+                            read,
+                            state.record_buffer.get(),
+                            start_screen.get(),
+                            nullptr,
+                            {}},
+                           work, given, index_path);
+  if (!difference.empty()) {
+    say(state, text::insert_error, difference);
+  }
+  return difference.empty();
+}
+
+// Whether the pair's new archive of `size` bytes fits in the sectors its archive has; a preview
+// row says so, and an insertion refuses the pair when it does not. (The new index file keeps
+// the size of the original.)
+bool fits_on_disc(extraction_state& state, const insertion_run& run, const disc_pair& pair,
+                  std::uint64_t size) {
+  const sector_fit fit = fit_of(*pair.archive, size);
+  const std::string sectors = "needs " + counted(static_cast<std::int64_t>(fit.needed), "sector") +
+                              ", the disc has " + std::to_string(fit.available) + " for it";
+  if (run.preview) {
+    list_insertion_row(state, pair.index_path, pair.archive->path, "-\t-",
+                       fit.fits() ? "fits" : "too large", "-\t-\t-\t-\t-", sectors);
+  } else if (!fit.fits()) {
+    say(state, text::insert_error,
+        pair.archive_path + ": " + sectors +
+            ": give its pictures fewer new colours, or its screens less detail");
+  }
+  return fit.fits();
+}
+
+// Puts the pictures back into every pair of the disc, each rebuilt in place in memory, then
+// writes one patched copy of the image into the output folder; or, in a preview, lists what
+// would become of each file given and whether each pair's files fit their sectors.
+void insert_into_disc(extraction_state& state, insertion_run& run, const std::string& image,
+                      std::vector<pair_names>& pairs_seen) {
+  const std::shared_ptr<const disc_image> disc = open_disc_named(state, image);
+  if (disc == nullptr) {
+    return;
+  }
+  const std::string copy = state.output_folder + last_component(image);
+  if (!run.preview && state.keep_existing && file_exists(copy)) {
+    ++state.kept;
+    return;
+  }
+  bool failed = !disc->listing.reason.empty();
+  std::vector<replacement> changes;
+  for (const disc_pair& pair : pairs_of_disc(*disc, image)) {
+    const std::string file_name = last_component(pair.index->path);
+    pairs_seen.push_back({pair.index_path, file_name, pair.archive_path, "", ""});
+    if (!state.quiet && !run.preview) {
+      say(state, text::index_path, pair.index_path);
+    }
+    if (!read_disc_index(state, *disc, image, *pair.index)) {
+      failed = true;
+      continue;
+    }
+    const std::int64_t index_size = pair.index->size;
+    if (!known_index_size(index_size)) { // passed over, as extraction passes it over
+      print_text(stderr, text::unknown_index_size,
+                 pair.index_path + ": " + counted(index_size, "byte"));
+      continue;
+    }
+    if (pair.archive == nullptr) {
+      tell(state, text::system_reason, pair.archive_path + ": not on the disc");
+      throw fatal_error{text::file_open_error, pair.archive_path};
+    }
+    state.archive = file_of_disc(disc, *pair.archive);
+    insertion work;
+    work.preview = run.preview;
+    work.nearest = run.nearest;
+    work.screen = run.screen.get();
+    const given_pictures given =
+        pictures_given(state, run, base_name(file_name, native_path_syntax()));
+    if (run.preview) {
+      rebuild_pair(state, work, index_size, given);
+      list_rows(state, pair.index_path, work);
+      failed = !fits_on_disc(state, run, pair, work.archive_size) || work.failed || failed;
+      state.archive = {};
+      continue;
+    }
+    byte_vector archive = whole_disc_file(*disc, *pair.archive);
+    const bool rebuilt =
+        rebuild_in_memory(state, work, given, index_size, archive, pair.index_path);
+    state.archive = {};
+    if (!rebuilt || !fits_on_disc(state, run, pair, archive.size())) {
+      // No new pair: the screen goes on as the original shows it.
+      std::memcpy(work.screen, state.pixel_buffer.get(), screen_bytes);
+      failed = true;
+      continue;
+    }
+    if (work.replaced > 0) {
+      changes.push_back({pair.index->path, work.new_index});
+      changes.push_back({pair.archive->path, std::move(archive)});
+    }
+    if (!state.quiet) {
+      say(state, text::inserted, counted(work.replaced, "picture"), work.rounded);
+    }
+    tell_what_moved(state, work);
+  }
+  state.incomplete = state.incomplete || failed;
+  if (run.preview || failed) {
+    return;
+  }
+  make_output_folder(state);
+  const copy_result written = write_patched_copy(*disc, changes, state.output_folder);
+  if (!written.written) {
+    say(state, text::file_write_error, copy);
+    tell(state, text::system_reason, written.reason);
+    state.incomplete = true;
+  }
+}
+
 bool is_picture_file(const std::string& key) {
   const std::size_t size = key.size();
   return size > 4 &&
@@ -280,7 +427,8 @@ int insert_pictures_of(extraction_state& state, const std::string& pictures_fold
     run.folder += native_path_syntax().separators[0];
   }
   reuse_freed_memory();
-  std::vector<pair_names> pairs = find_pairs(state, inputs);
+  std::vector<std::string> discs;
+  std::vector<pair_names> pairs = find_pairs(state, inputs, discs);
   const std::string replaced = preview ? std::string() : replaced_input(pairs);
   if (!replaced.empty()) {
     print_text(stderr, text::would_replace_input, replaced);
@@ -313,6 +461,9 @@ int insert_pictures_of(extraction_state& state, const std::string& pictures_fold
   }
   for (const pair_names& names : pairs) {
     insert_into_pair(state, run, names);
+  }
+  for (const std::string& image : discs) {
+    insert_into_disc(state, run, image, pairs);
   }
   report_unused_files(state, run, pairs);
   return 0;
