@@ -688,7 +688,8 @@ TEST(DiscInputs, EachFormGivesWhatItsPairsCopiedOutGive) {
   byte_vector raw = raw_image(iso, sector_format::raw_mode1);
   const std::string bin = (folder.path / "game.bin").string();
   write_file(bin, raw);
-  const iso_file* archive = find_disc_file(open_disc(bin).disc, "/DATA/PICS.BIN");
+  const disc_image disc = open_disc(bin).disc;
+  const iso_file* archive = find_disc_file(disc, "/DATA/PICS.BIN");
   ASSERT_NE(archive, nullptr);
   raw[(archive->first_sector + 2) * raw_sector_size + mode1_edc_at] ^= 1;
   write_file(bin, raw);
@@ -700,6 +701,20 @@ TEST(DiscInputs, EachFormGivesWhatItsPairsCopiedOutGive) {
                             " first): the image may be a bad copy\n");
   EXPECT_FALSE(bad.incomplete);
   EXPECT_TRUE(bad.pictures == copied.pictures);
+  // A sector of that archive without its sync: named, and the other pair is read whole.
+  raw[(archive->first_sector + 2) * raw_sector_size + 1] = 0;
+  write_file(bin, raw);
+  const disc_run damaged = run_inputs({bin}, folder.path / "got");
+  EXPECT_EQ(damaged.errors.rfind(
+                "ofb2bmp: " + bin + ": sector " + std::to_string(archive->first_sector + 2), 0),
+            0u)
+      << damaged.errors;
+  EXPECT_TRUE(damaged.incomplete);
+  for (const auto& [name, bytes] : copied.pictures) {
+    if (name.rfind("BFIL", 0) == 0) {
+      EXPECT_EQ(damaged.pictures.at(name), bytes) << name;
+    }
+  }
   // A sheet naming a file that is not there.
   std::ofstream(folder.path / "lost.cue") << "FILE \"lost.bin\" BINARY\n TRACK 01 MODE1/2352\n"
                                              " INDEX 01 00:00:00\n";

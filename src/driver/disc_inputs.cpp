@@ -84,12 +84,17 @@ void process_disc_pair(extraction_state& state, const std::shared_ptr<const disc
     tell(state, text::system_reason, pair.archive_path + ": not on the disc");
     throw fatal_error{text::file_open_error, pair.archive_path};
   }
-  state.archive = file_of_disc(disc, *pair.archive);
+  const auto damage = std::make_shared<std::string>();
+  state.archive = file_of_disc(disc, *pair.archive, damage);
   extract_pair(state,
                {base_name(file_name_of(pair.index->path), native_path_syntax()), pair.index_path,
                 pair.archive_path},
                index_size);
   state.archive = {};
+  if (!damage->empty()) {
+    tell(state, text::system_reason, image + ": " + *damage);
+    state.incomplete = true;
+  }
   tell_failed_checks(state, *disc, *pair.index);
   tell_failed_checks(state, *disc, *pair.archive);
 }
@@ -109,11 +114,17 @@ std::vector<disc_pair> pairs_of_disc(const disc_image& disc, const std::string& 
   return pairs;
 }
 
-readable_file file_of_disc(const std::shared_ptr<const disc_image>& disc, const iso_file& file) {
+readable_file file_of_disc(const std::shared_ptr<const disc_image>& disc, const iso_file& file,
+                           const std::shared_ptr<std::string>& damage) {
   readable_file readable;
   readable.size = file.size;
-  readable.read_at = [disc, file](std::uint64_t offset, std::uint8_t* into, std::size_t count) {
-    return read_disc_file(*disc, file, offset, into, count).size;
+  readable.read_at = [disc, file, damage](std::uint64_t offset, std::uint8_t* into,
+                                          std::size_t count) {
+    const file_read read = read_disc_file(*disc, file, offset, into, count);
+    if (damage != nullptr && damage->empty()) {
+      *damage = read.reason;
+    }
+    return read.size;
   };
   readable.owner = disc;
   return readable;

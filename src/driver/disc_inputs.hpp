@@ -27,8 +27,10 @@ struct disc_pair {
 // The pairs of the disc, in path order.
 std::vector<disc_pair> pairs_of_disc(const disc_image& disc, const std::string& image);
 
-// A file of the disc, read as a file on disk is.
-readable_file file_of_disc(const std::shared_ptr<const disc_image>& disc, const iso_file& file);
+// A file of the disc, read as a file on disk is. Where the image is damaged, fewer bytes are
+// read, as at a file's end, and `damage` (when given) keeps the first reason.
+readable_file file_of_disc(const std::shared_ptr<const disc_image>& disc, const iso_file& file,
+                           const std::shared_ptr<std::string>& damage = {});
 
 // Opens the disc image for reading; null after naming on standard error what is wrong (the run
 // is then incomplete). A disc whose file system is damaged is opened, and named so too.
