@@ -660,18 +660,23 @@ std::string replaced(std::string text, const std::string& from, const std::strin
   return text;
 }
 
+// A disc holding a pair of direct-colour frames in /DATA and a frame bank in `bank_folder`.
+byte_vector disc_of_pairs(const fs::path& folder, const std::string& bank_folder) {
+  const archive_pair pics = direct_sample(4, 3);
+  const archive_pair bfil = frame_bank_sample(2, 1, 5);
+  return made_iso(folder, {{"/DATA/PICS.OFB", pics.index},
+                           {"/DATA/PICS.BIN", pics.archive},
+                           {bank_folder + "/BFIL.OFB", bfil.index},
+                           {bank_folder + "/BFIL.BIN", bfil.archive}});
+}
+
 // Each form of a disc gives what its pairs copied out of it give, in path order: the same
 // pictures and console text (paths shown as the image and the path in it), and status. A sector
 // whose error check fails is named, and its bytes are used; a disc that cannot be read is named.
 TEST(DiscInputs, EachFormGivesWhatItsPairsCopiedOutGive) {
   SKIP_WITHOUT_DISC_TOOLS();
   scratch_folder folder;
-  const archive_pair pics = direct_sample(4, 3);
-  const archive_pair bfil = frame_bank_sample(2, 1, 5);
-  const byte_vector iso = made_iso(folder.path, {{"/DATA/PICS.OFB", pics.index},
-                                                 {"/DATA/PICS.BIN", pics.archive},
-                                                 {"/MORE/BFIL.OFB", bfil.index},
-                                                 {"/MORE/BFIL.BIN", bfil.archive}});
+  const byte_vector iso = disc_of_pairs(folder.path, "/MORE");
   const fs::path tree = folder.path / "tree";
   const disc_run copied = run_inputs(
       {(tree / "DATA/PICS.OFB").string(), (tree / "MORE/BFIL.OFB").string()}, folder.path / "want");
@@ -731,12 +736,7 @@ TEST(DiscInputs, EachFormGivesWhatItsPairsCopiedOutGive) {
 TEST(DiscInputs, PicturesGoBackIntoACopyOfTheDiscInPlace) {
   SKIP_WITHOUT_DISC_TOOLS();
   scratch_folder folder;
-  const archive_pair pics = direct_sample(4, 3);
-  const archive_pair bfil = frame_bank_sample(2, 1, 5);
-  const byte_vector iso = made_iso(folder.path, {{"/DATA/PICS.OFB", pics.index},
-                                                 {"/DATA/PICS.BIN", pics.archive},
-                                                 {"/DATA/BFIL.OFB", bfil.index},
-                                                 {"/DATA/BFIL.BIN", bfil.archive}});
+  const byte_vector iso = disc_of_pairs(folder.path, "/DATA");
   const fs::path out = folder.path / "out";
   const auto insert = [&](const std::string& image, const fs::path& pictures) {
     fs::remove_all(out);

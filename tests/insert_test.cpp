@@ -709,9 +709,9 @@ TEST(PaletteFitting, RefusalsCountAndNearestColoursTakeTheLowestIndex) {
   const fit_case cases[] = {
       {"one colour",
        256,
-       {0, 0, 8},
+       {200, 168, 248},
        false,
-       "needs 1 colour the record's palette lacks (#000008 in 1 pixel); 0 slots are free"},
+       "needs 1 colour the record's palette lacks (#C8A8F8 in 1 pixel); 0 slots are free"},
       {"three colours named, none more",
        255,
        {0, 0, 8, 0, 0, 16, 0, 0, 8, 8, 0, 16},

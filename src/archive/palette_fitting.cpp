@@ -1,7 +1,6 @@
 #include "archive/palette_fitting.hpp"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 #include "common/colour.hpp"
@@ -136,6 +135,16 @@ std::uint32_t rgb_value(std::uint16_t key) {
          colour_blue(key);
 }
 
+// "#F8F8F8": a colour as 0xRRGGBB in hexadecimal digits.
+std::string hex_colour(std::uint32_t rgb) {
+  static constexpr char digits[] = "0123456789ABCDEF";
+  std::string text = "#";
+  for (int shift = 20; shift >= 0; shift -= 4) {
+    text += digits[(rgb >> shift) & 15];
+  }
+  return text;
+}
+
 // The lacking colours, those most pixels use first (of equal ones, the lower value).
 std::vector<std::size_t> most_used_first(const colour_lookup& lookup) {
   std::vector<std::size_t> order(lookup.missing.size());
@@ -159,10 +168,9 @@ std::string lacking_colours(const colour_lookup& lookup, std::size_t free) {
   std::string why = "needs " + grouped(static_cast<std::int64_t>(count)) +
                     (count == 1 ? " colour" : " colours") + " the record's palette lacks (";
   for (std::size_t k = 0; k < count && k < named; ++k) {
-    char colour[8];
-    std::snprintf(colour, sizeof colour, "#%06X", rgb_value(lookup.missing[order[k]]));
     const std::uint32_t pixels = lookup.pixels[order[k]];
-    why += (k == 0 ? "" : ", ") + std::string(colour) + " in " + grouped(pixels) +
+    why += (k == 0 ? "" : ", ") + hex_colour(rgb_value(lookup.missing[order[k]])) + " in " +
+           grouped(pixels) +
            (k > 0         ? ""
             : pixels == 1 ? " pixel"
                           : " pixels");
