@@ -132,7 +132,7 @@ struct writer_state {
                                        : std::filesystem::temp_directory_path()) /
              ("ofb2bmp_bench_" + std::to_string(getpid()));
     std::filesystem::create_directories(folder);
-    state.output_folder = folder.string() + "/";
+    state.files.folder = folder.string() + "/";
     allocate_working_buffers(state);
   }
   ~writer_state() { std::filesystem::remove_all(folder); }
@@ -148,7 +148,7 @@ void write_direct(benchmark::State& state) {
                       {words.data(), words.size()},
                       {}};
   for (auto _ : state) {
-    write_direct_bitmap(writer.state, writer.state.output, "PICS", shown);
+    write_direct_bitmap(writer.state.files, writer.state.output, "PICS", shown);
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(54 + 3 * direct_pixels));
 }
@@ -164,7 +164,7 @@ void write_indexed(benchmark::State& state) {
                       {screen.data(), screen.size()},
                       {palette.data(), palette.size()}};
   for (auto _ : state) {
-    write_indexed_bitmap(writer.state, writer.state.output, "GFIL", shown);
+    write_indexed_bitmap(writer.state.files, writer.state.output, "GFIL", shown);
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(54 + 1024 + screen_bytes));
 }

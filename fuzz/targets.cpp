@@ -67,7 +67,7 @@ declared_frames declared_by(std::int64_t index_size, const byte_vector& record,
 void require_every_frame(const extraction_state& state, std::int64_t index_size,
                          const byte_view& index, const byte_view& archive,
                          const damage_report& damage, const std::set<std::string>& written) {
-  const bool png = state.format == output_format::png;
+  const bool png = state.files.format == output_format::png;
   const bool direct = index_size == direct_index_size;
   std::vector<std::vector<std::string>> expected;
   std::int32_t counter = 0;
@@ -111,7 +111,7 @@ int fuzz_extract_pair(const std::uint8_t* data, std::size_t size) {
   const std::size_t index_bytes = std::min<std::size_t>(size - 1, index_size);
   test_state run(empty_scratch_folder());
   extraction_state& state = run.state;
-  state.format = data[0] / 4 % 2 != 0 ? output_format::png : output_format::bmp;
+  state.files.format = data[0] / 4 % 2 != 0 ? output_format::png : output_format::bmp;
   std::memset(state.index_buffer.get(), 0, index_size);
   std::memcpy(state.index_buffer.get(), data + 1, index_bytes);
   const byte_view archive{data + 1 + index_bytes, size - 1 - index_bytes};
@@ -125,8 +125,8 @@ int fuzz_extract_pair(const std::uint8_t* data, std::size_t size) {
   extract_pair(state, {"P", "", "A.BIN"},
                index_size); // a failure that ends the run throws: a finding
   const std::string console = run.console_text();
-  const std::set<std::string> written = take_pictures(state.output_folder);
-  const damage_report damage = read_damage(console, state.output_folder, "A.BIN");
+  const std::set<std::string> written = take_pictures(state.files.folder);
+  const damage_report damage = read_damage(console, state.files.folder, "A.BIN");
   if (index_size == index_entry_size) {
     require(console.empty(), "an index of unknown size yields nothing");
     return 0;

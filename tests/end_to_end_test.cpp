@@ -66,19 +66,19 @@ void write_edits(const fs::path& folder) {
   fs::create_directories(folder);
   test_state edits(folder);
   const picture_kind direct = picture_kind::direct;
-  write_direct_bitmap(edits.state, edits.state.output, "PICS",
+  write_direct_bitmap(edits.state.files, edits.state.output, "PICS",
                       picture_of(direct, 1, 4, 4, big_endian(gradient_frame(99, 4, 4))));
-  write_direct_png(edits.state, edits.state.output, "PICS",
+  write_direct_png(edits.state.files, edits.state.output, "PICS",
                    picture_of(direct, 3, 4, 4, big_endian(noise_frame(3, 4, 4))));
-  write_direct_bitmap(edits.state, edits.state.output, "PICS",
+  write_direct_bitmap(edits.state.files, edits.state.output, "PICS",
                       picture_of(direct, 2, 6, 5, big_endian(noise_frame(2, 6, 5))));
-  write_indexed_bitmap(edits.state, edits.state.output, "BFIL",
+  write_indexed_bitmap(edits.state.files, edits.state.output, "BFIL",
                        picture_of(picture_kind::frame, 5, 2, 2, colour_bar_frame(5, 2, 2).pixels,
                                   big_endian(sample_palette(9))));
   // The last record of data/PICS grown: the new archive grows past the original's end.
   fs::create_directories(folder / "grown");
   test_state grown(folder / "grown");
-  write_direct_bitmap(grown.state, grown.state.output, "PICS",
+  write_direct_bitmap(grown.state.files, grown.state.output, "PICS",
                       picture_of(direct, 380, 40, 40, big_endian(gradient_frame(7, 40, 40))));
 }
 

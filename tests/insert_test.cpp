@@ -343,7 +343,9 @@ TEST_F(Insertion, TheCheckNamesAPictureThatDiffersAndMissingOnes) {
   const byte_buffer screen = blank_screen();
   work.screen = screen.get();
   given_pictures none;
-  none.name_of = [&](const picture_place& place) { return picture_name(run.state, "GFIL", place); };
+  none.name_of = [&](const picture_place& place) {
+    return picture_name(run.state.files, "GFIL", place);
+  };
   none.keep = keep_picture;
   rebuild_pair(run.state, work, 1176, none);
   const auto verify = [&] { // each check starts from the blank screen the walk started from

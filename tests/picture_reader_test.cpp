@@ -113,12 +113,12 @@ TEST(PictureReader, ReadsBackWhatOurWritersWrite) {
     const bool direct = direct_frame_fits(width, height);
     const picture indexed =
         picture_of(picture_kind::frame, 0, width, height, indices, palette_words);
-    write_indexed_bitmap(test.state, test.state.output, "I", indexed);
-    write_indexed_png(test.state, test.state.output, "I", indexed);
+    write_indexed_bitmap(test.state.files, test.state.output, "I", indexed);
+    write_indexed_png(test.state.files, test.state.output, "I", indexed);
     if (direct) {
       const picture colours = picture_of(picture_kind::direct, 0, width, height, words);
-      write_direct_bitmap(test.state, test.state.output, "D", colours);
-      write_direct_png(test.state, test.state.output, "D", colours);
+      write_direct_bitmap(test.state.files, test.state.output, "D", colours);
+      write_direct_png(test.state.files, test.state.output, "D", colours);
     }
     const std::string size = std::to_string(width) + " " + std::to_string(height);
     const byte_vector rgb = rgb_of(words_of(words.data(), indices.size()));
@@ -156,7 +156,7 @@ TEST(PictureReader, DrawnDirectColourIsMatchedNotOnlyHuffmanCoded) {
   for (const std::uint16_t word : gradient_frame(7, 256, 224)) {
     append_u16be(words, word);
   }
-  write_direct_png(test.state, test.state.output, "D",
+  write_direct_png(test.state.files, test.state.output, "D",
                    picture_of(picture_kind::direct, 0, 256, 224, words));
   EXPECT_LT(fs::file_size(folder.path / "D00.PNG"), 256u * 224 / 8);
 }

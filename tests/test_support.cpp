@@ -80,7 +80,7 @@ std::string walk_text(int from) {
 
 test_state::test_state(const fs::path& folder) {
   allocate_working_buffers(state);
-  state.output_folder = folder.string() + "/";
+  state.files.folder = folder.string() + "/";
   state.console = open_memstream(&console_bytes, &console_size);
 }
 
@@ -97,7 +97,7 @@ std::string test_state::console_text() {
 std::string extract_quietly(const fs::path& index, const fs::path& folder, output_format format,
                             bool* incomplete) {
   test_state run(folder);
-  run.state.format = format;
+  run.state.files.format = format;
   run.state.quiet = true;
   process_index_file(run.state, index.string(), index.filename().string());
   if (incomplete != nullptr) {

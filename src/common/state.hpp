@@ -62,16 +62,21 @@ struct picture_selection;
 // What the gallery shows of a picture (pictures/gallery.hpp).
 struct gallery_entry;
 
-struct extraction_state {
-  std::string program_folder; // folder of the program file, separator included
-  std::string output_folder;  // where pictures go, separator included: the program's folder
-                              // unless another was asked for
-  std::string folder_to_make; // -o as given, made before the first file goes there; empty
-                              // once it exists, and without -o
+// What the writers take of a run: where pictures go, in which format, and whether a file that
+// exists already is kept.
+struct output_options {
+  std::string folder; // separator included: the program's folder unless another was asked for
   output_format format = output_format::bmp;
+  bool keep_existing = false; // -n: a file that exists already is not written
+};
+
+struct extraction_state {
+  std::string program_folder;  // folder of the program file, separator included
+  output_options files;        // where and how pictures are written
+  std::string folder_to_make;  // -o as given, made before the first file goes there; empty
+                               // once it exists, and without -o
   bool list_only = false;      // pictures are listed as table rows instead of saved
   bool quiet = false;          // no path, countdown or completion lines
-  bool keep_existing = false;  // -n: a file that exists already is not written
   std::int32_t kept = 0;       // files not written because they existed
   std::int64_t saved = 0;      // picture files written, in order
   std::int32_t pairs_made = 0; // --insert: new pairs under their own names

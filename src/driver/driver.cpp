@@ -67,14 +67,14 @@ bool settle_output_folder(extraction_state& state, const run_options& options,
     }
     state.program_folder = folder_prefix(program_path, syntax);
     // A system's program folder is no place for pictures, nor where the user looks for them.
-    state.output_folder =
+    state.files.folder =
         runs_installed(state.program_folder, installed_folder) ? "" : state.program_folder;
     return true;
   }
   state.folder_to_make = options.output_dir;
-  state.output_folder = options.output_dir;
-  if (folder_prefix(state.output_folder, syntax).size() != state.output_folder.size()) {
-    state.output_folder += syntax.separators[0];
+  state.files.folder = options.output_dir;
+  if (folder_prefix(state.files.folder, syntax).size() != state.files.folder.size()) {
+    state.files.folder += syntax.separators[0];
   }
   return true;
 }
@@ -144,7 +144,7 @@ void tell_where_files_went(const extraction_state& state) {
   if (state.quiet || state.list_only || !standard_error_is_terminal()) {
     return;
   }
-  const std::string folder = absolute_path(state.output_folder);
+  const std::string folder = absolute_path(state.files.folder);
   std::string where;
   if (state.pairs_made > 0) {
     where = counted(state.pairs_made, "new pair") + " written in " + folder;
@@ -174,7 +174,7 @@ int finish_run(const extraction_state& state, int status) {
 void write_gallery(extraction_state& state, std::vector<gallery_entry>& noted) {
   std::vector<gallery_entry> shown =
       pictures_on_disk(std::move(noted), [&state](const std::string& name) {
-        return file_exists(state.output_folder + name);
+        return file_exists(state.files.folder + name);
       });
   for (gallery_entry& entry : shown) {
     entry.index_path = name_in_utf8(entry.index_path);
@@ -182,7 +182,7 @@ void write_gallery(extraction_state& state, std::vector<gallery_entry>& noted) {
     entry.message = name_in_utf8(entry.message);
   }
   const std::string page = gallery_page(shown);
-  const std::string path = state.output_folder + "index.html";
+  const std::string path = state.files.folder + "index.html";
   try {
     make_output_folder(state); // a run that found no index file still shows its empty page
     open_output(state.output, path, text::file_create_error, false);
@@ -279,7 +279,7 @@ void extract_pair(extraction_state& state, const picture_source& source, std::in
   if (state.gallery != nullptr) {
     sink = [&state, &source, save = std::move(sink)](const picture& shown) {
       save(shown);
-      note_for_gallery(*state.gallery, state, source, shown);
+      note_for_gallery(*state.gallery, state.files, source, shown);
     };
   }
   if (state.selection == nullptr) {
@@ -372,7 +372,7 @@ void extract_inputs(extraction_state& state, const std::vector<std::string>& inp
   } forget{state};
   if (writers > 1 && !state.list_only) {
     try {
-      pool = start_picture_pool(state, writers);
+      pool = start_picture_pool(state.files, writers);
       state.pool = pool.get();
     } catch (const std::system_error&) {
       // No threads to be had: the pictures are written on this one.
@@ -412,10 +412,10 @@ int run_ofb2bmp(int argc, char** argv, const char* installed_folder) {
     say(state, text::version, OFB2BMP_VERSION);
     return exit_status(state);
   }
-  state.format = options.format;
+  state.files.format = options.format;
   state.list_only = options.list;
   state.quiet = options.quiet;
-  state.keep_existing = options.no_clobber;
+  state.files.keep_existing = options.no_clobber;
   picture_selection selection;
   for (const std::string& value : options.only) {
     std::string wrong;

@@ -37,8 +37,8 @@ std::vector<pair_names> find_pairs(extraction_state& state, const std::vector<st
     }
     for (const index_file& found : find_index_files(state, input, done)) {
       const std::string archive_path = paired_file_name(archive_name(found.path, syntax));
-      pairs.push_back({found.path, found.name, archive_path, state.output_folder + found.name,
-                       state.output_folder + last_component(archive_path)});
+      pairs.push_back({found.path, found.name, archive_path, state.files.folder + found.name,
+                       state.files.folder + last_component(archive_path)});
     }
   }
   return pairs;
@@ -117,7 +117,7 @@ given_pictures pictures_given(const extraction_state& state, insertion_run& run,
     return read_picture_from(run.read_ahead.get(), path, most_pixels, picture, why);
   };
   const auto name_of = [&state, base](const picture_place& place) {
-    return picture_name(state, base, place);
+    return picture_name(state.files, base, place);
   };
   std::function<void(const picture_place&)> read_soon;
   if (run.read_ahead) {
@@ -298,8 +298,8 @@ void insert_into_disc(extraction_state& state, insertion_run& run, const std::st
   if (disc == nullptr) {
     return;
   }
-  const std::string copy = state.output_folder + last_component(image);
-  if (!run.preview && state.keep_existing && file_exists(copy)) {
+  const std::string copy = state.files.folder + last_component(image);
+  if (!run.preview && state.files.keep_existing && file_exists(copy)) {
     ++state.kept;
     return;
   }
@@ -363,7 +363,7 @@ void insert_into_disc(extraction_state& state, insertion_run& run, const std::st
     return;
   }
   make_output_folder(state);
-  const copy_result written = write_patched_copy(*disc, changes, state.output_folder);
+  const copy_result written = write_patched_copy(*disc, changes, state.files.folder);
   if (!written.written) {
     say(state, text::file_write_error, copy);
     tell(state, text::system_reason, written.reason);
@@ -436,7 +436,7 @@ int insert_pictures_of(extraction_state& state, const std::string& pictures_fold
   }
   // -n: a new pair whose files exist is not made.
   std::erase_if(pairs, [&](const pair_names& names) {
-    const int existing = state.keep_existing && !preview
+    const int existing = state.files.keep_existing && !preview
                              ? file_exists(names.new_index) + file_exists(names.new_archive)
                              : 0;
     state.kept += existing;

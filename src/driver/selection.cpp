@@ -152,9 +152,9 @@ entry_choice chosen_entries(extraction_state& state, picture_selection& selectio
                               });
     for (std::int32_t k = 0; k < span.counters; ++k) {
       const picture_place place{span.kind, span.first_counter + k, span.entry, k};
-      wanted =
-          picture_wanted(selection, span.entry, picture_name(state, source.base_name, place)) ||
-          wanted;
+      wanted = picture_wanted(selection, span.entry,
+                              picture_name(state.files, source.base_name, place)) ||
+               wanted;
     }
     if (wanted && announce) {
       announce();
@@ -219,7 +219,7 @@ picture_sink selected_pictures(const extraction_state& state, picture_selection&
       picture_wanted(selection, shown.place.entry, {});
       next(shown);
     } else if (picture_wanted(selection, shown.place.entry,
-                              picture_name(state, source.base_name, shown.place))) {
+                              picture_name(state.files, source.base_name, shown.place))) {
       next(shown);
     }
   };

@@ -9,10 +9,10 @@
 #include "common/state.hpp"
 
 // Writes the picture's big-endian colour words as a 24-bit bitmap.
-void write_direct_bitmap(const extraction_state& state, picture_output& output,
+void write_direct_bitmap(const output_options& files, picture_output& output,
                          const std::string& base_name, const picture& shown);
 
 // Writes the picture's palette indices as an 8-bit bitmap with the colour table made from its
 // palette.
-void write_indexed_bitmap(const extraction_state& state, picture_output& output,
+void write_indexed_bitmap(const output_options& files, picture_output& output,
                           const std::string& base_name, const picture& shown);

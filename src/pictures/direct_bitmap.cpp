@@ -9,17 +9,17 @@
 
 // The colour words are expanded straight into output_buffer, bottom row first, and go to the
 // file from there: each pixel is moved once.
-void write_direct_bitmap(const extraction_state& state, picture_output& output,
+void write_direct_bitmap(const output_options& files, picture_output& output,
                          const std::string& base_name, const picture& shown) {
   const std::string path =
-      output_path(state, base_name, direct_suffix(shown.place.counter), ".BMP");
+      output_path(files, base_name, direct_suffix(shown.place.counter), ".BMP");
   const auto width = static_cast<std::size_t>(shown.width);
   const auto height = static_cast<std::size_t>(shown.height);
   const std::uint8_t* colour_words = shown.pixels.bytes;
   const std::size_t row_bytes = 3 * width;
   const std::size_t padding = row_padding(row_bytes);
 
-  if (!open_output(output, path, text::file_create_error, state.keep_existing)) {
+  if (!open_output(output, path, text::file_create_error, files.keep_existing)) {
     return;
   }
   std::uint8_t* buffer = output.buffer.get();

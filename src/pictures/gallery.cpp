@@ -200,9 +200,9 @@ constexpr char page_end[] = R"(<script>
 
 } // namespace
 
-void note_for_gallery(std::vector<gallery_entry>& entries, const extraction_state& state,
+void note_for_gallery(std::vector<gallery_entry>& entries, const output_options& files,
                       const picture_source& source, const picture& shown) {
-  if (shown.status == picture_status::ok && !gives_file(state, shown)) {
+  if (shown.status == picture_status::ok && !gives_file(files, shown)) {
     return;
   }
   gallery_entry& entry = entries.emplace_back();
@@ -214,9 +214,9 @@ void note_for_gallery(std::vector<gallery_entry>& entries, const extraction_stat
   if (shown.status == picture_status::broken_record) {
     entry.message = text_of(text::broken_record, source.archive_path, shown.place.entry);
   } else {
-    entry.file_name = picture_name(state, source.base_name, shown.place);
+    entry.file_name = picture_name(files, source.base_name, shown.place);
     if (shown.status == picture_status::broken_frame) {
-      entry.message = text_of(text::broken_frame, state.output_folder + entry.file_name);
+      entry.message = text_of(text::broken_frame, files.folder + entry.file_name);
     }
   }
   if (!entry.message.empty() && entry.message.back() == '\n') {

@@ -25,7 +25,7 @@ struct gallery_entry {
 
 // The gallery's part of the sink, after the file writer: notes the picture handed over (a PNG
 // without pixels gives no file and is passed over).
-void note_for_gallery(std::vector<gallery_entry>& entries, const extraction_state& state,
+void note_for_gallery(std::vector<gallery_entry>& entries, const output_options& files,
                       const picture_source& source, const picture& shown);
 
 // What of the entries has a file of its own to show: all of them, but for a run ended by a

@@ -22,10 +22,10 @@ void put_colour_table(std::uint8_t* at, const std::uint8_t* palette) {
 
 } // namespace
 
-void write_indexed_bitmap(const extraction_state& state, picture_output& output,
+void write_indexed_bitmap(const output_options& files, picture_output& output,
                           const std::string& base_name, const picture& shown) {
   const std::string path =
-      output_path(state, base_name, indexed_suffix(shown.place.counter), ".BMP");
+      output_path(files, base_name, indexed_suffix(shown.place.counter), ".BMP");
   const auto row_bytes = static_cast<std::size_t>(shown.width);
   const auto height = static_cast<std::size_t>(shown.height);
 
@@ -37,7 +37,7 @@ void write_indexed_bitmap(const extraction_state& state, picture_output& output,
        colour_table_size + bitmap_header_size, shown.width, shown.height, 8, 256});
   put_colour_table(head + bitmap_header_size, shown.palette.bytes);
 
-  if (!open_output(output, path, text::file_create_errror, state.keep_existing)) {
+  if (!open_output(output, path, text::file_create_errror, files.keep_existing)) {
     return;
   }
   write_rows_bottom_up(output, path, {head, sizeof head}, shown.pixels.bytes, row_bytes,

@@ -28,15 +28,15 @@ std::string indexed_suffix(std::int32_t frame_counter) {
          counter_digit(counter & 15);
 }
 
-std::string output_path(const extraction_state& state, const std::string& base_name,
+std::string output_path(const output_options& files, const std::string& base_name,
                         const std::string& suffix, const char* extension) {
-  return state.output_folder + base_name + suffix + extension;
+  return files.folder + base_name + suffix + extension;
 }
 
-std::string picture_name(const extraction_state& state, const std::string& base_name,
+std::string picture_name(const output_options& files, const std::string& base_name,
                          const picture_place& place) {
   return base_name +
          (place.kind == picture_kind::direct ? direct_suffix(place.counter)
                                              : indexed_suffix(place.counter)) +
-         (state.format == output_format::png ? ".PNG" : ".BMP");
+         (files.format == output_format::png ? ".PNG" : ".BMP");
 }

@@ -15,9 +15,9 @@ std::string base36_text(std::uint32_t value);
 std::string direct_suffix(std::int32_t frame_counter);  // "00" ... "NC" ...
 std::string indexed_suffix(std::int32_t frame_counter); // "000" ... "0A9" ...
 // output_folder + base name + suffix + extension (".BMP").
-std::string output_path(const extraction_state& state, const std::string& base_name,
+std::string output_path(const output_options& files, const std::string& base_name,
                         const std::string& suffix, const char* extension);
 
 // The name of the file the picture is saved as, without its folder.
-std::string picture_name(const extraction_state& state, const std::string& base_name,
+std::string picture_name(const output_options& files, const std::string& base_name,
                          const picture_place& place);

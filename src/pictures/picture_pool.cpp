@@ -44,9 +44,9 @@ struct picture_batch {
 } // namespace
 
 struct picture_pool {
-  explicit picture_pool(const extraction_state& run) : state(run) {}
+  explicit picture_pool(const output_options& run_files) : files(run_files) {}
 
-  const extraction_state& state;
+  const output_options& files;
   std::vector<picture_output> outputs; // one for each thread
   std::vector<picture_batch> batches;  // a ring: batch n is batches[n % size]
   std::uint64_t sent = 0;              // batches handed over; batches[sent % size] is filling
@@ -66,11 +66,11 @@ picture_batch& batch_number(picture_pool& pool, std::uint64_t number) {
   return pool.batches[number % pool.batches.size()];
 }
 
-void write_batch(const extraction_state& state, picture_output& output, picture_batch& batch) {
+void write_batch(const output_options& files, picture_output& output, picture_batch& batch) {
   for (; batch.written < batch.count; ++batch.written) {
     batch_picture& next = batch.pictures[batch.written];
     try {
-      next.wrote = write_picture_file(state, output, next.base_name, next.shown);
+      next.wrote = write_picture_file(files, output, next.base_name, next.shown);
       next.kept = output.kept;
     } catch (...) {
       batch.failure = std::current_exception();
@@ -90,7 +90,7 @@ void run_writer(picture_pool& pool, picture_output& output) {
     const bool pass_over = pool.stopping;
     held.unlock();
     if (!pass_over) {
-      write_batch(pool.state, output, batch);
+      write_batch(pool.files, output, batch);
     }
     held.lock();
     batch.done = true;
@@ -150,8 +150,7 @@ void remove_written(const picture_pool& pool, const picture_batch& batch, std::s
     const batch_picture& copy = batch.pictures[k];
     if (copy.wrote) {
       std::remove(
-          (pool.state.output_folder + picture_name(pool.state, copy.base_name, copy.shown.place))
-              .c_str());
+          (pool.files.folder + picture_name(pool.files, copy.base_name, copy.shown.place)).c_str());
     }
   }
 }
@@ -241,8 +240,8 @@ void picture_pool_stopper::operator()(picture_pool* pool) const {
   delete pool;
 }
 
-running_pool start_picture_pool(const extraction_state& state, int writers) {
-  running_pool pool(new picture_pool(state));
+running_pool start_picture_pool(const output_options& files, int writers) {
+  running_pool pool(new picture_pool(files));
   pool->outputs.resize(static_cast<std::size_t>(writers));
   // Two batches a thread in flight, and one being filled.
   pool->batches.resize(2 * static_cast<std::size_t>(writers) + 1);

@@ -20,7 +20,7 @@ using running_pool = std::unique_ptr<picture_pool, picture_pool_stopper>;
 // Starts `writers` threads (1 to most_picture_writers) writing pictures with the options of
 // `state`, which must outlive them. Small pictures go over in batches of about 256 KiB; at
 // most two batches a thread are in flight at once, and one is being filled.
-running_pool start_picture_pool(const extraction_state& state, int writers);
+running_pool start_picture_pool(const output_options& files, int writers);
 
 // Hands a copy of the picture to the writers. When all places are taken, first waits for the
 // oldest batch; if a picture of it failed, the files written after that picture are removed

@@ -191,7 +191,7 @@ void deflate_bytes(picture_output& output, png_output& png, z_stream& stream, st
 
 // Writes the picture's rows, each behind its filter byte, top row first: palette indices as
 // they are, or colour words expanded to red, green and blue.
-void write_png(const extraction_state& state, picture_output& output, const std::string& path,
+void write_png(const output_options& files, picture_output& output, const std::string& path,
                text create_error, const picture& shown, bool colour_words) {
   const auto width = static_cast<std::size_t>(shown.width);
   const auto height = static_cast<std::size_t>(shown.height);
@@ -210,7 +210,7 @@ void write_png(const extraction_state& state, picture_output& output, const std:
   deflater.row[0] = no_filter;
   deflater.above.assign(colour_words ? row_bytes : 0, 0); // the row above the first is zero
   deflater.current.resize(colour_words ? row_bytes : 0);
-  if (!open_output(output, path, create_error, state.keep_existing)) {
+  if (!open_output(output, path, create_error, files.keep_existing)) {
     return;
   }
   start_idat(output, stream);
@@ -238,16 +238,16 @@ void write_png(const extraction_state& state, picture_output& output, const std:
 
 } // namespace
 
-void write_direct_png(const extraction_state& state, picture_output& output,
+void write_direct_png(const output_options& files, picture_output& output,
                       const std::string& base_name, const picture& shown) {
-  write_png(state, output,
-            output_path(state, base_name, direct_suffix(shown.place.counter), ".PNG"),
+  write_png(files, output,
+            output_path(files, base_name, direct_suffix(shown.place.counter), ".PNG"),
             text::file_create_error, shown, true);
 }
 
-void write_indexed_png(const extraction_state& state, picture_output& output,
+void write_indexed_png(const output_options& files, picture_output& output,
                        const std::string& base_name, const picture& shown) {
-  write_png(state, output,
-            output_path(state, base_name, indexed_suffix(shown.place.counter), ".PNG"),
+  write_png(files, output,
+            output_path(files, base_name, indexed_suffix(shown.place.counter), ".PNG"),
             text::file_create_errror, shown, false);
 }

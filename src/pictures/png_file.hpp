@@ -11,10 +11,10 @@
 
 // Writes the picture's big-endian colour words as an RGB PNG. A picture without pixels cannot
 // be a PNG: it gives no file.
-void write_direct_png(const extraction_state& state, picture_output& output,
+void write_direct_png(const output_options& files, picture_output& output,
                       const std::string& base_name, const picture& shown);
 
 // Writes the picture's palette indices as a palette PNG whose PLTE holds all 256 colours of its
 // palette.
-void write_indexed_png(const extraction_state& state, picture_output& output,
+void write_indexed_png(const output_options& files, picture_output& output,
                        const std::string& base_name, const picture& shown);

@@ -20,8 +20,8 @@ const char* kind_name(picture_kind kind) {
   return "";
 }
 
-bool gives_file(const extraction_state& state, const picture& shown) {
-  return state.format == output_format::bmp || (shown.width != 0 && shown.height != 0);
+bool gives_file(const output_options& files, const picture& shown) {
+  return files.format == output_format::bmp || (shown.width != 0 && shown.height != 0);
 }
 
 namespace {
@@ -32,7 +32,7 @@ void tell_damage(extraction_state& state, const picture_source& source, const pi
     say(state, text::broken_record, source.archive_path, shown.place.entry);
   } else {
     say(state, text::broken_frame,
-        state.output_folder + picture_name(state, source.base_name, shown.place));
+        state.files.folder + picture_name(state.files, source.base_name, shown.place));
   }
 }
 
@@ -47,17 +47,17 @@ void list_row(extraction_state& state, const std::string& index_path, const std:
 
 } // namespace
 
-bool write_picture_file(const extraction_state& state, picture_output& output,
+bool write_picture_file(const output_options& files, picture_output& output,
                         const std::string& base_name, const picture& shown) {
   output.kept = false;
-  if (!gives_file(state, shown)) {
+  if (!gives_file(files, shown)) {
     return false;
   }
   const bool direct = shown.place.kind == picture_kind::direct;
-  if (state.format == output_format::png) {
-    (direct ? write_direct_png : write_indexed_png)(state, output, base_name, shown);
+  if (files.format == output_format::png) {
+    (direct ? write_direct_png : write_indexed_png)(files, output, base_name, shown);
   } else {
-    (direct ? write_direct_bitmap : write_indexed_bitmap)(state, output, base_name, shown);
+    (direct ? write_direct_bitmap : write_indexed_bitmap)(files, output, base_name, shown);
   }
   return !output.kept;
 }
@@ -68,7 +68,7 @@ void save_picture(extraction_state& state, const picture_source& source, const p
   } else if (state.pool != nullptr) {
     send_picture(state, *state.pool, source.base_name, shown);
   } else {
-    state.saved += write_picture_file(state, state.output, source.base_name, shown) ? 1 : 0;
+    state.saved += write_picture_file(state.files, state.output, source.base_name, shown) ? 1 : 0;
     state.kept += state.output.kept ? 1 : 0;
   }
 }
@@ -82,10 +82,10 @@ void list_picture(extraction_state& state, const picture_source& source, const p
   }
   if (shown.status == picture_status::broken_frame) {
     state.incomplete = true;
-  } else if (!gives_file(state, shown)) {
+  } else if (!gives_file(state.files, shown)) {
     return;
   }
-  list_row(state, source.index_path, picture_name(state, source.base_name, shown.place),
+  list_row(state, source.index_path, picture_name(state.files, source.base_name, shown.place),
            shown.place.kind, shown.place.entry,
            std::to_string(shown.place.frame) + '\t' + std::to_string(shown.width) + '\t' +
                std::to_string(shown.height),

@@ -12,7 +12,7 @@
 const char* kind_name(picture_kind kind);
 
 // A picture without pixels cannot be a PNG: such a picture gives no file and no word.
-bool gives_file(const extraction_state& state, const picture& shown);
+bool gives_file(const output_options& files, const picture& shown);
 
 // The pair pictures come from, as the sinks name it.
 struct picture_source {
@@ -24,7 +24,7 @@ struct picture_source {
 // Writes an ok picture as a bitmap or a PNG through `output`; false when no file was written
 // (a PNG without pixels, or a file kept by -n). Reads nothing of `state` but its options, so
 // writer threads call it too.
-bool write_picture_file(const extraction_state& state, picture_output& output,
+bool write_picture_file(const output_options& files, picture_output& output,
                         const std::string& base_name, const picture& shown);
 
 // The file writer: an ok picture is saved as a bitmap or a PNG, here or on the run's writer
