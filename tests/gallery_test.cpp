@@ -62,7 +62,10 @@ TEST(Gallery, PicturesAreGroupedByIndexFileAndEntryWithBrokenOnesInPlace) {
   });
   const std::vector<std::string> in_order = {
       "<h1>7 pictures from 3 index files, 2 broken</h1>",
-      "<h2>A.OFB",
+      "<nav><ul>\n<li><a href=\"#f0\">A.OFB</a> 2 pictures, 2 broken</li>\n"
+      "<li><a href=\"#f1\">B.OFB</a> 3 pictures, 0 broken</li>\n"
+      "<li><a href=\"#f2\">C.OFB</a> 2 pictures, 0 broken</li>\n</ul></nav>",
+      "<section id=\"f0\">\n<h2>A.OFB",
       "<b>entry 0</b>",
       "<img src=\"A000.BMP\" width=\"128\" height=\"128\" class=\"px\" loading=\"lazy\"",
       "A001.BMP<br>9\xC3\x97"
@@ -70,12 +73,12 @@ TEST(Gallery, PicturesAreGroupedByIndexFileAndEntryWithBrokenOnesInPlace) {
       "src=\"A002.BMP\" width=\"86\" height=\"40\" class=\"px\"",
       "</div>\n<div class=\"record\"><b>entry 1</b>",
       "<figcaption>broken record![A.BIN:1]</figcaption>",
-      "<h2>B.OFB",
+      "<section id=\"f1\">\n<h2>B.OFB",
       "<img src=\"B000.PNG\" width=\"128\" height=\"87\" loading=\"lazy\"",
       "<b>entry 1</b>",
       "href=\"B001.BMP\">no pixels</a>",
       "src=\"B002.BMP\" width=\"64\" height=\"65\" loading",
-      "<h2>C.OFB</h2>\n<div class=\"record\"><b>entry 7</b>",
+      "<section id=\"f2\">\n<h2>C.OFB</h2>\n<div class=\"record\"><b>entry 7</b>",
       "src=\"C00.BMP\" width=\"128\" height=\"1\" loading",
       "src=\"C01.BMP\" width=\"1\" height=\"128\" loading",
   };

@@ -168,6 +168,7 @@ figure{display:inline-block;vertical-align:top;margin:1px;width:128px}
 figcaption{font-size:11px;word-break:break-all}
 .broken .box,.broken figcaption{color:#b00}
 #filter{font:inherit;margin:6px 0;width:20em}
+nav ul{margin:4px 0 8px;padding-left:18px}
 </style>
 </head>
 <body>
@@ -244,6 +245,37 @@ pictures_on_disk(std::vector<gallery_entry> entries,
   return shown;
 }
 
+// Where each index file's group begins in the entries, in order: its first entry and how many
+// pictures and broken ones it holds.
+struct index_group {
+  std::size_t first = 0;
+  std::size_t pictures = 0;
+  std::size_t broken = 0;
+};
+std::vector<index_group> index_groups(const std::vector<gallery_entry>& entries) {
+  std::vector<index_group> groups;
+  for (std::size_t at = 0; at < entries.size(); ++at) {
+    if (at == 0 || entries[at].index_path != entries[at - 1].index_path) {
+      groups.push_back({at, 0, 0});
+    }
+    (entries[at].status == picture_status::ok ? groups.back().pictures : groups.back().broken)++;
+  }
+  return groups;
+}
+
+// The table of contents: a link to each index file's group, with its counts.
+std::string contents_of(const std::vector<gallery_entry>& entries,
+                        const std::vector<index_group>& groups) {
+  std::string contents = "<nav><ul>\n";
+  for (std::size_t k = 0; k < groups.size(); ++k) {
+    contents += "<li><a href=\"#f" + std::to_string(k) + "\">" +
+                html_text(entries[groups[k].first].index_path) + "</a> " +
+                counted(std::int64_t(groups[k].pictures), "picture") + ", " +
+                std::to_string(groups[k].broken) + " broken</li>\n";
+  }
+  return contents + "</ul></nav>\n";
+}
+
 std::string gallery_page(const std::vector<gallery_entry>& entries) {
   std::size_t pictures = 0;
   std::set<std::string> index_files;
@@ -255,9 +287,12 @@ std::string gallery_page(const std::vector<gallery_entry>& entries) {
   page += "<h1>" + counted(std::int64_t(pictures), "picture") + " from " +
           counted(std::int64_t(index_files.size()), "index file") + ", " +
           std::to_string(entries.size() - pictures) + " broken</h1>\n";
-  for (std::size_t at = 0; at < entries.size();) {
+  const std::vector<index_group> groups = index_groups(entries);
+  page += contents_of(entries, groups);
+  for (std::size_t at = 0, group = 0; at < entries.size(); ++group) {
     const std::string& index_path = entries[at].index_path;
-    page += "<section>\n<h2>" + html_text(index_path) + "</h2>\n";
+    page +=
+        "<section id=\"f" + std::to_string(group) + "\">\n<h2>" + html_text(index_path) + "</h2>\n";
     while (at < entries.size() && entries[at].index_path == index_path) {
       const std::int32_t record = entries[at].place.entry;
       page += "<div class=\"record\"><b>entry " + std::to_string(record) + "</b>\n";
