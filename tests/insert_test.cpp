@@ -867,3 +867,62 @@ TEST_F(Insertion, AScreenEditedInImageMagickChangesNoOther) {
     }
   }
 }
+
+// Anti-aliased drawing, as ImageMagick draws by default, brings colours a full palette lacks:
+// refused with the colours named, and taken with --nearest, each pixel then showing its own
+// colour where the palette as written has it, else one nearest to it, computed here directly.
+TEST_F(Insertion, AntiAliasedDrawingGoesInWithNearest) {
+  if (shell("convert -version 2>/dev/null | grep -q ImageMagick") != 0) {
+    ASSERT_EQ(std::getenv("OFB2BMP_REQUIRE_IMAGE_READER"), nullptr) << "ImageMagick needed";
+    GTEST_SKIP() << "ImageMagick is not installed";
+  }
+  indexed_frame every_index{16, 16, byte_vector(256)};
+  for (std::size_t i = 0; i < 256; ++i) {
+    every_index.pixels[i] = static_cast<std::uint8_t>(i); // no slot is free
+  }
+  std::vector<byte_vector> banks(17, make_frame_bank(sample_palette(2), {{1, 1, {1}}}));
+  banks[0] = make_frame_bank(sample_palette(2), {colour_bar_frame(1, 64, 48), every_index});
+  extract("BFIL", lay_out_pair(banks));
+  ASSERT_EQ(shell("cd '" + pictures.string() +
+                  "' && convert BFIL000.BMP -fill none -stroke white -strokewidth 3 -draw "
+                  "'circle 32,24 32,8' BFIL000.BMP"),
+            0);
+  const std::string refusal = insert("BFIL");
+  EXPECT_EQ(refusal.rfind("insert error![" + (pictures / "BFIL000.BMP").string() + ": needs ", 0),
+            0u)
+      << refusal;
+  EXPECT_NE(refusal.find("0 slots are free: draw without anti-aliasing in the picture's own "
+                         "colours, or add --nearest]\n1"),
+            std::string::npos)
+      << refusal;
+  nearest = true;
+  ASSERT_EQ(insert("BFIL"), "0");
+  const auto rgb_of_file = [](const byte_vector& file) {
+    picture_pixels picture;
+    std::string why;
+    EXPECT_TRUE(decode_picture({file.data(), file.size()}, pixel_buffer_size, picture, why));
+    const byte_vector palette = picture.palette;
+    EXPECT_TRUE(expand_to_rgb(picture, why)) << why;
+    return std::pair{picture.pixels, palette};
+  };
+  const auto [drawn, ignored] = rgb_of_file(picture("BFIL000.BMP"));
+  const auto [shown, palette] = rgb_of_file(extract_new("BFIL").at("BFIL000.BMP"));
+  ASSERT_EQ(shown.size(), drawn.size());
+  const auto distance = [](const std::uint8_t* a, const std::uint8_t* b) {
+    return (a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) +
+           (a[2] - b[2]) * (a[2] - b[2]);
+  };
+  std::size_t moved = 0;
+  for (std::size_t at = 0; at < drawn.size(); at += 3) {
+    const std::uint8_t kept[3] = {std::uint8_t(drawn[at] & 0xF8),
+                                  std::uint8_t(drawn[at + 1] & 0xF8),
+                                  std::uint8_t(drawn[at + 2] & 0xF8)};
+    int nearest_distance = distance(kept, &palette[0]);
+    for (std::size_t i = 3; i < palette.size(); i += 3) {
+      nearest_distance = std::min(nearest_distance, distance(kept, &palette[i]));
+    }
+    EXPECT_EQ(distance(kept, &shown[at]), nearest_distance) << at / 3;
+    moved += nearest_distance > 0 ? 1 : 0;
+  }
+  EXPECT_GT(moved, 0u);
+}
