@@ -771,8 +771,10 @@ TEST(DiscInputs, PicturesGoBackIntoACopyOfTheDiscInPlace) {
         ASSERT_EQ(code_fault(&track[at], sector_format::raw_mode2_form1), "") << at;
       }
     }
-    // A frame grown to 40 x 40 makes its bank too long for the sectors the archive has.
-    write_file(folder.path / "pictures" / "BFIL000.BMP", bitmap_file(40, 40, byte_vector(1600, 7)));
+    // A frame grown to 40 x 40, all black (a colour of the bank), makes its bank too long for
+    // the sectors the archive has.
+    write_file(folder.path / "pictures" / "BFIL000.BMP",
+               bitmap_file(40, 40, byte_vector(40 * 40 * 3, 0)));
     const std::string refused = insert(image, folder.path / "pictures");
     EXPECT_EQ(refused.rfind("insert error![" + image + ":/DATA/BFIL.BIN: needs ", 0), 0u)
         << refused;
