@@ -13,16 +13,9 @@
 
 namespace {
 
-std::string upper_case(std::string text) {
-  for (char& c : text) {
-    c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  }
-  return text;
-}
-
 bool ends_with(const std::string& text, const std::string& end) {
   return text.size() >= end.size() &&
-         upper_case(text.substr(text.size() - end.size())) == upper_case(end);
+         ascii_upper_case(text.substr(text.size() - end.size())) == ascii_upper_case(end);
 }
 
 // A path inside the disc without its extension ("/DATA/PICS"), and its file name ("PICS.OFB").
@@ -194,7 +187,7 @@ void process_disc(extraction_state& state, const std::string& image, std::set<st
     return previous ? previous(path, file, error_code) : open_file_on_disk(path, file, error_code);
   };
   for (const disc_pair& pair : pairs_of_disc(*disc, image)) {
-    if (done.insert(shown_path(identity_of(image), upper_case(pair.index->path))).second) {
+    if (done.insert(shown_path(identity_of(image), ascii_upper_case(pair.index->path))).second) {
       process_disc_pair(state, disc, image, pair);
     }
   }

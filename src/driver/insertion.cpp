@@ -66,10 +66,7 @@ using picture_file_names = std::map<std::string, std::vector<std::string>>;
 
 // A file name with ASCII letters in upper case.
 std::string picture_file_key(std::string name) {
-  for (char& c : name) {
-    c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  }
-  return name;
+  return ascii_upper_case(std::move(name));
 }
 
 constexpr const char* result_names[] = {"unchanged", "replaced", "refused"};

@@ -99,3 +99,10 @@ std::vector<std::string> nearest_names(const std::string& wanted,
   }
   return nearest;
 }
+
+std::string ascii_upper_case(std::string text) {
+  for (char& c : text) {
+    c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  }
+  return text;
+}

@@ -32,6 +32,8 @@ path_marks scan_path(std::string_view path, const path_syntax& syntax);
 std::string search_pattern(std::string_view input, const path_syntax& syntax);
 // The input up to and including its last separator; empty without one.
 std::string folder_prefix(std::string_view input, const path_syntax& syntax);
+// The text with ASCII letters in upper case, as names are compared ignoring letter case.
+std::string ascii_upper_case(std::string text);
 // A file name up to its last '.'.
 std::string base_name(std::string_view file_name, const path_syntax& syntax);
 // Of `names`, those nearest to `wanted` (names of files, compared up to their last '.' and
