@@ -5,7 +5,7 @@
 #include "archive/archive.hpp"
 #include "common/system_files.hpp"
 #include "driver/driver.hpp"
-#include "pictures/sinks.hpp"
+#include "driver/extraction_sinks.hpp"
 #include "sample_writer.hpp"
 #include "test_support.hpp"
 

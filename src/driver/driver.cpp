@@ -15,8 +15,6 @@
 #include "driver/selection.hpp"
 #include "pictures/gallery.hpp"
 #include "pictures/output_file.hpp"
-#include "pictures/picture_pool.hpp"
-#include "pictures/sinks.hpp"
 
 namespace {
 
@@ -371,12 +369,7 @@ void extract_inputs(extraction_state& state, const std::vector<std::string>& inp
     ~forget_pool() { state.pool = nullptr; }
   } forget{state};
   if (writers > 1 && !state.list_only) {
-    try {
-      pool = start_picture_pool(state.files, writers);
-      state.pool = pool.get();
-    } catch (const std::system_error&) {
-      // No threads to be had: the pictures are written on this one.
-    }
+    start_writers(state, pool, writers); // without threads, pictures are written on this one
   }
   std::set<std::string> done;
   try {
@@ -386,12 +379,12 @@ void extract_inputs(extraction_state& state, const std::vector<std::string>& inp
   } catch (...) {
     // What was sent before the failure comes first, its own failure included.
     if (pool) {
-      finish_pictures(state, *pool);
+      finish_writers(state);
     }
     throw;
   }
   if (pool) {
-    finish_pictures(state, *pool);
+    finish_writers(state);
   }
 }
 

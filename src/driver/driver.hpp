@@ -13,7 +13,7 @@
 #include "archive/archive.hpp"
 #include "archive/pair_files.hpp"
 #include "common/state.hpp"
-#include "pictures/sinks.hpp"
+#include "driver/extraction_sinks.hpp"
 
 int run_ofb2bmp(int argc, char** argv, const char* installed_folder = "");
 

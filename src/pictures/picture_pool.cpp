@@ -44,9 +44,11 @@ struct picture_batch {
 } // namespace
 
 struct picture_pool {
-  explicit picture_pool(const output_options& run_files) : files(run_files) {}
+  picture_pool(const output_options& run_files, outcome_step taken)
+      : files(run_files), taken_back(std::move(taken)) {}
 
   const output_options& files;
+  outcome_step taken_back;
   std::vector<picture_output> outputs; // one for each thread
   std::vector<picture_batch> batches;  // a ring: batch n is batches[n % size]
   std::uint64_t sent = 0;              // batches handed over; batches[sent % size] is filling
@@ -168,26 +170,20 @@ void undo_after_failure(picture_pool& pool) {
   pool.retired = pool.sent;
 }
 
-// Counts what the batch's pictures up to `count` came to, and prints the text that waited
-// for them.
-void take_back(extraction_state& state, const picture_batch& batch, std::size_t count) {
+// Tells what the batch's pictures up to `count` came to.
+void take_back(const picture_pool& pool, const picture_batch& batch, std::size_t count) {
   for (std::size_t k = 0; k < count; ++k) {
-    state.kept += batch.pictures[k].kept ? 1 : 0;
-    state.saved += batch.pictures[k].wrote ? 1 : 0;
-    ++state.pictures_written;
-    print_held_text(state);
+    pool.taken_back({batch.pictures[k].wrote, batch.pictures[k].kept});
   }
 }
 
 // Takes back the oldest batch in flight, or throws the failure that stopped it.
-void retire_oldest(extraction_state& state, picture_pool& pool) {
+void retire_oldest(picture_pool& pool) {
   picture_batch& batch = wait_for(pool, pool.retired);
-  take_back(state, batch, batch.written);
+  take_back(pool, batch, batch.written);
   if (batch.failure) {
     undo_after_failure(pool);
     batch_number(pool, pool.sent).count = 0;
-    state.held.clear();
-    state.pictures_written = state.pictures_sent;
     std::rethrow_exception(batch.failure);
   }
   ++pool.retired;
@@ -197,12 +193,12 @@ void retire_oldest(extraction_state& state, picture_pool& pool) {
 }
 
 // Sends the batch being filled, first making room for it.
-void dispatch(extraction_state& state, picture_pool& pool) {
+void dispatch(picture_pool& pool) {
   if (batch_number(pool, pool.sent).count == 0) {
     return;
   }
   if (pool.sent - pool.retired == pool.batches.size() - 1) {
-    retire_oldest(state, pool);
+    retire_oldest(pool);
   }
   send_batch(pool);
 }
@@ -240,8 +236,8 @@ void picture_pool_stopper::operator()(picture_pool* pool) const {
   delete pool;
 }
 
-running_pool start_picture_pool(const output_options& files, int writers) {
-  running_pool pool(new picture_pool(files));
+running_pool start_picture_pool(const output_options& files, int writers, outcome_step taken_back) {
+  running_pool pool(new picture_pool(files, std::move(taken_back)));
   pool->outputs.resize(static_cast<std::size_t>(writers));
   // Two batches a thread in flight, and one being filled.
   pool->batches.resize(2 * static_cast<std::size_t>(writers) + 1);
@@ -261,23 +257,21 @@ running_pool start_picture_pool(const output_options& files, int writers) {
   return pool;
 }
 
-void send_picture(extraction_state& state, picture_pool& pool, const std::string& base_name,
-                  const picture& shown) {
+void send_picture(picture_pool& pool, const std::string& base_name, const picture& shown) {
   if (same_file_in_flight(pool, base_name, shown.place)) {
-    finish_pictures(state, pool);
+    finish_pictures(pool);
   }
   picture_batch& filling = batch_number(pool, pool.sent);
   add_copy(filling, base_name, shown);
-  ++state.pictures_sent;
   if (filling.bytes.size() >= batch_bytes) {
-    dispatch(state, pool);
+    dispatch(pool);
   }
 }
 
-void finish_pictures(extraction_state& state, picture_pool& pool) {
-  dispatch(state, pool);
+void finish_pictures(picture_pool& pool) {
+  dispatch(pool);
   while (pool.retired < pool.sent) {
-    retire_oldest(state, pool);
+    retire_oldest(pool);
   }
 }
 

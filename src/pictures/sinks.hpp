@@ -1,4 +1,6 @@
-// The sinks pictures go to: the file writer, the lister, and insertion's collector.
+// What the sinks pictures go to share: the names of kinds, the pair pictures come from, the
+// file writer's one picture, and insertion's collector. The run's sinks that print (the lister,
+// the damage lines) are the driver's (driver/extraction_sinks.hpp).
 #pragma once
 
 #include <cstdint>
@@ -22,23 +24,9 @@ struct picture_source {
 };
 
 // Writes an ok picture as a bitmap or a PNG through `output`; false when no file was written
-// (a PNG without pixels, or a file kept by -n). Reads nothing of `state` but its options, so
-// writer threads call it too.
+// (a PNG without pixels, or a file kept by -n). Writer threads call it too.
 bool write_picture_file(const output_options& files, picture_output& output,
                         const std::string& base_name, const picture& shown);
-
-// The file writer: an ok picture is saved as a bitmap or a PNG, here or on the run's writer
-// threads; a broken frame or record is named on the console instead, and the run ends with
-// status 1.
-void save_picture(extraction_state& state, const picture_source& source, const picture& shown);
-
-// The lister: one row of the listing for each picture, broken ones included (which end the run
-// with status 1).
-void list_picture(extraction_state& state, const picture_source& source, const picture& shown);
-
-// Where extraction sends pictures: to the lister when listing, else to the file writer. The
-// sink refers to `source`, which must outlive it.
-picture_sink extraction_sink(extraction_state& state, const picture_source& source);
 
 // The insertion collector: keeps a copy of the picture (only the place and status of a broken
 // one).
