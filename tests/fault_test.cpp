@@ -166,10 +166,10 @@ struct disk_case {
   std::string reason;   // the system's text, on standard error
 };
 
-// The program folder becomes a file system of the program's size plus 16 pages: the
-// seventeenth small bitmap finds no room.
-std::string small_file_system(const std::string& then) {
-  const std::uintmax_t pages = (fs::file_size(OFB2BMP_EXE) + 4095) / 4096 + 16;
+// The program folder becomes a file system of the program's size plus 16 pages (and
+// `more_pages`): the seventeenth small bitmap finds no room.
+std::string small_file_system(const std::string& then, std::size_t more_pages = 0) {
+  const std::uintmax_t pages = (fs::file_size(OFB2BMP_EXE) + 4095) / 4096 + 16 + more_pages;
   return "mount -t tmpfs -o size=" + std::to_string(pages * 4) + "k tmpfs bin && cp \"" +
          OFB2BMP_EXE "\" bin/ofb2bmp && " + then;
 }
@@ -233,6 +233,94 @@ TEST(FailingDisks, EndTheRunAndKeepEveryEarlierPictureIntact) {
       ASSERT_EQ(intact.count(name), 1u) << name;
       EXPECT_EQ(bytes, intact.at(name)) << name;
     }
+  }
+}
+
+// An earlier run's pictures under the same names: short files of other bytes.
+picture_set earlier_versions(const picture_set& pictures) {
+  picture_set earlier;
+  for (const auto& [name, bytes] : pictures) {
+    byte_vector& old = earlier[name];
+    old.assign(bytes.begin(), bytes.begin() + std::min<std::size_t>(bytes.size(), 54));
+    old.push_back('o');
+  }
+  return earlier;
+}
+
+// What one writer leaves when a run ends early over an earlier run's pictures: exactly their
+// names, the first few in `order` as `now`, every later one as `before`. "" or what differs;
+// `taken` is how many are new.
+std::string new_then_earlier(const picture_set& left, const std::vector<std::string>& order,
+                             const picture_set& now, const picture_set& before,
+                             std::size_t& taken) {
+  if (left.size() != order.size()) {
+    return std::to_string(left.size()) + " files for " + std::to_string(order.size());
+  }
+  taken = 0;
+  while (taken < order.size() && left.count(order[taken]) != 0 &&
+         left.at(order[taken]) == now.at(order[taken]) &&
+         now.at(order[taken]) != before.at(order[taken])) {
+    ++taken;
+  }
+  for (std::size_t k = taken; k < order.size(); ++k) {
+    if (left.count(order[k]) == 0 || left.at(order[k]) != before.at(order[k])) {
+      return order[k] + " is not as it was, after " + std::to_string(taken) + " new";
+    }
+  }
+  return "";
+}
+
+// A disk that fills up while pictures replace an earlier run's: with any number of writers, the
+// pictures before the failing one are new and that one and every later one are as they were.
+TEST(FailingDisks, OverAnEarlierRunLeaveWhatOneWriterLeaves) {
+  if (!mount_namespace_available()) {
+    GTEST_SKIP() << "no private mount namespace here (unshare -rm)";
+  }
+  for (const char* writers : {"1", "2", "8"}) {
+    SCOPED_TRACE(std::string("-j ") + writers);
+    tool_trees trees;
+    trees.prepare(runner::native);
+    const fs::path tree = trees.tree(runner::native);
+    write_pair(tree / "data", "PICS", direct_sample(4, 4));
+    write_pair(tree / "data", "GFIL", screen_bank_sample(1));
+    ASSERT_EQ(trees.run(runner::native, "-o intact data/PICS data/GFIL").status, 0);
+    const picture_set now = trees.pictures(runner::native, "intact");
+    const picture_set before = earlier_versions(now);
+    std::vector<std::string> order; // PICS first, as given
+    for (const bool pics : {true, false}) {
+      for (const auto& entry : now) {
+        if ((entry.first.rfind("PICS", 0) == 0) == pics) {
+          order.push_back(entry.first);
+        }
+      }
+    }
+    fs::create_directories(tree / "old");
+    fs::create_directories(tree / "kept");
+    for (const auto& [name, bytes] : before) {
+      write_file(tree / "old" / name, bytes);
+    }
+    // Each earlier picture takes a page; 16 more hold about one screen beside them.
+    const std::string arguments = std::string("-j ") + writers + " data/PICS data/GFIL";
+    shell("cd '" + tree.string() + "' && (unshare -rm sh -c '" +
+          small_file_system("cp old/* bin/ &&", before.size()) + " bin/ofb2bmp " + arguments +
+          " 2>stderr </dev/null; echo $? >status; ls -a bin >names; cp bin/*.BMP kept/; true') |" +
+          " cat >stdout");
+    EXPECT_EQ(read_text(tree / "status"), "1\n");
+    const std::string output = read_text(tree / "stdout");
+    const std::string message = "file write error![";
+    const std::size_t at = output.find(message);
+    ASSERT_NE(at, std::string::npos) << output;
+    const std::string failed_path =
+        output.substr(at + message.size(), output.size() - at - message.size() - 2);
+    EXPECT_EQ(read_text(tree / "stderr"),
+              "ofb2bmp: " + failed_path + ": No space left on device\n");
+    const std::string failed = fs::path(failed_path).filename();
+    EXPECT_EQ(read_text(tree / "names").find(".part"), std::string::npos) << "a file left beside";
+    std::size_t taken = 0;
+    EXPECT_EQ(new_then_earlier(trees.pictures(runner::native, "kept"), order, now, before, taken),
+              "");
+    ASSERT_LT(taken, order.size());
+    EXPECT_EQ(order[taken], failed);
   }
 }
 
@@ -336,11 +424,22 @@ TEST(Interruptions, LeaveOnlyWholeFilesAndNoPartFiles) {
   ASSERT_EQ(whole[2].size(), 6u);
   int interrupted = 0;
   for (std::size_t run = 0; run < runs.size(); ++run) {
+    const picture_set before = earlier_versions(whole[run]);
+    std::vector<std::string> order; // the order written: the index files', then the names'
+    for (const auto& entry : whole[run]) {
+      order.push_back(entry.first);
+    }
     constexpr int moments = 22;
     for (int moment = 0; moment < moments; ++moment) {
-      // Mostly SIGINT; SIGTERM and SIGHUP once each, midway.
+      // Mostly SIGINT; SIGTERM and SIGHUP once each, midway. Every other run replaces an
+      // earlier run's files.
       const int signal_number = moment == 5 ? SIGTERM : moment == 15 ? SIGHUP : SIGINT;
+      const bool over_earlier = moment % 2 == 1;
       fs::remove_all(tree / "out");
+      fs::create_directories(tree / "out");
+      for (const auto& [name, bytes] : over_earlier ? before : picture_set{}) {
+        write_file(tree / "out" / name, bytes);
+      }
       const auto start = std::chrono::steady_clock::now();
       const int status = run_interrupted(tree, runs[run], signal_number,
                                          durations[run] * (2 * moment + 1) / (2 * moments));
@@ -351,11 +450,16 @@ TEST(Interruptions, LeaveOnlyWholeFilesAndNoPartFiles) {
             std::min(durations[run], std::chrono::duration_cast<std::chrono::microseconds>(
                                          std::chrono::steady_clock::now() - start));
       }
-      std::error_code none;
-      for (const auto& entry : fs::directory_iterator(tree / "out", none)) {
-        const std::string name = entry.path().filename().string();
+      const picture_set left = files_in(tree / "out");
+      for (const auto& [name, bytes] : left) {
         ASSERT_EQ(whole[run].count(name), 1u) << name << " left, run " << run << " at " << moment;
-        ASSERT_EQ(read_whole_file(entry.path()), whole[run].at(name)) << name << " is not whole";
+        ASSERT_TRUE(bytes == whole[run].at(name) || (over_earlier && bytes == before.at(name)))
+            << name << " is not whole, run " << run << " at " << moment;
+      }
+      std::size_t taken = 0;
+      if (over_earlier && run < 2) { // a new pair is one transaction of two renames
+        ASSERT_EQ(new_then_earlier(left, order, whole[run], before, taken), "")
+            << "run " << run << " at " << moment;
       }
     }
   }

@@ -22,6 +22,9 @@ static_assert(std::atomic<bool>::is_always_lock_free, "the handler may read the 
 constinit noted_path noted[2 + 1 + most_picture_writers];
 constinit std::atomic<bool> interrupted{false};
 constinit std::atomic<bool> line_open{false};
+constinit std::atomic<void (*)(removal)> written_ahead{nullptr};
+constinit std::atomic<int> deferred_signal{0};
+constinit std::atomic<void (*)(int)> deferred_handler{nullptr};
 
 bool on_writer_thread(file_slot slot, int writer) {
   return slot == file_slot::picture && writer > 0;
@@ -44,8 +47,8 @@ noted_path& slot_of(file_slot slot, int writer) {
 
 void begin_writing(file_slot slot, const std::string& path, int writer) {
   noted_path& into = slot_of(slot, writer);
+  into.creating = slot == file_slot::picture;
   if (on_writer_thread(slot, writer)) {
-    into.creating = true;
     while (interrupted) {
       // The run is ending: the cleanup must not wait for this thread, nor find a file after.
       into.creating = false;
@@ -62,8 +65,30 @@ void begin_writing(file_slot slot, const std::string& path, int writer) {
   }
 }
 
-void file_created(file_slot slot, int writer) {
-  slot_of(slot, writer).creating = false;
+void file_created(file_slot slot, int writer, bool created) {
+  noted_path& into = slot_of(slot, writer);
+  if (!created) {
+    into.whole = false; // before an interruption may look: the path may be another's file
+  }
+  into.creating = false;
+  if (!on_writer_thread(slot, writer)) {
+    if (const int signal_number = deferred_signal.exchange(0)) {
+      deferred_handler.load()(signal_number);
+    }
+  }
+}
+
+bool defer_interruption(int signal_number, void (*handle)(int)) {
+  if (!main_thread_creating()) {
+    return false;
+  }
+  deferred_handler = handle;
+  deferred_signal = signal_number;
+  return true;
+}
+
+bool main_thread_creating() {
+  return noted[2].creating;
 }
 
 void end_writing(file_slot slot, int writer) {
@@ -78,12 +103,21 @@ bool console_line_open() {
   return line_open;
 }
 
-void remove_files_being_written(void (*remove)(const char* path)) {
+void note_written_ahead(void (*remove_written_ahead)(removal remove)) {
+  written_ahead = remove_written_ahead;
+}
+
+void remove_files_being_written(removal remove) {
   interrupted = true;
   wait_for_writer_threads();
   for (noted_path& slot : noted) {
     if (slot.whole) {
       remove(slot.bytes);
     }
+  }
+  // A writer marks a file as written before it stops noting it in its slot: every file made
+  // before the wait above is found in one of the two places.
+  if (void (*const remove_ahead)(removal) = written_ahead) {
+    remove_ahead(remove);
   }
 }

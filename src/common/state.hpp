@@ -44,7 +44,12 @@ struct picture_output {
   byte_buffer buffer;                                           // output_buffer_size bytes
   std::unique_ptr<png_deflater, png_deflater_deleter> deflater; // made for the first PNG
   int writer = 0;
-  bool kept = false; // the last picture was not written: its file existed (-n)
+  bool kept = false;          // the last picture was not written: its file existed (-n)
+  bool replacing = false;     // the file is written beside one of its name, to take its place
+  bool replace_later = false; // ...once the writer threads' order says so, not at close
+  // Where a writer thread notes the file it wrote (see pictures/picture_pool.cpp), before the
+  // file stops being noted as in progress: an interruption finds it in one place or the other.
+  std::uint8_t* written_mark = nullptr;
 };
 
 // Console text said while pictures sent before it are still being written on other threads

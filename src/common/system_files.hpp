@@ -30,6 +30,27 @@ std::int64_t file_size(std::FILE* stream);
 // file while it is open (on Windows, files are shared for deletion).
 std::FILE* open_file(const std::string& path, const char* mode);
 
+// An output file is made in two steps: the system creates it (no call into the C library, which
+// may take a lock or allocate, so an interruption may wait for a writer thread to get past it),
+// then a stream is put over it.
+enum class new_file_rule {
+  only_new, // fails, with name_taken, when the name exists
+  replace,  // empties a file of that name, or writes through what the name leads to
+};
+using raw_file = std::intptr_t; // a descriptor, or on Windows a handle
+inline constexpr raw_file no_raw_file = -1;
+raw_file create_raw_file(const std::string& path, new_file_rule rule);
+// Whether the system's code says create_raw_file found the name taken.
+bool name_taken(int error_code);
+// A stream for writing over the file, which it takes: closed when no stream can be had.
+std::FILE* stream_over(raw_file file);
+
+// Whether `path` is a file a new one may take the place of by renaming: a plain file that can be
+// written, with no other name (hard link), not a symbolic link. Anything else is written through.
+bool replaceable_file(const std::string& path);
+// Gives the file `from` the name `to`, replacing a file of that name.
+bool replace_file(const std::string& from, const std::string& to);
+
 // Calls `start`, which starts threads (writers, insertion's readers and check), with
 // interruptions kept off this thread meanwhile: the threads start with them off and keep them
 // so from their first instruction. Interruptions are thus handled on the main thread only:

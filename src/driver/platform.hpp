@@ -50,9 +50,6 @@ bool refused_by_folder(int error_code);
 // where it can.
 bool copy_whole_file(const std::string& from, const std::string& to);
 
-// Gives the file `from` the name `to`, replacing a file of that name.
-bool replace_file(const std::string& from, const std::string& to);
-
 // A name as the system gives it, in UTF-8 for a web page: the same bytes where names are bytes
 // (Linux), the ANSI code page's characters in UTF-8 on Windows.
 std::string name_in_utf8(const std::string& name);

@@ -103,6 +103,9 @@ void say_interrupted() {
 }
 
 extern "C" void on_interruption(int signal_number) {
+  if (defer_interruption(signal_number, on_interruption)) {
+    return; // the main thread is creating a file: once it has, it calls this again
+  }
   remove_files_being_written(unlink_file);
   say_interrupted();
   // SA_RESETHAND has restored the default action, and SA_NODEFER lets it act at once.
@@ -327,6 +330,29 @@ std::int64_t file_size(std::FILE* stream) {
 
 std::FILE* open_file(const std::string& path, const char* mode) {
   return std::fopen(path.c_str(), mode);
+}
+
+raw_file create_raw_file(const std::string& path, new_file_rule rule) {
+  const int how = rule == new_file_rule::only_new ? O_EXCL : O_TRUNC;
+  return open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | how, 0666);
+}
+
+bool name_taken(int error_code) {
+  return error_code == EEXIST;
+}
+
+std::FILE* stream_over(raw_file file) {
+  std::FILE* stream = fdopen(static_cast<int>(file), "wb");
+  if (stream == nullptr) {
+    close(static_cast<int>(file));
+  }
+  return stream;
+}
+
+bool replaceable_file(const std::string& path) {
+  struct stat status {};
+  return lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) && status.st_nlink == 1 &&
+         access(path.c_str(), W_OK) == 0;
 }
 
 void start_without_interruptions(const std::function<void()>& start) {

@@ -321,6 +321,55 @@ std::FILE* open_file(const std::string& path, const char* mode) {
   return stream;
 }
 
+raw_file create_raw_file(const std::string& path, new_file_rule rule) {
+  // Shared for deletion, so that the console handler can remove it while it is open.
+  const HANDLE file = CreateFileA(
+      path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+      rule == new_file_rule::only_new ? CREATE_NEW : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return file == INVALID_HANDLE_VALUE ? no_raw_file : reinterpret_cast<raw_file>(file);
+}
+
+bool name_taken(int error_code) {
+  return error_code == ERROR_FILE_EXISTS;
+}
+
+std::FILE* stream_over(raw_file file) {
+  const int descriptor = _open_osfhandle(file, _O_BINARY);
+  if (descriptor == -1) {
+    CloseHandle(reinterpret_cast<HANDLE>(file));
+    return nullptr;
+  }
+  std::FILE* stream = _fdopen(descriptor, "wb");
+  if (stream == nullptr) {
+    _close(descriptor);
+  }
+  return stream;
+}
+
+bool replaceable_file(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA found{};
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &found)) {
+    return false;
+  }
+  constexpr DWORD not_plain =
+      FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_REPARSE_POINT;
+  if ((found.dwFileAttributes & not_plain) != 0) {
+    return false;
+  }
+  // A file of several names (hard links) keeps being one file, written through.
+  const HANDLE file =
+      CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  BY_HANDLE_FILE_INFORMATION information{};
+  const bool one_name = file != INVALID_HANDLE_VALUE &&
+                        GetFileInformationByHandle(file, &information) &&
+                        information.nNumberOfLinks == 1;
+  if (file != INVALID_HANDLE_VALUE) {
+    CloseHandle(file);
+  }
+  return one_name;
+}
+
 namespace {
 
 HANDLE main_thread = nullptr;
@@ -359,6 +408,13 @@ BOOL WINAPI on_console_event(DWORD event) {
     CONTEXT context{};
     context.ContextFlags = CONTEXT_CONTROL;
     GetThreadContext(main_thread, &context); // returns once the thread has stopped
+    // Stopped while creating a file, it is let on until it has: only system calls lie there.
+    while (main_thread_creating()) {
+      ResumeThread(main_thread);
+      Sleep(1);
+      SuspendThread(main_thread);
+      GetThreadContext(main_thread, &context);
+    }
   }
   remove_files_being_written(delete_file);
   say_interrupted();

@@ -3,6 +3,7 @@
 #include "pictures/bmp_layout.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 
@@ -24,7 +25,7 @@ constexpr std::size_t pieces_per_call = 1024;
     std::fclose(output.stream);
     output.stream = nullptr;
   }
-  std::remove(path.c_str());
+  std::remove(output.replacing ? replacement_path(path).c_str() : path.c_str());
   end_writing(file_slot::picture, output.writer);
   throw fatal_error{text::file_write_error, path, error_code};
 }
@@ -70,18 +71,39 @@ bool write_pieces(std::FILE* stream, const byte_piece* pieces, std::size_t count
 
 } // namespace
 
+std::string replacement_path(const std::string& path) {
+  return path + ".part";
+}
+
 bool open_output(picture_output& output, const std::string& path, text create_error,
                  bool keep_existing) {
-  output.kept = keep_existing && file_exists(path);
-  if (output.kept) {
-    return false;
-  }
+  output.kept = false;
+  output.replacing = false;
   // Noted before the file exists, so that no interruption can leave it behind.
   begin_writing(file_slot::picture, path, output.writer);
-  output.stream = open_file(path, "wb");
-  file_created(file_slot::picture, output.writer);
+  raw_file file = create_raw_file(path, new_file_rule::only_new);
+  int error_code = file == no_raw_file ? last_error_code() : 0;
+  file_created(file_slot::picture, output.writer, file != no_raw_file);
+  if (file == no_raw_file && name_taken(error_code)) {
+    output.kept = keep_existing && file_exists(path);
+    if (output.kept) {
+      return false;
+    }
+    // A picture that exists stays whole until the new one is: written beside it, it takes the
+    // old one's place only once complete, so a failure or an interruption leaves the old.
+    output.replacing = replaceable_file(path);
+    const std::string created = output.replacing ? replacement_path(path) : path;
+    begin_writing(file_slot::picture, created, output.writer);
+    file = create_raw_file(created, new_file_rule::replace);
+    error_code = file == no_raw_file ? last_error_code() : 0;
+    file_created(file_slot::picture, output.writer, file != no_raw_file);
+  }
+  output.stream = file == no_raw_file ? nullptr : stream_over(file);
   if (output.stream == nullptr) {
-    const int error_code = last_error_code();
+    error_code = error_code != 0 ? error_code : last_error_code();
+    if (file != no_raw_file) {
+      std::remove(output.replacing ? replacement_path(path).c_str() : path.c_str());
+    }
     end_writing(file_slot::picture, output.writer);
     throw fatal_error{create_error, path, error_code};
   }
@@ -128,6 +150,13 @@ void close_output(picture_output& output, const std::string& path) {
   output.stream = nullptr;
   if (!flushed || !closed) {
     fail_write(output, path, flushed ? last_error_code() : error_code);
+  }
+  if (output.replacing && !output.replace_later && !replace_file(replacement_path(path), path)) {
+    fail_write(output, path, last_error_code());
+  }
+  if (output.written_mark != nullptr) {
+    std::atomic_ref<std::uint8_t>(*output.written_mark)
+        .store(static_cast<std::uint8_t>(output.replacing ? file_left::beside : file_left::named));
   }
   end_writing(file_slot::picture, output.writer);
 }

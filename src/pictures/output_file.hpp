@@ -16,9 +16,14 @@ struct byte_piece {
 };
 
 // Opens `path` as the output's stream; ends the run with `create_error` naming it if it can't.
-// False, with `kept` set, for a file that exists already when `keep_existing`.
+// False, with `kept` set, for a file that exists already when `keep_existing`. A plain file that
+// exists is not touched: the new one is written under replacement_path and, once whole, takes
+// its place at close (`replacing`), or later with `replace_later`, in the writer threads' order.
+// Whatever else the name holds (a link, a device, a pipe) is written through.
 bool open_output(picture_output& output, const std::string& path, text create_error,
                  bool keep_existing);
+// Where a file that takes the place of another is written until it is whole.
+std::string replacement_path(const std::string& path);
 // Writes the pieces in order, straight from where they lie.
 void write_output(picture_output& output, const std::string& path, const byte_piece* pieces,
                   std::size_t count);
@@ -26,6 +31,7 @@ void write_output(picture_output& output, const std::string& path, const byte_pi
 // padded with zero bytes to a multiple of 4.
 void write_rows_bottom_up(picture_output& output, const std::string& path, byte_piece head,
                           const std::uint8_t* rows, std::size_t row_bytes, std::int32_t height);
-// Closes the output's stream. A picture that could not be written completely is removed, and
-// the run ends with "file write error!".
+// Closes the output's stream and, when replacing, puts the new file in the old one's place. A
+// picture that could not be written completely is removed (the old file, if any, stays), and the
+// run ends with "file write error!".
 void close_output(picture_output& output, const std::string& path);

@@ -1,8 +1,10 @@
 #include "pictures/picture_pool.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <mutex>
 #include <thread>
@@ -10,6 +12,7 @@
 
 #include "common/files_in_progress.hpp"
 #include "common/system_files.hpp"
+#include "pictures/output_file.hpp"
 #include "pictures/picture_names.hpp"
 #include "pictures/sinks.hpp"
 
@@ -26,8 +29,12 @@ struct batch_picture {
   picture shown;
   std::size_t pixels_at = 0;
   std::size_t palette_at = 0;
-  bool wrote = false; // a file was written
-  bool kept = false;  // the file existed already (-n)
+  std::size_t path_at = 0; // the file's path, ended by a zero byte
+  bool wrote = false;      // a file was written
+  bool kept = false;       // the file existed already (-n)
+  // A file_left, read and written as an atomic: the writer sets it once the file is whole, the
+  // main thread clears it once the file is in place, and an interruption reads it.
+  std::uint8_t left = 0;
 };
 
 // Pictures on their way to files, in the order of the walk: copies of their pixels and
@@ -51,11 +58,13 @@ struct picture_pool {
   outcome_step taken_back;
   std::vector<picture_output> outputs; // one for each thread
   std::vector<picture_batch> batches;  // a ring: batch n is batches[n % size]
-  std::uint64_t sent = 0;              // batches handed over; batches[sent % size] is filling
-  std::uint64_t taken = 0;             // of those, batches a thread has started
-  std::uint64_t retired = 0;           // of those, batches taken back in order
-  bool closing = false;                // no more batches come: threads end
-  bool stopping = false;               // a picture failed: threads pass over the rest
+  // Batches handed over; batches[sent % size] is filling. Atomic, as are `retired` and the
+  // batches' `left`, for an interruption to read.
+  std::atomic<std::uint64_t> sent{0};
+  std::uint64_t taken = 0;               // of those, batches a thread has started
+  std::atomic<std::uint64_t> retired{0}; // of those, batches taken back in order
+  bool closing = false;                  // no more batches come: threads end
+  bool stopping = false;                 // a picture failed: threads pass over the rest
   std::mutex lock;
   std::condition_variable batch_sent;
   std::condition_variable batch_done;
@@ -68,9 +77,58 @@ picture_batch& batch_number(picture_pool& pool, std::uint64_t number) {
   return pool.batches[number % pool.batches.size()];
 }
 
+file_left left_of(batch_picture& copy) {
+  return static_cast<file_left>(std::atomic_ref<std::uint8_t>(copy.left).load());
+}
+
+void clear_left(batch_picture& copy) {
+  std::atomic_ref<std::uint8_t>(copy.left).store(0);
+}
+
+// Removes the file the picture left, if any. Async-signal-safe when `remove` is: the path is
+// made in a buffer of its own.
+void remove_left(const picture_batch& batch, batch_picture& copy, removal remove) {
+  const file_left left = left_of(copy);
+  const char* path = reinterpret_cast<const char*>(batch.bytes.data() + copy.path_at);
+  if (left == file_left::named) {
+    remove(path);
+  } else if (left == file_left::beside) {
+    char beside[4096 + sizeof ".part"];
+    const std::size_t length = std::strlen(path);
+    if (length < 4096) {
+      std::memcpy(beside, path, length);
+      std::memcpy(beside + length, ".part", sizeof ".part");
+      remove(beside);
+    }
+  }
+}
+
+// The pool whose files an interruption removes: there is one a run.
+constinit std::atomic<picture_pool*> pool_of_run{nullptr};
+
+// Removes every file written ahead of its turn: those of the batches sent and not yet retired.
+// Runs in the interruption handler, with the main thread stopped where it was.
+void remove_written_ahead(removal remove) {
+  picture_pool* const pool = pool_of_run;
+  if (pool == nullptr) {
+    return;
+  }
+  for (std::uint64_t number = pool->retired; number < pool->sent; ++number) {
+    picture_batch& batch = batch_number(*pool, number);
+    for (std::size_t k = 0; k < batch.count; ++k) {
+      remove_left(batch, batch.pictures[k], remove);
+    }
+  }
+}
+
+void remove_file(const char* path) {
+  std::remove(path);
+}
+
 void write_batch(const output_options& files, picture_output& output, picture_batch& batch) {
   for (; batch.written < batch.count; ++batch.written) {
     batch_picture& next = batch.pictures[batch.written];
+    output.written_mark = &next.left;
     try {
       next.wrote = write_picture_file(files, output, next.base_name, next.shown);
       next.kept = output.kept;
@@ -101,7 +159,8 @@ void run_writer(picture_pool& pool, picture_output& output) {
 }
 
 // Adds a copy of the picture to the batch being filled.
-void add_copy(picture_batch& batch, const std::string& base_name, const picture& shown) {
+void add_copy(const output_options& files, picture_batch& batch, const std::string& base_name,
+              const picture& shown) {
   if (batch.count == batch.pictures.size()) {
     batch.pictures.emplace_back();
   }
@@ -115,7 +174,11 @@ void add_copy(picture_batch& batch, const std::string& base_name, const picture&
     batch.bytes.insert(batch.bytes.end(), shown.palette.bytes,
                        shown.palette.bytes + shown.palette.size);
   }
+  copy.path_at = batch.bytes.size();
+  const std::string path = files.folder + picture_name(files, base_name, shown.place);
+  batch.bytes.insert(batch.bytes.end(), path.c_str(), path.c_str() + path.size() + 1);
   copy.wrote = copy.kept = false;
+  copy.left = 0;
 }
 
 // The batch's bytes move no more: the pictures' views can point into them.
@@ -147,13 +210,10 @@ picture_batch& wait_for(picture_pool& pool, std::uint64_t number) {
   return batch;
 }
 
-void remove_written(const picture_pool& pool, const picture_batch& batch, std::size_t from) {
+void remove_written(picture_batch& batch, std::size_t from) {
   for (std::size_t k = from; k < batch.count; ++k) {
-    const batch_picture& copy = batch.pictures[k];
-    if (copy.wrote) {
-      std::remove(
-          (pool.files.folder + picture_name(pool.files, copy.base_name, copy.shown.place)).c_str());
-    }
+    remove_left(batch, batch.pictures[k], remove_file);
+    clear_left(batch.pictures[k]);
   }
 }
 
@@ -165,15 +225,30 @@ void undo_after_failure(picture_pool& pool) {
     pool.stopping = true;
   }
   for (std::uint64_t later = pool.retired + 1; later < pool.sent; ++later) {
-    remove_written(pool, wait_for(pool, later), 0);
+    remove_written(wait_for(pool, later), 0);
   }
-  pool.retired = pool.sent;
+  pool.retired = pool.sent.load();
 }
 
-// Tells what the batch's pictures up to `count` came to.
-void take_back(const picture_pool& pool, const picture_batch& batch, std::size_t count) {
+// Puts the batch's pictures up to `count` in place, in order, telling what each came to. A
+// picture that cannot take its old file's place becomes the batch's failure, and the files
+// after it are removed.
+void take_back(const picture_pool& pool, picture_batch& batch, std::size_t count) {
   for (std::size_t k = 0; k < count; ++k) {
-    pool.taken_back({batch.pictures[k].wrote, batch.pictures[k].kept});
+    batch_picture& copy = batch.pictures[k];
+    if (left_of(copy) == file_left::beside) {
+      const char* path = reinterpret_cast<const char*>(batch.bytes.data() + copy.path_at);
+      if (!replace_file(replacement_path(path), path)) {
+        const int error_code = last_error_code();
+        remove_written(batch, k);
+        batch.written = k;
+        batch.failure =
+            std::make_exception_ptr(fatal_error{text::file_write_error, path, error_code});
+        return;
+      }
+    }
+    clear_left(copy);
+    pool.taken_back({copy.wrote, copy.kept});
   }
 }
 
@@ -229,6 +304,7 @@ void picture_pool_stopper::operator()(picture_pool* pool) const {
     pool->closing = true;
     pool->stopping = true;
   }
+  pool_of_run = nullptr;
   pool->batch_sent.notify_all();
   for (std::thread& thread : pool->threads) {
     thread.join();
@@ -244,11 +320,14 @@ running_pool start_picture_pool(const output_options& files, int writers, outcom
   for (int writer = 0; writer < writers; ++writer) {
     picture_output& output = pool->outputs[static_cast<std::size_t>(writer)];
     output.writer = writer + 1; // slot 0 is this thread's
+    output.replace_later = true;
     output.buffer = zeroed_bytes(output_buffer_size);
     if (!output.buffer) {
       throw std::bad_alloc();
     }
   }
+  pool_of_run = pool.get();
+  note_written_ahead(remove_written_ahead);
   start_without_interruptions([&pool] {
     for (picture_output& output : pool->outputs) {
       pool->threads.emplace_back(run_writer, std::ref(*pool), std::ref(output));
@@ -262,7 +341,7 @@ void send_picture(picture_pool& pool, const std::string& base_name, const pictur
     finish_pictures(pool);
   }
   picture_batch& filling = batch_number(pool, pool.sent);
-  add_copy(filling, base_name, shown);
+  add_copy(pool.files, filling, base_name, shown);
   if (filling.bytes.size() >= batch_bytes) {
     dispatch(pool);
   }
