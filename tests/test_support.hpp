@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "common/picture.hpp"
-#include "common/state.hpp"
+#include "driver/run_state.hpp"
 #include "sample_writer.hpp"
 
 namespace fs = std::filesystem;

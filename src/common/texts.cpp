@@ -3,9 +3,6 @@
 #include <iterator>
 #include <vector>
 
-#include "common/files_in_progress.hpp"
-#include "common/state.hpp"
-
 namespace {
 
 using enum text_arguments;
@@ -132,33 +129,10 @@ std::string text_of(text id, const std::string& name, std::int64_t number) {
   return std::string(bytes.data(), static_cast<std::size_t>(length));
 }
 
-namespace {
-
 bool print_bytes(std::FILE* stream, const std::string& bytes) {
   const bool written = std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
   return std::fflush(stream) == 0 && written;
 }
-
-// Prints the bytes, marking a console that failed and whether its line is left open.
-void print_noted(extraction_state& state, std::FILE* stream, const std::string& bytes) {
-  const bool printed = print_bytes(stream, bytes);
-  if (stream != state.console) {
-    return;
-  }
-  state.console_failed = state.console_failed || !printed;
-  note_console_line_open(!bytes.empty() && bytes.back() != '\n');
-}
-
-void print_or_hold(extraction_state& state, std::FILE* stream, text id, const std::string& name,
-                   std::int64_t number) {
-  if (state.pictures_written < state.pictures_sent) {
-    state.held.push_back({state.pictures_sent, stream, text_of(id, name, number)});
-  } else {
-    print_noted(state, stream, text_of(id, name, number));
-  }
-}
-
-} // namespace
 
 bool print_text(std::FILE* stream, text id, const std::string& name, std::int64_t number) {
   return print_bytes(stream, text_of(id, name, number));
@@ -175,20 +149,4 @@ std::string grouped(std::int64_t number) {
     digits.insert(at - 3, 1, ',');
   }
   return digits;
-}
-
-void say(extraction_state& state, text id, const std::string& name, std::int64_t number) {
-  print_or_hold(state, state.console, id, name, number);
-}
-
-void tell(extraction_state& state, text id, const std::string& name) {
-  print_or_hold(state, stderr, id, name, 0);
-}
-
-void print_held_text(extraction_state& state) {
-  while (!state.held.empty() && state.held.front().after <= state.pictures_written) {
-    const held_text& next = state.held.front();
-    print_noted(state, next.stream, next.bytes);
-    state.held.pop_front();
-  }
 }

@@ -7,8 +7,6 @@
 #include <cstdio>
 #include <string>
 
-struct extraction_state;
-
 enum class text {
   index_path,         // an index file's path before its walk
   countdown,          // entries still to come after this one; overwrites itself
@@ -68,21 +66,14 @@ std::string text_of(text id, const std::string& name = {}, std::int64_t number =
 // Writes the text to `stream` and flushes it, so progress shows at once. False when the
 // stream did not take it all.
 bool print_text(std::FILE* stream, text id, const std::string& name = {}, std::int64_t number = 0);
+// Writes the bytes and flushes them; false when the stream did not take them all.
+bool print_bytes(std::FILE* stream, const std::string& bytes);
 
 // "1 picture", "2 pictures": a count and what it counts, singular or plural.
 std::string counted(std::int64_t count, const char* singular);
 
 // "1,204": a number with its thousands grouped, as the newer messages write counts.
 std::string grouped(std::int64_t number);
-
-// Prints on the run's console. A console that fails is remembered: the run goes on with its
-// files but ends with status 1. While pictures sent to writer threads before it are still
-// being written, the text waits for them (see print_held_text).
-void say(extraction_state& state, text id, const std::string& name = {}, std::int64_t number = 0);
-// Prints on standard error, waiting as `say` does.
-void tell(extraction_state& state, text id, const std::string& name);
-// Prints the text that waited for the pictures written by now.
-void print_held_text(extraction_state& state);
 
 // Standard error, from the interruption handler, which can only copy fixed bytes.
 inline constexpr char interrupted_text[] = "ofb2bmp: interrupted\n";

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "common/state.hpp"
 #include "disc/disc_reader.hpp"
+#include "driver/console.hpp"
 
 // Whether `input` names a disc image: no wildcards, an existing file (not a folder) whose name
 // ends ".cue" in any letter case, or whose first bytes are those of an image.

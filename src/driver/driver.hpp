@@ -12,7 +12,7 @@
 
 #include "archive/archive.hpp"
 #include "archive/pair_files.hpp"
-#include "common/state.hpp"
+#include "driver/console.hpp"
 #include "driver/extraction_sinks.hpp"
 
 int run_ofb2bmp(int argc, char** argv, const char* installed_folder = "");

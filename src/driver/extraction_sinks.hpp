@@ -3,7 +3,7 @@
 // status 1.
 #pragma once
 
-#include "common/state.hpp"
+#include "driver/console.hpp"
 #include "pictures/picture_pool.hpp"
 #include "pictures/sinks.hpp"
 

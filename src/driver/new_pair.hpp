@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "archive/rebuild.hpp"
+#include "driver/run_state.hpp"
 
 // One index file of the run, its archive, and the names of the new pair.
 struct pair_names {

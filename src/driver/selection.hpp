@@ -8,7 +8,7 @@
 
 #include "archive/archive.hpp"
 #include "archive/pair_files.hpp"
-#include "common/state.hpp"
+#include "driver/console.hpp"
 #include "pictures/sinks.hpp"
 
 // Entries FIRST to LAST of every index file, both included.
