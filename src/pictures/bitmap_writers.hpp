@@ -13,6 +13,8 @@ void write_direct_bitmap(const output_options& files, picture_output& output,
                          const std::string& base_name, const picture& shown);
 
 // Writes the picture's palette indices as an 8-bit bitmap with the colour table made from its
-// palette.
+// palette. With `rows_as_in_file`, the pixels are already the file's rows (bottom row first,
+// each padded to a multiple of 4 bytes) and go to it in one piece.
 void write_indexed_bitmap(const output_options& files, picture_output& output,
-                          const std::string& base_name, const picture& shown);
+                          const std::string& base_name, const picture& shown,
+                          bool rows_as_in_file = false);

@@ -23,7 +23,8 @@ void put_colour_table(std::uint8_t* at, const std::uint8_t* palette) {
 } // namespace
 
 void write_indexed_bitmap(const output_options& files, picture_output& output,
-                          const std::string& base_name, const picture& shown) {
+                          const std::string& base_name, const picture& shown,
+                          bool rows_as_in_file) {
   const std::string path =
       output_path(files, base_name, indexed_suffix(shown.place.counter), ".BMP");
   const auto row_bytes = static_cast<std::size_t>(shown.width);
@@ -40,7 +41,13 @@ void write_indexed_bitmap(const output_options& files, picture_output& output,
   if (!open_output(output, path, text::file_create_errror, files.keep_existing)) {
     return;
   }
-  write_rows_bottom_up(output, path, {head, sizeof head}, shown.pixels.bytes, row_bytes,
-                       shown.height);
+  if (rows_as_in_file) {
+    const byte_piece pieces[] = {
+        {head, sizeof head}, {shown.pixels.bytes, (row_bytes + row_padding(row_bytes)) * height}};
+    write_output(output, path, pieces, 2);
+  } else {
+    write_rows_bottom_up(output, path, {head, sizeof head}, shown.pixels.bytes, row_bytes,
+                         shown.height);
+  }
   close_output(output, path);
 }

@@ -23,8 +23,12 @@ bool gives_file(const output_options& files, const picture& shown) {
   return files.format == output_format::bmp || (shown.width != 0 && shown.height != 0);
 }
 
+bool takes_rows_as_in_file(const output_options& files, const picture& shown) {
+  return files.format == output_format::bmp && shown.place.kind != picture_kind::direct;
+}
+
 bool write_picture_file(const output_options& files, picture_output& output,
-                        const std::string& base_name, const picture& shown) {
+                        const std::string& base_name, const picture& shown, bool rows_as_in_file) {
   output.kept = false;
   if (!gives_file(files, shown)) {
     return false;
@@ -33,7 +37,11 @@ bool write_picture_file(const output_options& files, picture_output& output,
   if (files.format == output_format::png) {
     (direct ? write_direct_png : write_indexed_png)(files, output, base_name, shown);
   } else {
-    (direct ? write_direct_bitmap : write_indexed_bitmap)(files, output, base_name, shown);
+    if (direct) {
+      write_direct_bitmap(files, output, base_name, shown);
+    } else {
+      write_indexed_bitmap(files, output, base_name, shown, rows_as_in_file);
+    }
   }
   return !output.kept;
 }

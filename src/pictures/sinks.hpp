@@ -25,8 +25,12 @@ struct picture_source {
 
 // Writes an ok picture as a bitmap or a PNG through `output`; false when no file was written
 // (a PNG without pixels, or a file kept by -n). Writer threads call it too.
+// A palette picture's pixels may come `rows_as_in_file` for a bitmap (see write_indexed_bitmap).
 bool write_picture_file(const output_options& files, picture_output& output,
-                        const std::string& base_name, const picture& shown);
+                        const std::string& base_name, const picture& shown,
+                        bool rows_as_in_file = false);
+// Whether write_picture_file takes the picture's rows as the file lays them out.
+bool takes_rows_as_in_file(const output_options& files, const picture& shown);
 
 // The insertion collector: keeps a copy of the picture (only the place and status of a broken
 // one).
