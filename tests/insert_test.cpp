@@ -25,7 +25,13 @@ protected:
   fs::path pictures = folder.path / "pictures";
   fs::path out = folder.path / "out";
 
+  // Extraction and insertion close every file they open.
+  static std::ptrdiff_t open_files() {
+    return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator{});
+  }
+  const std::ptrdiff_t open_before = open_files();
   void SetUp() override { empty({data, pictures, out}); }
+  void TearDown() override { EXPECT_EQ(open_files(), open_before) << "a file left open"; }
   static void empty(std::initializer_list<fs::path> folders) {
     for (const fs::path& path : folders) {
       fs::remove_all(path);
