@@ -44,9 +44,11 @@ void write_pair_seed(const fs::path& folder, const std::string& name, std::uint8
   write_seed(folder, "extract_pair", name + "-bmp", joined({kind}, tail));
   write_seed(folder, "extract_pair", name + "-png",
              joined({static_cast<std::uint8_t>(kind + 4)}, tail));
-  // Insertion: unedited, then one picture's pixels, size or palette changed.
-  for (std::uint8_t how = 0; insertion && how < 4; ++how) {
-    const std::uint8_t edit[] = {static_cast<std::uint8_t>(kind + 4 * (how % 2)), how, how, 37};
+  // Insertion: unedited, from bitmaps and from PNG files, then one picture's pixels, size or
+  // palette changed.
+  for (std::uint8_t how = 0; insertion && how < 5; ++how) {
+    const std::uint8_t edit[] = {static_cast<std::uint8_t>(kind + 4 * (how % 2 + how / 4)),
+                                 static_cast<std::uint8_t>(how % 4), how, 37};
     write_seed(folder, "insert_pair", name + "-edit" + std::to_string(how),
                joined(byte_vector(edit, edit + 4), tail));
   }
@@ -198,7 +200,22 @@ void write_all(const fs::path& folder) {
   }
   shared_sector.archive.insert(shared_sector.archive.end(),
                                {0xEE, 0xEE, 0, 2, 0, 1, 0x7C, 0x00, 0x00, 0x1F, 0xEE});
-  write_pair_seed(folder, "shared-sector", 2, 3048, shared_sector, false);
+  write_pair_seed(folder, "shared-sector", 2, 3048, shared_sector);
+  // Direct colour that fills most of the buffer, and more screens than the record buffer holds
+  // unpacked.
+  write_pair_seed(folder, "large-direct", 2, 3048,
+                  lay_out_pair({make_direct_record(400, 400, colour_words(400 * 400, 0x8421)),
+                                make_direct_record(2, 1, {0x8001, 0x7FFF})}));
+  write_pair_seed(folder, "many-screens", 1, 1176,
+                  lay_out_pair({make_screen_bank(
+                      palette, std::vector<byte_vector>(7, make_run_stream(sample_screen(4))))}));
+  // A bank recoloured whose record, rebuilt, is shorter than the shortest length that is read.
+  byte_vector short_bank = make_screen_bank(palette, {make_run_stream(byte_vector(700, 4))});
+  short_bank.resize(600);
+  archive_pair recoloured = lay_out_pair({short_bank});
+  recoloured.index.resize(1176);
+  write_seed(folder, "insert_pair", "recoloured-short-bank",
+             joined(joined({1, 1, 2, 4}, recoloured.index), recoloured.archive));
 
   // Every packet length after a prefix that shifts its alignment, with the destination ending
   // at, inside or after the packet; streams cut short at every place, and ones that stop at L.
