@@ -250,12 +250,11 @@ int fuzz_extract_pair(const std::uint8_t* data, std::size_t size) {
         // Whether the first screen covers the whole screen, as --only asks.
         const byte_vector record(walked.record.bytes, walked.record.bytes + walked.record.size);
         const std::uint32_t count = record.size() >= palette_head_size ? u16be(&record[514]) : 0;
-        const std::size_t at =
-            palette_head_size + 4 * count + (count != 0 ? u24be(&record[517]) : 0);
+        const bool tables = count != 0 && palette_head_size + 4 * count <= record.size();
+        const std::size_t at = palette_head_size + 4 * count + (tables ? u24be(&record[517]) : 0);
         std::fill(scratch.begin(), scratch.end(), 0);
         std::size_t produced = 0;
-        const bool covers = count != 0 && !screens_never_decoded(length) && at < record.size() &&
-                            palette_head_size + 4 * count <= record.size() &&
+        const bool covers = tables && !screens_never_decoded(length) && at < record.size() &&
                             (expand_reference(&record[at], record.size() - at, scratch, produced),
                              produced >= screen_bytes);
         require(first_screen_covers_all(walked.record, length, scratch.data()) == covers,
