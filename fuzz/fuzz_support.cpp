@@ -16,12 +16,13 @@ fs::path empty_scratch_folder() {
   return folder.path;
 }
 
-std::set<std::string> take_pictures(const fs::path& folder) {
-  std::set<std::string> names;
+std::map<std::string, picture_pixels> take_pictures(const fs::path& folder) {
+  std::map<std::string, picture_pixels> names;
   for (const auto& entry : fs::directory_iterator(folder)) {
     const std::string name = entry.path().filename().string();
     require(well_formed_picture_file(entry.path().string()), name + " is not well formed");
-    names.insert(name);
+    std::string why;
+    read_picture_file(entry.path().string(), pixel_buffer_size, names[name], why);
     fs::remove(entry.path());
   }
   return names;

@@ -111,6 +111,8 @@ int fuzz_insert_pair(const std::uint8_t* data, std::size_t size) {
   } else if (insertion.state.incomplete) {
     require(console.rfind("insert error![", 0) == 0 && fs::is_empty(root / "out"),
             "a refusal must name the picture and leave no pair: " + console);
+    require(console.find("(a fault of ofb2bmp)") == std::string::npos,
+            "the new pair failed its own check: " + console);
   } else {
     extract_quietly(root / "out" / "P.OFB", root / "check", format);
     const std::map<std::string, picture_pixels> extracted = pictures_in(root / "check");

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -19,58 +20,132 @@
 
 namespace {
 
-// What a record declares, read here apart from the decoders: the frames it counts, whether
-// its head and tables can be read, and which frames have no pixels.
-struct declared_frames {
-  std::int32_t count = 0;
-  bool readable = false;
-  std::set<std::int32_t> empty;
+// Run-length expansion a packet at a time, byte by byte, into `out` from its start, clipped at
+// its end: false when the stream ends where more is needed.
+bool expand_reference(const std::uint8_t* at, std::size_t size, byte_vector& out,
+                      std::size_t& produced) {
+  produced = 0;
+  std::size_t read = 8;
+  if (size < read) {
+    return false;
+  }
+  const std::size_t wanted = u24be(at + 5);
+  while (produced < wanted && produced < out.size()) {
+    const bool literal = read < size && at[read] >= 0x80;
+    const std::size_t count = read >= size ? 0 : literal ? 256 - at[read] : at[read] + 2u;
+    if (read >= size || size - read - 1 < (literal ? count : 1)) {
+      return false;
+    }
+    for (std::size_t i = 0; i < count && produced < out.size(); ++i) {
+      out[produced++] = at[read + 1 + (literal ? i : 0)];
+    }
+    read += 1 + (literal ? count : 1);
+  }
+  return true;
+}
+
+// A picture as a small reference decoder reads the archive, apart from the tool's decoders:
+// its name, whether it is broken, and the red, green and blue of its pixels, top row first.
+struct expected_picture {
+  std::string name;
+  bool broken = false;
+  std::int32_t width = 0, height = 0;
+  byte_vector rgb;
 };
 
-declared_frames declared_by(std::int64_t index_size, const byte_vector& record,
-                            std::uint32_t length) {
-  declared_frames declared;
-  const auto empty_at = [&](std::size_t at) {
-    return u16be(&record[at]) == 0 || u16be(&record[at + 2]) == 0;
-  };
-  if (index_size == direct_index_size) {
-    declared = {1, record.size() >= direct_pixels_at, {}};
-    if (declared.readable && empty_at(direct_width_at)) {
-      declared.empty.insert(0);
-    }
-    return declared;
+void add_rgb(byte_vector& rgb, std::uint32_t word) {
+  for (const int shift : {0, 5, 10}) {
+    rgb.push_back(static_cast<std::uint8_t>((word >> shift & 0x1F) << 3));
   }
+}
+
+// The frames of one record (`readable` false when its head or tables cannot be read), each
+// numbered on from `counter`; screens expand into `screen`, which carries over between records.
+std::vector<expected_picture> decode_reference(std::int64_t index_size, const byte_vector& record,
+                                               std::uint32_t length, std::int32_t& counter,
+                                               byte_vector& screen, bool& readable) {
+  const bool direct = index_size == direct_index_size;
   const bool screens = index_size == screen_bank_index_size;
-  if (screens && length <= longest_skipped_screen_bank) {
-    return {0, true, {}}; // skipped without a word
+  std::vector<expected_picture> frames;
+  const auto add = [&](std::uint32_t width, std::uint32_t height, bool fits) {
+    frames.push_back({"P" + (direct ? direct_suffix(counter) : indexed_suffix(counter)),
+                      !fits,
+                      std::int32_t(width),
+                      std::int32_t(height),
+                      {}});
+    ++counter;
+    return !fits;
+  };
+  readable = !screens || length <= longest_skipped_screen_bank || length <= INT32_MAX;
+  if (direct) {
+    readable = record.size() >= direct_pixels_at;
+    counter += readable ? 0 : 1; // a direct frame takes its entry's number whatever is broken
+    const std::uint32_t width = readable ? u16be(&record[2]) : 0;
+    const std::uint32_t height = readable ? u16be(&record[4]) : 0;
+    const std::uint64_t pixels = std::uint64_t{width} * height;
+    if (readable &&
+        !add(width, height, 6 + 2 * pixels <= record.size() && 3 * pixels <= pixel_buffer_size)) {
+      for (std::size_t i = 0; i < pixels; ++i) {
+        add_rgb(frames.back().rgb, u16be(&record[6 + 2 * i]));
+      }
+    }
+    return frames;
   }
-  if (record.size() < palette_head_size || length > INT32_MAX) {
-    return declared;
+  if ((screens && length <= longest_skipped_screen_bank) || !readable) {
+    return frames;
   }
-  const std::uint32_t count = u16be(&record[frame_count_at]);
-  const std::size_t tables = screens ? 1 : 2;
-  const std::size_t sizes = palette_head_size + table_entry_size * count;
-  declared.count = static_cast<std::int32_t>(count);
-  declared.readable = palette_head_size + tables * table_entry_size * count <= record.size();
-  for (std::uint32_t k = 0; declared.readable && tables == 2 && k < count; ++k) {
-    if (empty_at(sizes + table_entry_size * k)) {
-      declared.empty.insert(static_cast<std::int32_t>(k));
+  readable = record.size() >= palette_head_size;
+  const std::uint32_t count = readable ? u16be(&record[palette_head_size - 2]) : 0;
+  const std::size_t area = palette_head_size + (screens ? 4 : 8) * std::size_t{count};
+  if (!readable || area > record.size()) {
+    readable = false;
+    counter += static_cast<std::int32_t>(count);
+    return frames;
+  }
+  const auto colour = [&](std::uint8_t index, byte_vector& rgb) {
+    add_rgb(rgb, u16be(&record[2 * index]));
+  };
+  for (std::uint32_t k = 0; k < count; ++k) {
+    const std::size_t offset = area + u24be(&record[palette_head_size + 4 * k + 1]);
+    if (screens) {
+      std::size_t produced = 0;
+      const bool whole =
+          offset < record.size() &&
+          expand_reference(&record[offset], record.size() - offset, screen, produced);
+      if (!add(screen_width, screen_height, whole)) {
+        for (std::size_t i = 0; i < screen_bytes; ++i) {
+          colour(screen[i], frames.back().rgb);
+        }
+      }
+      continue;
+    }
+    const std::uint32_t width = u16be(&record[palette_head_size + 4 * (count + k)]);
+    const std::uint32_t height = u16be(&record[palette_head_size + 4 * (count + k) + 2]);
+    const std::uint64_t pixels = std::uint64_t{width} * height;
+    if (!add(width, height, offset + pixels <= record.size() && pixels <= pixel_buffer_size)) {
+      for (std::size_t i = 0; i < pixels; ++i) {
+        colour(record[offset + i], frames.back().rgb);
+      }
     }
   }
-  return declared;
+  return frames;
 }
 
 // Every entry's record read as the walk reads it (from its sector, at most record_buffer),
-// each frame it declares numbered on from the entry before. A record whose head or tables
-// cannot be read is named by itself; every other frame counted is a picture or named by one
-// message, except a frame without pixels as a PNG, which is neither unless it is broken.
+// decoded by the reference. A record whose head or tables cannot be read is named by itself,
+// once; so is a broken frame, and nothing else is; every other frame is written as the
+// reference shows it, except a frame without pixels as a PNG, which is not written at all; the
+// run is incomplete exactly when something is broken.
 void require_every_frame(const extraction_state& state, std::int64_t index_size,
                          const byte_view& index, const byte_view& archive,
-                         const damage_report& damage, const std::set<std::string>& written) {
+                         const damage_report& damage,
+                         const std::map<std::string, picture_pixels>& written) {
   const bool png = state.files.format == output_format::png;
-  const bool direct = index_size == direct_index_size;
-  std::vector<std::vector<std::string>> expected;
+  const std::string extension = png ? ".PNG" : ".BMP";
+  std::size_t due = 0;    // pictures to be written
+  std::size_t broken = 0; // messages to be given
   std::int32_t counter = 0;
+  byte_vector screen(pixel_buffer_size, 0);
   for (std::int32_t entry = 0; entry < index_size / 8; ++entry) {
     std::uint32_t sector = 0;
     std::uint32_t length = 0;
@@ -79,21 +154,41 @@ void require_every_frame(const extraction_state& state, std::int64_t index_size,
     const std::size_t size =
         std::min<std::uint64_t>({archive.size - start, length, record_buffer_size});
     const byte_vector record(archive.bytes + start, archive.bytes + start + size);
-    const declared_frames declared =
-        declared_by(index_size, record, index_size == screen_bank_index_size ? length : 0);
-    require(damage.broken_records.count(entry) == (declared.readable ? 0u : 1u),
+    bool readable = false;
+    const std::vector<expected_picture> frames =
+        decode_reference(index_size, record, length, counter, screen, readable);
+    require(damage.broken_records.count(entry) == (readable ? 0u : 1u),
             "a record is named broken exactly when its head or tables cannot be read");
-    expected.emplace_back();
-    for (std::int32_t k = 0; k < declared.count; ++k, ++counter) {
-      const std::string name = "P" + (direct ? direct_suffix(counter) : indexed_suffix(counter)) +
-                               (png ? ".PNG" : ".BMP");
-      if (!png || declared.empty.count(k) == 0 || damage.broken_frames.count(name) != 0) {
-        expected.back().push_back(name);
+    broken += readable ? 0 : 1;
+    for (const expected_picture& frame : frames) {
+      const std::string name = frame.name + extension;
+      require(damage.broken_frames.count(name) == (frame.broken ? 1u : 0u),
+              name + " is named broken exactly when the reference cannot decode it");
+      broken += frame.broken ? 1 : 0;
+      const auto file = written.find(name);
+      const bool given = !frame.broken && (!png || !frame.rgb.empty());
+      require((file != written.end()) == given, name + (given ? " not written" : " written"));
+      due += given ? 1 : 0;
+      if (!given) {
+        continue;
       }
+      picture_pixels shown = file->second;
+      if (shown.indexed) {
+        byte_vector rgb;
+        for (const std::uint8_t i : shown.pixels) {
+          rgb.insert(rgb.end(), &shown.palette.at(3 * i), &shown.palette.at(3 * i) + 3);
+        }
+        shown.pixels = rgb;
+      }
+      require(shown.width == frame.width && shown.height == frame.height &&
+                  shown.pixels == frame.rgb,
+              name + " does not show what the reference decodes");
     }
   }
-  const std::string wrong = account_for_damage(expected, written, damage, state.incomplete);
-  require(wrong.empty(), wrong);
+  require(written.size() == due, "a picture written that the reference does not give");
+  require(damage.messages == broken && damage.other_lines == 0,
+          "a message about nothing broken, or repeated");
+  require(state.incomplete == (broken != 0), "incomplete otherwise than something is broken");
 }
 
 } // namespace
@@ -125,7 +220,7 @@ int fuzz_extract_pair(const std::uint8_t* data, std::size_t size) {
   extract_pair(state, {"P", "", "A.BIN"},
                index_size); // a failure that ends the run throws: a finding
   const std::string console = run.console_text();
-  const std::set<std::string> written = take_pictures(state.files.folder);
+  const std::map<std::string, picture_pixels> written = take_pictures(state.files.folder);
   const damage_report damage = read_damage(console, state.files.folder, "A.BIN");
   if (index_size == index_entry_size) {
     require(console.empty(), "an index of unknown size yields nothing");
@@ -138,6 +233,7 @@ int fuzz_extract_pair(const std::uint8_t* data, std::size_t size) {
   const byte_view index{state.index_buffer.get(), std::size_t(index_size)};
   require_every_frame(state, index_size, index, archive, damage, written);
   // A record --only passes over is counted from its head alone, as decoding it counts.
+  byte_vector scratch(pixel_buffer_size);
   walk_pair_in(
       state, index_size, false, [](const picture&) {},
       [&](const walked_entry& walked) {
@@ -148,6 +244,21 @@ int fuzz_extract_pair(const std::uint8_t* data, std::size_t size) {
         require(record_counters(index_size, head, length) ==
                     walked.next_counter - walked.first_counter,
                 "a record's head gives the number of frames its decoder counts");
+        if (index_size != screen_bank_index_size) {
+          return;
+        }
+        // Whether the first screen covers the whole screen, as --only asks.
+        const byte_vector record(walked.record.bytes, walked.record.bytes + walked.record.size);
+        const std::uint32_t count = record.size() >= palette_head_size ? u16be(&record[514]) : 0;
+        const bool tables = count != 0 && palette_head_size + 4 * count <= record.size();
+        const std::size_t at = palette_head_size + 4 * count + (tables ? u24be(&record[517]) : 0);
+        std::fill(scratch.begin(), scratch.end(), 0);
+        std::size_t produced = 0;
+        const bool covers = tables && !screens_never_decoded(length) && at < record.size() &&
+                            (expand_reference(&record[at], record.size() - at, scratch, produced),
+                             produced >= screen_bytes);
+        require(first_screen_covers_all(walked.record, length, scratch.data()) == covers,
+                "the first screen covers the screen otherwise than the reference says");
       });
   return 0;
 }
@@ -166,23 +277,12 @@ int fuzz_expand_runs(const std::uint8_t* data, std::size_t size) {
   std::vector<std::uint8_t> destination(destination_size, untouched);
   const run_expansion result =
       expand_runs({source.data(), source.size()}, destination.data(), destination.size());
-  require(result.produced <= destination_size, "produced more than the destination holds");
-  require(std::all_of(destination.begin() + static_cast<std::ptrdiff_t>(result.produced),
-                      destination.end(), [](std::uint8_t byte) { return byte == untouched; }),
-          "wrote past what it reports as produced");
-  if (source.size() < run_head_size) {
-    require(!result.complete && result.produced == 0, "a stream without its head is incomplete");
-    return 0;
-  }
-  const std::size_t wanted = u24be(source.data() + run_length_at);
-  if (result.complete) {
-    // Stops at L, at the end of the destination, or after the packet that crosses L.
-    require(result.produced >= std::min(wanted, destination_size), "stopped short of L");
-    require(result.produced < wanted + longest_repeat, "ran on past the packet crossing L");
-  } else {
-    require(result.produced < wanted && result.produced < destination_size,
-            "ran out of source where nothing more was needed");
-  }
+  byte_vector expected(destination_size, untouched);
+  std::size_t produced = 0;
+  const bool complete = expand_reference(source.data(), source.size(), expected, produced);
+  require(result.produced == produced && result.complete == complete,
+          "produced or completed otherwise than the reference");
+  require(destination == expected, "bytes written otherwise than the reference writes them");
   return 0;
 }
 

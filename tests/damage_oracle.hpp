@@ -1,15 +1,10 @@
-// What damaged input may do, checked the same way by the fault tests and the fuzz targets:
-// every picture written is well formed, every picture missing is named once, by itself or by
-// its record, no message names anything else, and the run is incomplete exactly when
-// something is missing.
+// What the fuzz targets read back from an extraction of damaged input: whether a picture file
+// is well formed, and which pictures and records the console names broken.
 #pragma once
 
 #include <cstdint>
 #include <set>
 #include <string>
-#include <vector>
-
-using byte_vector = std::vector<std::uint8_t>;
 
 // A picture file as the tool writes them: one that the tool's own reader, itself checked against
 // an independent library, takes whole (a PNG's chunks, checksums and rows too), with all 256
@@ -25,9 +20,3 @@ struct damage_report {
 };
 damage_report read_damage(const std::string& console, const std::string& folder,
                           const std::string& archive);
-
-// Checks one extraction against the pictures it should have given: `expected` holds, for every
-// index entry, the names of its pictures. Returns what is wrong, empty when nothing is.
-std::string account_for_damage(const std::vector<std::vector<std::string>>& expected,
-                               const std::set<std::string>& written, const damage_report& report,
-                               bool incomplete);
