@@ -13,9 +13,7 @@
 #include <thread>
 
 #include "archive/archive.hpp"
-#include "damage_oracle.hpp"
 #include "driver/driver.hpp"
-#include "pictures/picture_names.hpp"
 #include "pictures/read_ahead.hpp"
 #include "sample_writer.hpp"
 #include "tool_runs.hpp"
