@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "pictures/bitmap_writers.hpp"
 #include "pictures/colour_expansion.hpp"
@@ -57,6 +58,25 @@ TEST(ColourWords, EveryPathMatchesTheWordByWordPathAtEveryCount) {
       }
     }
   }
+}
+
+// A picture's file takes the mode any new file of the user's takes, written anew or over an
+// earlier one.
+TEST(OutputFile, TakesTheUsualModeNewOrReplacing) {
+  scratch_folder folder;
+  const std::string path = (folder.path / "P00.BMP").string();
+  const mode_t mask = umask(022);
+  for (int again = 0; again < 2; ++again) {
+    picture_output output;
+    ASSERT_TRUE(open_output(output, path, text::file_create_error, false));
+    EXPECT_EQ(output.replacing, again == 1);
+    close_output(output, path);
+    struct stat status {};
+    ASSERT_EQ(stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0644u);
+  }
+  umask(mask);
+  EXPECT_FALSE(fs::exists(path + ".part"));
 }
 
 // A failure that shows only when the file is closed (the system kept the bytes and finds no

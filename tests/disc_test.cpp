@@ -214,6 +214,8 @@ TEST(CueSheet, DataTracksAndFilesOrTheReason) {
        "line 3: an INDEX without a number and a time mm:ss:ff"},
       {"FILE \"a.bin\" BINARY\nTRACK 01 MODE1/2352\nINDEX 01 00:00:75\n",
        "line 3: an INDEX without a number and a time mm:ss:ff"},
+      {"FILE a.bin BINARY\nTRACK 01 MODE1/2352\nINDEX 01 00::00\n",
+       "line 3: an INDEX without a number and a time mm:ss:ff"},
       {"FILE \"a.bin BINARY\n", "line 1: a FILE name without its closing quote"},
       {"FILE a.bin\n", "line 1: a FILE without its type"},
       {"REM\n\x01\x02\x03", "line 2: a control character"},
