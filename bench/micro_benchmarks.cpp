@@ -123,7 +123,10 @@ void expand_colour_words_frame(benchmark::State& state) {
 
 // Writers put their files into a folder on memory-backed storage.
 struct writer_state {
-  extraction_state state;
+  struct {
+    output_options files;
+    picture_output output;
+  } state;
   std::filesystem::path folder;
 
   writer_state() {
@@ -133,7 +136,7 @@ struct writer_state {
              ("ofb2bmp_bench_" + std::to_string(getpid()));
     std::filesystem::create_directories(folder);
     state.files.folder = folder.string() + "/";
-    allocate_working_buffers(state);
+    state.output.buffer = zeroed_bytes(output_buffer_size);
   }
   ~writer_state() { std::filesystem::remove_all(folder); }
 };
