@@ -256,8 +256,9 @@ int run_interrupted(const fs::path& tree, std::vector<std::string> arguments, in
 }
 
 // Hundreds of pictures as bitmaps and PNG files, and new pairs, each run interrupted at many
-// moments spread over it: every file left under its final name is the one an uninterrupted run
-// writes, byte for byte, and no .part file is left.
+// moments spread over it, every other time over an earlier run's files: every file left under
+// its final name is the one an uninterrupted run writes, byte for byte, or the earlier one, the
+// new ones before the earlier ones in the order written, and no .part file is left.
 TEST(Interruptions, LeaveOnlyWholeFilesAndNoPartFiles) {
   tool_trees trees;
   trees.prepare(runner::native);
