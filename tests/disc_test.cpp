@@ -730,6 +730,19 @@ TEST(DiscInputs, EachFormGivesWhatItsPairsCopiedOutGive) {
   EXPECT_EQ(missing.errors.rfind("ofb2bmp: " + lost + ": ", 0), 0u) << missing.errors;
   EXPECT_TRUE(missing.incomplete);
   EXPECT_TRUE(missing.pictures.empty());
+  // An index file whose archive is not on the disc ends the run as a missing file does.
+  write_file(folder.path / "half.iso",
+             made_iso(folder.path / "half", {{"/DATA/PICS.OFB", direct_sample(4, 3).index}}));
+  const std::string half = (folder.path / "half.iso").string();
+  try { // standard error stays captured by run_inputs
+    run_inputs({half}, folder.path / "got");
+    ADD_FAILURE() << "the run went on";
+  } catch (const fatal_error& failure) {
+    EXPECT_EQ(failure.message, text::file_open_error);
+    EXPECT_EQ(failure.name, half + ":/DATA/PICS.BIN");
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "ofb2bmp: " + half + ":/DATA/PICS.BIN: not on the disc\n");
 }
 
 // Pictures put back into each form of a disc: unchanged ones give the image (and every file of
