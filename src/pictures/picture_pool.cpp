@@ -165,6 +165,9 @@ void run_writer(picture_pool& pool, picture_output& output) {
 // one piece: the copy costs what a plain one does, and the system is spared a piece a row.
 void add_rows_as_in_file(std::vector<std::uint8_t>& bytes, const picture& shown) {
   const auto row_bytes = static_cast<std::size_t>(shown.width);
+  if (row_bytes == 0) {
+    return; // a frame without pixels: its bitmap has no rows to lay out
+  }
   const std::size_t padded = row_bytes + row_padding(row_bytes);
   std::size_t at = bytes.size();
   bytes.resize(at + padded * static_cast<std::size_t>(shown.height));
