@@ -19,13 +19,18 @@ namespace {
 // Pieces handed to the system in one call at most; POSIX allows at least this many.
 constexpr std::size_t pieces_per_call = 1024;
 
+// The file open_output made for `path`: beside it when replacing, else under it.
+std::string created_path(const picture_output& output, const std::string& path) {
+  return output.replacing ? replacement_path(path) : path;
+}
+
 // `error_code` is the system's reason, taken before closing the file can replace it.
 [[noreturn]] void fail_write(picture_output& output, const std::string& path, int error_code) {
   if (output.stream != nullptr) {
     std::fclose(output.stream);
     output.stream = nullptr;
   }
-  std::remove(output.replacing ? replacement_path(path).c_str() : path.c_str());
+  std::remove(created_path(output, path).c_str());
   end_writing(file_slot::picture, output.writer);
   throw fatal_error{text::file_write_error, path, error_code};
 }
@@ -72,7 +77,7 @@ bool write_pieces(std::FILE* stream, const byte_piece* pieces, std::size_t count
 } // namespace
 
 std::string replacement_path(const std::string& path) {
-  return path + ".part";
+  return path + replacement_suffix;
 }
 
 bool open_output(picture_output& output, const std::string& path, text create_error,
@@ -92,7 +97,7 @@ bool open_output(picture_output& output, const std::string& path, text create_er
     // A picture that exists stays whole until the new one is: written beside it, it takes the
     // old one's place only once complete, so a failure or an interruption leaves the old.
     output.replacing = replaceable_file(path);
-    const std::string created = output.replacing ? replacement_path(path) : path;
+    const std::string created = created_path(output, path);
     begin_writing(file_slot::picture, created, output.writer);
     file = create_raw_file(created, new_file_rule::replace);
     error_code = file == no_raw_file ? last_error_code() : 0;
@@ -102,7 +107,7 @@ bool open_output(picture_output& output, const std::string& path, text create_er
   if (output.stream == nullptr) {
     error_code = error_code != 0 ? error_code : last_error_code();
     if (file != no_raw_file) {
-      std::remove(output.replacing ? replacement_path(path).c_str() : path.c_str());
+      std::remove(created_path(output, path).c_str());
     }
     end_writing(file_slot::picture, output.writer);
     throw fatal_error{create_error, path, error_code};

@@ -22,7 +22,8 @@ struct byte_piece {
 // Whatever else the name holds (a link, a device, a pipe) is written through.
 bool open_output(picture_output& output, const std::string& path, text create_error,
                  bool keep_existing);
-// Where a file that takes the place of another is written until it is whole.
+// Where a file that takes the place of another is written until it is whole: its path and this.
+inline constexpr char replacement_suffix[] = ".part";
 std::string replacement_path(const std::string& path);
 // Writes the pieces in order, straight from where they lie.
 void write_output(picture_output& output, const std::string& path, const byte_piece* pieces,

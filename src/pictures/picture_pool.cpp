@@ -95,11 +95,11 @@ void remove_left(const picture_batch& batch, batch_picture& copy, removal remove
   if (left == file_left::named) {
     remove(path);
   } else if (left == file_left::beside) {
-    char beside[4096 + sizeof ".part"];
+    char beside[4096 + sizeof replacement_suffix];
     const std::size_t length = std::strlen(path);
     if (length < 4096) {
       std::memcpy(beside, path, length);
-      std::memcpy(beside + length, ".part", sizeof ".part");
+      std::memcpy(beside + length, replacement_suffix, sizeof replacement_suffix);
       remove(beside);
     }
   }
