@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "archive/archive.hpp"
+#include "archive/rebuild.hpp"
 #include "common/system_files.hpp"
 #include "driver/driver.hpp"
 #include "sample_writer.hpp"
@@ -71,6 +72,21 @@ TEST(PackRuns, WordStepsPackAsByteSteps) {
 }
 
 // ---- reading the index ----------------------------------------------------------------------
+
+// The check after an insertion compares fingerprints: pictures that differ in any one byte of
+// their pixels or palette, at any length, must not share one.
+TEST(Fingerprints, DifferInEveryPlaceOfEveryLength) {
+  for (std::size_t size = 0; size < 80; ++size) {
+    shown_picture shown{{}, picture_status::ok, 1, 1, byte_vector(size, 7), byte_vector(size)};
+    std::set<std::uint64_t> seen = {fingerprint_of(shown)};
+    for (std::size_t at = 0; at < 2 * size; ++at) {
+      std::uint8_t& byte = at < size ? shown.pixels[at] : shown.palette[at - size];
+      byte ^= 0x80;
+      EXPECT_TRUE(seen.insert(fingerprint_of(shown)).second) << size << ", " << at;
+      byte ^= 0x80;
+    }
+  }
+}
 
 // A file that says it is `size` bytes long (-1: it cannot tell) but gives only the first
 // `given` of them.

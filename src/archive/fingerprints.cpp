@@ -29,7 +29,8 @@ std::uint64_t fold(std::uint64_t hash, const std::uint8_t* bytes, std::size_t co
       lanes[0] = step(lanes[0], tail);
     }
   }
-  return step(step(step(step(lanes[0], lanes[1]), lanes[2]), lanes[3]), tail);
+  // Each lane is mixed before the next joins it: the same change in two lanes does not cancel.
+  return step(step(step(step(step(hash, lanes[0]), lanes[1]), lanes[2]), lanes[3]), tail);
 }
 
 std::uint64_t fingerprint_of(const picture_place& where, picture_status status, std::int32_t width,
