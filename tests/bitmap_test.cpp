@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "common/files_in_progress.hpp"
 #include "pictures/bitmap_writers.hpp"
 #include "pictures/colour_expansion.hpp"
 #include "pictures/output_file.hpp"
@@ -77,6 +78,31 @@ TEST(OutputFile, TakesTheUsualModeNewOrReplacing) {
   }
   umask(mask);
   EXPECT_FALSE(fs::exists(path + ".part"));
+}
+
+// Each file being written has a slot of its own (the new pair's two, the main thread's picture
+// and each writer thread's): an interruption removes every path still noted, once.
+TEST(FilesInProgress, EachSlotKeepsItsOwnPathUntilItEnds) {
+  static std::multiset<std::string> removed;
+  EXPECT_EXIT(
+      {
+        note_written_ahead(nullptr);
+        std::multiset<std::string> noted = {"archive"};
+        begin_writing(file_slot::new_index, "index");
+        begin_writing(file_slot::new_archive, "archive");
+        end_writing(file_slot::new_index);
+        for (int writer = 0; writer <= most_picture_writers; ++writer) {
+          begin_writing(file_slot::picture, std::to_string(writer), writer);
+          const bool created = writer != 1; // writer 1 finds the name taken
+          file_created(file_slot::picture, writer, created);
+          if (created) {
+            noted.insert(std::to_string(writer));
+          }
+        }
+        remove_files_being_written([](const char* path) { removed.insert(path); });
+        std::_Exit(removed == noted ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 // A failure that shows only when the file is closed (the system kept the bytes and finds no
