@@ -444,12 +444,14 @@ byte_vector turned(const byte_vector& pixels) {
   return indices;
 }
 
+using files = std::map<std::string, byte_vector>;
+using pictures_of = std::vector<byte_vector>;
 struct colour_case {
   const char* what;
-  std::map<std::string, byte_vector> given;
-  std::vector<byte_vector> after; // the bank's three pictures, extracted from the new pair
-  std::string replaced;           // the summary line
-  std::string rows;               // result and slots of each row of the preview
+  files given;
+  pictures_of after;    // the bank's three pictures, extracted from the new pair
+  std::string replaced; // the summary line
+  std::string rows;     // result and slots of each row of the preview
 };
 
 } // namespace
@@ -490,39 +492,36 @@ TEST_F(Insertion, ColoursDecideNotIndices) {
   }
   const colour_case cases[] = {
       {"re-saved with reordered palettes and low bits set",
-       {{"BFIL000.BMP", bitmap_file(4, 2, turned(bank.frames[0].pixels), low_bits)},
-        {"bfil001.bmp", bitmap_file(2, 2, turned(bank.frames[1].pixels), low_bits)},
-        {"BFIL002.BMP", original[2]}},
-       original,
-       "0 pictures replaced (0 with colours rounded down)",
+       files{{"BFIL000.BMP", bitmap_file(4, 2, turned(bank.frames[0].pixels), low_bits)},
+             {"bfil001.bmp", bitmap_file(2, 2, turned(bank.frames[1].pixels), low_bits)},
+             {"BFIL002.BMP", original[2]}},
+       original, "0 pictures replaced (0 with colours rounded down)",
        "unchanged 0 unchanged 0 unchanged 0"},
       {"one pixel to a colour the bank has, in a reordered palette",
-       {{"BFIL000.BMP", bitmap_file(4, 2, edited, spare_low_bits)}, {"BFIL001.BMP", original[1]}},
-       {bitmap_file(4, 2, {1, 2, 3, 4, 201, 201, 5, 7}, colours), original[1], original[2]},
-       "1 picture replaced (0 with colours rounded down)",
-       "replaced 0 unchanged 0"},
+       files{{"BFIL000.BMP", bitmap_file(4, 2, edited, spare_low_bits)},
+             {"BFIL001.BMP", original[1]}},
+       pictures_of{bitmap_file(4, 2, {1, 2, 3, 4, 201, 201, 5, 7}, colours), original[1],
+                   original[2]},
+       "1 picture replaced (0 with colours rounded down)", "replaced 0 unchanged 0"},
       {"a colour the bank lacks takes the lowest slot no picture uses",
-       {{"BFIL001.BMP", bitmap_file(2, 2, new_colour)}},
-       {bank.file(0, slot_7), bitmap_file(2, 2, {7, 7, 9, 10}, slot_7), bank.file(2, slot_7)},
-       "1 picture replaced (1 with colours rounded down)",
-       "replaced 1"},
+       files{{"BFIL001.BMP", bitmap_file(2, 2, new_colour)}},
+       pictures_of{bank.file(0, slot_7), bitmap_file(2, 2, {7, 7, 9, 10}, slot_7),
+                   bank.file(2, slot_7)},
+       "1 picture replaced (1 with colours rounded down)", "replaced 1"},
       {"an RGB picture for a palette record, only its first pixel changed",
-       {{"BFIL002.BMP", bitmap_file(2, 1, first_pixel_changed)}},
-       {original[0], original[1], bitmap_file(2, 1, {1, 255}, colours)},
-       "1 picture replaced (0 with colours rounded down)",
-       "replaced 0"},
+       files{{"BFIL002.BMP", bitmap_file(2, 1, first_pixel_changed)}},
+       pictures_of{original[0], original[1], bitmap_file(2, 1, {1, 255}, colours)},
+       "1 picture replaced (0 with colours rounded down)", "replaced 0"},
       {"a short colour table, its last colour new",
-       {{"BFIL001.BMP", bank.file(1, short_table)}},
-       {bank.file(0, slot_10), bank.file(1, slot_10), bank.file(2, slot_10)},
-       "1 picture replaced (1 with colours rounded down)",
-       "replaced 1"},
+       files{{"BFIL001.BMP", bank.file(1, short_table)}},
+       pictures_of{bank.file(0, slot_10), bank.file(1, slot_10), bank.file(2, slot_10)},
+       "1 picture replaced (1 with colours rounded down)", "replaced 1"},
       {"every picture given with one new palette recolours the bank",
-       {{"BFIL000.BMP", bank.file(0, blues)},
-        {"BFIL001.BMP", bank.file(1, blues)},
-        {"BFIL002.BMP", bank.file(2, blues)}},
-       {bank.file(0, blues), bank.file(1, blues), bank.file(2, blues)},
-       "3 pictures replaced (0 with colours rounded down)",
-       "replaced 0 replaced 0 replaced 0"},
+       files{{"BFIL000.BMP", bank.file(0, blues)},
+             {"BFIL001.BMP", bank.file(1, blues)},
+             {"BFIL002.BMP", bank.file(2, blues)}},
+       pictures_of{bank.file(0, blues), bank.file(1, blues), bank.file(2, blues)},
+       "3 pictures replaced (0 with colours rounded down)", "replaced 0 replaced 0 replaced 0"},
   };
   // Where the free slots suffice, --nearest changes nothing.
   for (const bool with_nearest : {false, true})
@@ -624,25 +623,14 @@ TEST(PaletteFitting, RefusalsCountAndNearestColoursTakeTheLowestIndex) {
     std::int32_t moved = 0, farthest = 0;
   };
   const fit_case cases[] = {
-      {"one colour",
-       256,
-       {200, 168, 248},
-       false,
+      {"one colour", 256, byte_vector{200, 168, 248}, false,
        "needs 1 colour the record's palette lacks (#C8A8F8 in 1 pixel); 0 slots are free"},
-      {"three colours named, none more",
-       255,
-       {0, 0, 8, 0, 0, 16, 0, 0, 8, 8, 0, 16},
+      {"three colours named, none more", 255, byte_vector{0, 0, 8, 0, 0, 16, 0, 0, 8, 8, 0, 16},
        false,
        "needs 3 colours the record's palette lacks (#000008 in 2 pixels, #000010 in 1, "
        "#080010 in 1); 1 slot is free"},
-      {"the nearest is index 0, tied with index 7",
-       256,
-       {0, 0, 8, 8, 0, 0},
-       true,
-       "",
-       {0, 1},
-       1,
-       64},
+      {"the nearest is index 0, tied with index 7", 256, byte_vector{0, 0, 8, 8, 0, 0}, true, "",
+       byte_vector{0, 1}, 1, 64},
   };
   for (const fit_case& c : cases) {
     std::array<std::uint8_t, palette_size> words{};
