@@ -335,6 +335,8 @@ TEST_F(Insertion, WhatCannotBePutBackIsNamedAndLeavesNoPair) {
   byte_vector screen_row_100 = byte_vector(352 * 240, 4);
   screen_row_100[352 * 100] = 7;
   const std::string big = "larger than the tool's buffers allow: make it smaller";
+  const std::string damaged = "its record is damaged (extraction reports it broken), so it cannot "
+                              "change: leave it as extracted";
   const refusal_case cases[] = {
       {"more new colours than free slots", "BFIL000.BMP", bitmap_file(300, 1, many_colours),
        "needs 299 colours the record's palette lacks (#000020 in 1 pixel, #000820 in 1, #001020 "
@@ -349,17 +351,11 @@ TEST_F(Insertion, WhatCannotBePutBackIsNamedAndLeavesNoPair) {
       {"a record that would outgrow the buffer", "BFIL000.BMP",
        bitmap_file(724, 724, byte_vector(724 * 724, 3), palette),
        "its rebuilt record would be longer than the tool's record buffer (524288 bytes)"},
-      {"a frame of a damaged record", "BFIL001.BMP", bitmap_file(1, 1, {1}, palette),
-       "its record is damaged (extraction reports it broken), so it cannot change: leave it as "
-       "extracted"},
+      {"a frame of a damaged record", "BFIL001.BMP", bitmap_file(1, 1, {1}, palette), damaged},
       {"a changed frame beside a broken one", "BFIL004.BMP",
-       bitmap_file(5, 4, byte_vector(20), palette),
-       "its record is damaged (extraction reports it broken), so it cannot change: leave it as "
-       "extracted"},
+       bitmap_file(5, 4, byte_vector(20), palette), damaged},
       {"a screen of a damaged record", "GFIL002.BMP",
-       bitmap_file(352, 240, screen_row_100, palette),
-       "its record is damaged (extraction reports it broken), so it cannot change: leave it as "
-       "extracted"},
+       bitmap_file(352, 240, screen_row_100, palette), damaged},
       {"a screen that a damaged record's short stream shows", "GFIL001.BMP",
        bitmap_file(352, 240, screen_row_100, palette),
        "it shows part of the screen before it, which changed, and its damaged record cannot be "
@@ -436,12 +432,11 @@ byte_vector reversed(const byte_vector& colours) {
   }
   return turned;
 }
-byte_vector turned(const byte_vector& pixels) {
-  byte_vector indices;
-  for (const std::uint8_t index : pixels) {
-    indices.push_back(static_cast<std::uint8_t>(255 - index));
+byte_vector turned(byte_vector pixels) {
+  for (std::uint8_t& index : pixels) {
+    index = static_cast<std::uint8_t>(255 - index);
   }
-  return indices;
+  return pixels;
 }
 
 using files = std::map<std::string, byte_vector>;
