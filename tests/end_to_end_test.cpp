@@ -370,25 +370,33 @@ std::vector<runner> runners() {
   return {runner::native, runner::wine};
 }
 
+// A program's tree with the table's inputs as data/.
+fs::path tree_of_shared_data(const tool_trees& trees, runner who) {
+  trees.prepare(who);
+  const fs::path tree = trees.tree(who);
+  fs::remove(tree / "data");
+  fs::create_directory_symlink(shared_data(), tree / "data");
+  return tree;
+}
+
+// Folders (ending in '/') and files of one byte, made in `tree` before a run.
+void make_obstacles(const fs::path& tree, const std::string& obstacles) {
+  std::istringstream words(obstacles);
+  for (std::string obstacle; words >> obstacle;) {
+    fs::create_directories((tree / obstacle).parent_path());
+    if (obstacle.back() != '/') {
+      write_file(tree / obstacle, {1});
+    }
+  }
+}
+
 class Tool : public ::testing::TestWithParam<std::tuple<tool_case, runner>> {
 protected:
   tool_trees trees;
 
   tool_run run(runner who, const tool_case& c, const std::string& arguments) {
     fs::remove_all(trees.tree(who));
-    trees.prepare(who);
-    const fs::path tree = trees.tree(who);
-    fs::remove(tree / "data");
-    fs::create_directory_symlink(shared_data(), tree / "data");
-    std::istringstream obstacles(c.obstacles);
-    for (std::string obstacle; obstacles >> obstacle;) {
-      if (obstacle.back() == '/') {
-        fs::create_directories(tree / obstacle);
-      } else {
-        fs::create_directories((tree / obstacle).parent_path());
-        write_file(tree / obstacle, {1});
-      }
-    }
+    make_obstacles(tree_of_shared_data(trees, who), c.obstacles);
     return trees.run(who, arguments, c.before);
   }
 };
@@ -450,15 +458,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, Tool,
                                             ::testing::ValuesIn(runners())),
                          case_name);
 
-// The Linux build's tree, with the table's inputs as data/.
-fs::path native_tree_of_shared_data(const tool_trees& trees) {
-  trees.prepare(runner::native);
-  const fs::path tree = trees.tree(runner::native);
-  fs::remove(tree / "data");
-  fs::create_directory_symlink(shared_data(), tree / "data");
-  return tree;
-}
-
 // The rows of a listing without its header, each as its fields.
 std::vector<std::vector<std::string>> rows_of(const std::string& listing) {
   std::vector<std::vector<std::string>> rows;
@@ -493,7 +492,7 @@ bool row_selected(const std::vector<std::string>& row, const std::vector<std::st
 // what the full run does of the pictures it selects, under the same names.
 TEST(Only, TakesTheFullRunsPicturesThatItSelects) {
   tool_trees trees;
-  const fs::path tree = native_tree_of_shared_data(trees);
+  const fs::path tree = tree_of_shared_data(trees, runner::native);
   const struct {
     std::string words;
     std::vector<std::string> names;
@@ -589,36 +588,31 @@ TEST(Only, AScreenShowsWhatTheScreensBeforeItLeftAsInAFullRun) {
 // the run ends with status 1, alike for any number of threads; -n's kept files are shown.
 TEST(Gallery, APageBesideThePictures) {
   tool_trees trees;
-  const fs::path tree = native_tree_of_shared_data(trees);
+  const fs::path tree = tree_of_shared_data(trees, runner::native);
   const struct {
     std::string arguments;
     int status;
     std::string not_shown;
     std::vector<std::string> shown;
-    std::string obstacle = ""; // in out/: a folder (ending in '/') or a file made first
+    std::string obstacle = "out/"; // made first, as the table's obstacles are
   } cases[] = {
       {"-f png -o out data/CUT data/S",
        1,
        "CUT001.PNG",
        {"broken record![data/CUT.BIN:1]", "broken frame![out/CUT006.PNG]", "<b>entry 2</b>",
         "S092.PNG"}},
-      {"-o out data/PICS", 1, "PICS02.BMP", {"PICS01.BMP"}, "PICS02.BMP/"},
+      {"-o out data/PICS", 1, "PICS02.BMP", {"PICS01.BMP"}, "out/PICS02.BMP/"},
       {"--only 'S09?,cut*' -f png -o out data/CUT data/S",
        1,
        "S080.PNG",
        {"S092.PNG", "broken record![data/CUT.BIN:1]"}},
-      {"-n -o out data/PICS", 0, "PICSND.BMP", {"PICS05.BMP", "PICSNC.BMP"}, "PICS05.BMP"},
+      {"-n -o out data/PICS", 0, "PICSND.BMP", {"PICS05.BMP", "PICSNC.BMP"}, "out/PICS05.BMP"},
   };
   for (const auto& c : cases) {
     std::string first_page;
     for (const std::string jobs : {"-j 1", "-j 8"}) {
       fs::remove_all(tree / "out");
-      fs::create_directories(tree / "out");
-      if (c.obstacle.ends_with('/')) {
-        fs::create_directory(tree / "out" / c.obstacle);
-      } else if (!c.obstacle.empty()) {
-        write_file(tree / "out" / c.obstacle, {1});
-      }
+      make_obstacles(tree, c.obstacle);
       const tool_run result = trees.run(runner::native, "-q --gallery " + jobs + ' ' + c.arguments);
       EXPECT_EQ(result.status, c.status) << c.arguments;
       const std::string page = read_text(tree / "out" / "index.html");
@@ -646,7 +640,7 @@ TEST(Gallery, APageBesideThePictures) {
 // nothing, lists or previews.
 TEST(OutputFolder, IsMadeOnlyForAFileToGoThere) {
   tool_trees trees;
-  const fs::path tree = native_tree_of_shared_data(trees);
+  const fs::path tree = tree_of_shared_data(trees, runner::native);
   for (const char* arguments :
        {"", "data/NOPE", "'data/Z*'", "-l data/PICS", "-l --insert data/edits data/ins/PICS"}) {
     const tool_run result = trees.run(runner::native, std::string("-q -o out/new ") + arguments);
@@ -661,7 +655,7 @@ TEST(OutputFolder, IsMadeOnlyForAFileToGoThere) {
 // program copied elsewhere saves beside itself. --help says which.
 TEST(Installed, ACopyInItsInstalledFolderSavesIntoTheCurrentFolder) {
   tool_trees trees;
-  const fs::path tree = fs::canonical(native_tree_of_shared_data(trees));
+  const fs::path tree = fs::canonical(tree_of_shared_data(trees, runner::native));
   for (const char* folder : {"prefix/bin", "links", "elsewhere", "work"}) {
     fs::create_directories(tree / folder);
   }
