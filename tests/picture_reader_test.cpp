@@ -139,19 +139,9 @@ TEST(PictureReader, ReadsBackWhatOurWritersWrite) {
       EXPECT_LT(png.find("IDAT"), png.rfind("IDAT")) << size;
     }
   }
-}
-
-const std::string plain = ": save as 8-bit palette or 24-bit RGB",
-                  again = ": save the picture again",
-                  alpha = "transparency is not supported" + plain,
-                  big = "larger than the tool's buffers: make the picture smaller";
-
-// Drawn direct colour goes on being matched after the first rows: its PNG is a small part of
-// its pixels, below what Huffman codes alone give (at least a bit a byte), which only
-// noise-like frames fall back to.
-TEST(PictureReader, DrawnDirectColourIsMatchedNotOnlyHuffmanCoded) {
-  scratch_folder folder;
-  test_state test(folder.path);
+  // Drawn direct colour goes on being matched after the first rows: its PNG is a small part of
+  // its pixels, below what Huffman codes alone give (at least a bit a byte), which only
+  // noise-like frames fall back to.
   byte_vector words;
   for (const std::uint16_t word : gradient_frame(7, 256, 224)) {
     append_u16be(words, word);
@@ -160,6 +150,11 @@ TEST(PictureReader, DrawnDirectColourIsMatchedNotOnlyHuffmanCoded) {
                    picture_of(picture_kind::direct, 0, 256, 224, words));
   EXPECT_LT(fs::file_size(folder.path / "D00.PNG"), 256u * 224 / 8);
 }
+
+const std::string plain = ": save as 8-bit palette or 24-bit RGB",
+                  again = ": save the picture again",
+                  alpha = "transparency is not supported" + plain,
+                  big = "larger than the tool's buffers: make the picture smaller";
 
 // Kinds our writers never make, written by an independent image library and (where it is
 // installed) ImageMagick: each as the library reads it or as made, or refused as not opaque.
