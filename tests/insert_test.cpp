@@ -46,6 +46,7 @@ protected:
     extract_quietly(data / (name + ".OFB"), pictures);
   }
   bool nearest = false; // --nearest
+  int threads = 1;      // -j
 
   // Inserts the pictures folder into the pair; the console text, the status on its last line.
   // The insertion agrees with its preview: it names pictures the preview refuses, and replaces
@@ -54,8 +55,8 @@ protected:
     const std::vector<std::vector<std::string>> rows = preview(name);
     test_state run(out);
     run.state.quiet = quiet;
-    const int refused = insert_pictures_of(run.state, pictures.string(),
-                                           {(data / (name + ".OFB")).string()}, false, 1, nearest);
+    const int refused = insert_pictures_of(
+        run.state, pictures.string(), {(data / (name + ".OFB")).string()}, false, threads, nearest);
     const std::string console = run.console_text();
     std::size_t replaced = 0;
     for (const std::vector<std::string>& row : refused != 0 ? decltype(rows){} : rows) {
@@ -602,6 +603,23 @@ TEST_F(Insertion, NearestColoursForWhatTheSlotsCannotHold) {
   }
 }
 
+// A full palette and one pixel in a colour it lacks: with --nearest that pixel alone moves, and
+// the count says so in the singular.
+TEST_F(Insertion, OnePixelMovedIsCountedInTheSingular) {
+  indexed_frame every_index{16, 17, byte_vector(272)}; // each index, and a row of index 0
+  std::iota(every_index.pixels.begin(), every_index.pixels.begin() + 256, std::uint8_t{0});
+  std::vector<byte_vector> banks(17, make_frame_bank(sample_palette(2), {{1, 1, {1}}}));
+  banks[0] = make_frame_bank(sample_palette(2), {every_index});
+  extract("BFIL", lay_out_pair(banks));
+  byte_vector drawn = decoded(picture("BFIL000.BMP"), true).pixels;
+  drawn[0] ^= 0x08;
+  give("BFIL000.BMP", bitmap_file(16, 17, drawn));
+  nearest = true;
+  EXPECT_EQ(summary(insert("BFIL", false)), "1 picture with 1 pixel moved to a nearest colour\n0");
+  const byte_vector shown = extract_new("BFIL").at("BFIL000.BMP");
+  EXPECT_EQ(expect_nearest(drawn, decoded(shown, true).pixels, decoded(shown).palette).size(), 1u);
+}
+
 // Fitting alone, at the edges the insertions above do not reach: one colour and exactly three
 // named, one slot free, the nearest colour at index 0 and tied with a later one; and pictures
 // that differ only in their first byte, or only below the original's last row.
@@ -707,6 +725,13 @@ TEST_F(Insertion, TheScreenCarriesOverBetweenIndexFilesAsInExtraction) {
     EXPECT_EQ(made(file), read_whole_file(data / file)) << file;
   }
   EXPECT_FALSE(fs::exists(out / "X.OFB"));
+  // With threads, the new pair is checked as it is written, from the screen the earlier index
+  // file left: B's first screen, unchanged, shows part of A's, and a later one changes.
+  second[1] = make_screen_bank(palette, {make_run_stream(sample_screen(2))});
+  write_pair(data, "B", lay_out_pair(second));
+  give("B001.BMP", bitmap_file(352, 240, byte_vector(352 * 240, 1), rgb_of(palette)));
+  threads = 2;
+  EXPECT_EQ(insert("*"), "0");
 }
 
 // What a paint program saves: the README's ImageMagick commands, run as they stand, reorder the
