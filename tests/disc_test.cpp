@@ -447,23 +447,61 @@ TEST(DiscImage, DamageIsNamedAndTheRestListed) {
 // The patched copy of each form: the files replaced read back with their new bytes, through
 // this reader and through iso-read (of the image, or of what bchunk makes of the raw one); only
 // their sectors and their folder's change; every raw sector decodes; the other files are copied.
+// Files given unchanged give the image back byte for byte; refusals write nothing.
 TEST(PatchedCopy, ReplacesFilesInPlaceAndNothingElse) {
   SKIP_WITHOUT_DISC_TOOLS();
   scratch_folder folder;
   const byte_vector iso = made_iso(folder.path, sample_files());
+  const byte_vector unchanged = sample_files()["/DATA/PICS.BIN"];
   const std::vector<replacement> changes = {{"/DATA/PICS.BIN", random_bytes(6000, 7)},
                                             {"/DATA/PICS.OFB", random_bytes(100, 8)}};
   for (const std::string form : {"iso", "mode1", "mode2"}) {
     SCOPED_TRACE(form);
     scratch_folder here;
-    fs::create_directories(here.path / "in");
-    fs::create_directories(here.path / "out");
-    const disc_image disc = open_disc(write_disc(here.path / "in", form, iso)).disc;
-    const copy_result result = write_patched_copy(disc, changes, (here.path / "out").string());
+    const fs::path in = here.path / "in";
+    const fs::path out = here.path / "out";
+    fs::create_directories(in);
+    fs::create_directories(out);
+    const disc_image disc = open_disc(write_disc(in, form, iso)).disc;
+    const auto refusal = [&](const std::vector<replacement>& given, const std::string& to,
+                             const copy_check& check) {
+      const copy_result result = write_patched_copy(disc, given, to, check);
+      EXPECT_FALSE(result.written);
+      EXPECT_TRUE(fs::is_empty(out));
+      return result.reason;
+    };
+    if (form == "mode2") {
+      EXPECT_EQ(refusal({{"/DATA/PICS.BIN", byte_vector(3 * 2048 + 1)}}, out.string(), {}),
+                "/DATA/PICS.BIN: needs 4 sectors, the disc has 3 for it");
+      EXPECT_EQ(refusal({{"/DATA/NONE.BIN", {}}}, out.string(), {}),
+                "/DATA/NONE.BIN: not a file of " + disc.path);
+      const std::string track = (in / "game.bin").string(); // named by a path of its own
+      std::ofstream(in / "other.cue")
+          << "FILE \"" << track << "\" BINARY\nTRACK 1 MODE2/2352\nINDEX 1 0:0:0";
+      EXPECT_EQ(
+          write_patched_copy(open_disc((in / "other.cue").string()).disc, {}, out.string()).reason,
+          (in / "other.cue").string() + " names " + track + ", outside its folder");
+      fs::remove(in / "other.cue");
+      EXPECT_EQ(
+          refusal({{"/DATA/PICS.BIN", unchanged}, {"/data/pics.bin", unchanged}}, out.string(), {}),
+          "/data/pics.bin: given twice");
+      EXPECT_EQ(refusal({{"/DATA/PICS.BIN", unchanged}}, (in / ".").string(), {}),
+                (in / ".").string() + ": the image's own folder; the copy goes into another");
+      EXPECT_EQ(refusal({{"/DATA/PICS.BIN", byte_vector(3 * 2048)}}, out.string(),
+                        [](const disc_image& copy) {
+                          return copy.listing.files.size() == 4 ? "checked" : "";
+                        }),
+                "checked");
+    }
+    ASSERT_TRUE(write_patched_copy(disc, {{"/DATA/PICS.BIN", unchanged}}, out.string()).written);
+    EXPECT_EQ(files_in(out), files_in(in));
+    fs::remove_all(out);
+    fs::create_directories(out);
+    const copy_result result = write_patched_copy(disc, changes, out.string());
     ASSERT_EQ(result.reason, "");
     ASSERT_TRUE(result.written);
-    auto before = files_in(here.path / "in");
-    auto after = files_in(here.path / "out");
+    auto before = files_in(in);
+    auto after = files_in(out);
     const std::string track = form == "iso" ? "game.iso" : "game.bin";
     const byte_vector old_track = before[track];
     const byte_vector new_track = after[track];
@@ -487,14 +525,12 @@ TEST(PatchedCopy, ReplacesFilesInPlaceAndNothingElse) {
     EXPECT_EQ(changed,
               (std::set<std::uint64_t>{first, first + 1, first + 2, pictures.record_sector,
                                        find_disc_file(disc, "/DATA/PICS.OFB")->first_sector}));
-    const disc_opening copy =
-        open_disc((here.path / "out" / (form == "iso" ? track : "game.cue")).string());
+    const disc_opening copy = open_disc((out / (form == "iso" ? track : "game.cue")).string());
     ASSERT_EQ(copy.disc.listing.reason, "");
     std::uint8_t last[2048];
     ASSERT_EQ(read_disc_sector(copy.disc, first + 2, last), "");
     EXPECT_EQ(std::count(last + 6000 - 4096, last + 2048, 0), 2048 - (6000 - 4096));
-    const fs::path image =
-        form == "iso" ? here.path / "out" / track : bchunk_image(here.path / "out", form);
+    const fs::path image = form == "iso" ? out / track : bchunk_image(out, form);
     for (const replacement& change : changes) {
       const fs::path got = here.path / "got";
       ASSERT_EQ(shell("iso-read -e '" + change.path + ";1' -o '" + got.string() + "' -i '" +
@@ -503,49 +539,6 @@ TEST(PatchedCopy, ReplacesFilesInPlaceAndNothingElse) {
       EXPECT_TRUE(read_whole_file(got) == change.bytes) << change.path;
     }
   }
-}
-
-// Refusals write nothing; pictures given unchanged give the image back byte for byte.
-TEST(PatchedCopy, RefusalsWriteNothingAndNoChangeGivesTheImageBack) {
-  SKIP_WITHOUT_DISC_TOOLS();
-  scratch_folder folder;
-  const byte_vector iso = made_iso(folder.path, sample_files());
-  const fs::path in = folder.path / "in";
-  const fs::path out = folder.path / "out";
-  fs::create_directories(in);
-  fs::create_directories(out);
-  const disc_image disc = open_disc(write_disc(in, "mode2", iso)).disc;
-  const byte_vector pictures = sample_files()["/DATA/PICS.BIN"];
-  const auto refusal = [&](const std::vector<replacement>& changes, const std::string& to,
-                           const copy_check& check) {
-    const copy_result result = write_patched_copy(disc, changes, to, check);
-    EXPECT_FALSE(result.written);
-    EXPECT_TRUE(fs::is_empty(out));
-    return result.reason;
-  };
-  EXPECT_EQ(refusal({{"/DATA/PICS.BIN", byte_vector(3 * 2048 + 1)}}, out.string(), {}),
-            "/DATA/PICS.BIN: needs 4 sectors, the disc has 3 for it");
-  EXPECT_EQ(refusal({{"/DATA/NONE.BIN", {}}}, out.string(), {}),
-            "/DATA/NONE.BIN: not a file of " + disc.path);
-  const std::string track = (in / "game.bin").string(); // named by a path of its own
-  std::ofstream(in / "other.cue") << "FILE \"" << track
-                                  << "\" BINARY\nTRACK 1 MODE2/2352\nINDEX 1 0:0:0";
-  EXPECT_EQ(
-      write_patched_copy(open_disc((in / "other.cue").string()).disc, {}, out.string()).reason,
-      (in / "other.cue").string() + " names " + track + ", outside its folder");
-  fs::remove(in / "other.cue");
-  EXPECT_EQ(refusal({{"/DATA/PICS.BIN", pictures}, {"/data/pics.bin", pictures}}, out.string(), {}),
-            "/data/pics.bin: given twice");
-  EXPECT_EQ(refusal({{"/DATA/PICS.BIN", pictures}}, (in / ".").string(), {}),
-            (in / ".").string() + ": the image's own folder; the copy goes into another");
-  EXPECT_EQ(refusal({{"/DATA/PICS.BIN", byte_vector(3 * 2048)}}, out.string(),
-                    [](const disc_image& copy) {
-                      return copy.listing.files.size() == 4 ? "checked" : "";
-                    }),
-            "checked");
-  const copy_result same = write_patched_copy(disc, {{"/DATA/PICS.BIN", pictures}}, out.string());
-  ASSERT_TRUE(same.written);
-  EXPECT_EQ(files_in(out), files_in(in));
 }
 
 // Folders are read down to 64 levels below the root, and no further; a record may end at its
