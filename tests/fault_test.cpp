@@ -24,11 +24,6 @@ using picture_set = std::map<std::string, byte_vector>;
 
 // ---- the real program: failing disks, an unnamable program folder -------------------------
 
-// Whether this system lets us mount in a private namespace of our own (unshare -rm).
-bool mount_namespace_available() {
-  return shell("unshare -rm true >/dev/null 2>&1") == 0;
-}
-
 struct disk_case {
   const char* name;
   const char* arguments;
@@ -110,7 +105,8 @@ TEST(FailingDisks, EndTheRunAndKeepEveryEarlierPictureIntact) {
   };
   for (const disk_case& c : cases) {
     SCOPED_TRACE(c.name);
-    if (c.own_mount && !mount_namespace_available()) {
+    // Whether this system lets us mount in a private namespace of our own.
+    if (c.own_mount && shell("unshare -rm true >/dev/null 2>&1") != 0) {
       std::cout << "no private mount namespace here (unshare -rm): " << c.name << " skipped\n";
       continue;
     }
