@@ -50,11 +50,10 @@ std::string code_fault(const std::uint8_t* stored, sector_format format) {
   const bool mode1 = format == sector_format::raw_mode1;
   const std::size_t from = mode1 ? 0 : 16;
   const std::size_t at = mode1 ? 2064 : 2072;
-  if (le32(byte_vector(stored, stored + raw_sector_size), at) !=
-      edc_bitwise(stored + from, at - from)) {
+  byte_vector sector(stored, stored + raw_sector_size);
+  if (le32(sector, at) != edc_bitwise(stored + from, at - from)) {
     return "EDC";
   }
-  byte_vector sector(stored, stored + raw_sector_size);
   if (!mode1) {
     std::fill_n(sector.begin() + 12, 4, 0);
   }
@@ -550,9 +549,8 @@ TEST(DiscImage, FoldersDeeperThanTheLimitAndRecordsPastTheirSectorAreNamed) {
     deeper += "/E";
   }
   scratch_folder folder;
-  write_file(folder.path / "deep.iso",
-             made_iso(folder.path, {{allowed + "/F", {1}}, {deeper + "/G", {1}}}, "-D"));
-  const disc_image deep = open_disc((folder.path / "deep.iso").string()).disc;
+  made_iso(folder.path, {{allowed + "/F", {1}}, {deeper + "/G", {1}}}, "-D");
+  const disc_image deep = open_disc((folder.path / "made.iso").string()).disc;
   EXPECT_EQ(deep.listing.reason, "directory " + deeper + " lies deeper than 64 levels");
   ASSERT_EQ(deep.listing.files.size(), 1u);
   EXPECT_EQ(deep.listing.files[0].path, allowed + "/F");

@@ -331,46 +331,33 @@ struct countdown_run {
 
 // Runs the program on data/PICS of `tree`, whose sixth picture's file is a FIFO that no one
 // reads: the run waits there in the middle of its countdown until SIGINT ends it. On a terminal
-// (a pseudo-terminal as standard output and error), or with both going to files.
+// (a pseudo-terminal as standard output and error), or with standard output to a pipe and
+// standard error to a file.
 countdown_run interrupt_the_countdown(const fs::path& tree, bool terminal) {
-  int pty = -1;
-  int out = -1;
+  int ends[2] = {-1, -1}; // ours to read, and the program's standard output
   if (mkfifo((tree / "bin" / "PICS05.BMP").c_str(), 0600) != 0 ||
-      (terminal && openpty(&pty, &out, nullptr, nullptr, nullptr) != 0)) {
-    return {-1, "", "no FIFO or pseudo-terminal"};
+      (terminal ? openpty(&ends[0], &ends[1], nullptr, nullptr, nullptr) : pipe(ends)) != 0) {
+    return {-1, "", "no FIFO, pipe or pseudo-terminal"};
   }
-  const auto file = [&](const char* name) {
-    return open((tree / name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  };
-  out = terminal ? out : file("stdout");
-  const int errors = terminal ? out : file("stderr");
-  const pid_t child = start_program(tree, {"-j", "1", "data/PICS"}, out, errors, SIGINT);
-  close(out);
+  const int errors =
+      terminal ? ends[1] : open((tree / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const pid_t child = start_program(tree, {"-j", "1", "data/PICS"}, ends[1], errors, SIGINT);
+  close(ends[1]);
   if (!terminal) {
     close(errors);
   }
   std::string shown;
-  const auto waiting = [&] { return shown.find("375\r") == std::string::npos; };
-  for (int tries = 0; waiting() && tries < 1000; ++tries) {
-    if (terminal) {
-      char chunk[256];
-      const ssize_t got = read(pty, chunk, sizeof chunk);
-      shown.append(chunk, static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
-    } else {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      shown = read_text(tree / "stdout");
-    }
+  char chunk[256];
+  for (ssize_t got = 1; got > 0 && shown.find("375\r") == std::string::npos;) {
+    got = read(ends[0], chunk, sizeof chunk);
+    shown.append(chunk, static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
   }
   const int status = stop_program(child, SIGINT);
-  if (!terminal) {
-    return {status, read_text(tree / "stdout"), read_text(tree / "stderr")};
-  }
-  char chunk[256];
-  for (ssize_t got = 0; (got = read(pty, chunk, sizeof chunk)) > 0;) {
+  for (ssize_t got = 0; (got = read(ends[0], chunk, sizeof chunk)) > 0;) {
     shown.append(chunk, static_cast<std::size_t>(got));
   }
-  close(pty);
-  return {status, shown, ""};
+  close(ends[0]);
+  return {status, shown, terminal ? "" : read_text(tree / "stderr")};
 }
 
 // An interruption says so on standard error; on a terminal it first ends the countdown's line,
