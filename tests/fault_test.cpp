@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <new>
 #include <thread>
@@ -24,89 +25,23 @@ using picture_set = std::map<std::string, byte_vector>;
 
 // ---- the real program: failing disks, an unnamable program folder -------------------------
 
-// Whether this system lets us mount in a private namespace of our own (unshare -rm).
-bool mount_namespace_available() {
-  return shell("unshare -rm true >/dev/null 2>&1") == 0;
-}
-
 struct disk_case {
   const char* name;
   const char* arguments;
-  std::string before;   // shell text before the program
+  std::string before;   // shell text before the program (after the mount, with own_mount)
   std::string message;  // the message that ends the run
   std::size_t at_least; // pictures kept
-  bool own_mount;       // bin/ is a file system of its own (needs unshare -rm)
+  bool own_mount;       // bin/ is a small file system of its own (needs unshare -rm)
+  bool over_earlier;    // bin/ holds an earlier run's pictures under the same names
   std::string reason;   // the system's text, on standard error
 };
 
 // The program folder becomes a file system of the program's size plus 16 pages (and
 // `more_pages`): the seventeenth small bitmap finds no room.
-std::string small_file_system(const std::string& then, std::size_t more_pages = 0) {
+std::string small_file_system(const std::string& then, std::size_t more_pages) {
   const std::uintmax_t pages = (fs::file_size(OFB2BMP_EXE) + 4095) / 4096 + 16 + more_pages;
   return "mount -t tmpfs -o size=" + std::to_string(pages * 4) + "k tmpfs bin && cp \"" +
          OFB2BMP_EXE "\" bin/ofb2bmp && " + then;
-}
-
-// Each failure ends the run with its message and status 1; the picture it was writing is
-// removed, and every picture before it is byte for byte that of an undisturbed run.
-TEST(FailingDisks, EndTheRunAndKeepEveryEarlierPictureIntact) {
-  const disk_case cases[] = {
-      {"a full device", "data/PICS", "ln -s /dev/full bin/PICS05.BMP;", "file write error![", 5,
-       false, "No space left on device"},
-      {"a file-size limit", "data/BFIL", "trap '' XFSZ; ulimit -f 3;", "file write error![", 1,
-       false, "File too large"},
-      {"a full file system", "-j 1 data/PICS data/GFIL", small_file_system(""),
-       "file write error![", 10, true, "No space left on device"},
-      // With several writers, a later picture may take the room an earlier one needed.
-      {"a full file system, 8 writers", "-j 8 data/PICS data/GFIL", small_file_system(""),
-       "file write error![", 0, true, "No space left on device"},
-      {"a read-only file system", "data/PICS", small_file_system("mount -o remount,ro bin &&"),
-       "file create error![", 0, true, "Read-only file system"},
-  };
-  for (const disk_case& c : cases) {
-    SCOPED_TRACE(c.name);
-    if (c.own_mount && !mount_namespace_available()) {
-      std::cout << "no private mount namespace here (unshare -rm): " << c.name << " skipped\n";
-      continue;
-    }
-    tool_trees trees;
-    trees.prepare(runner::native);
-    const fs::path tree = trees.tree(runner::native);
-    write_pair(tree / "data", "PICS", direct_sample(4, 4));
-    write_pair(tree / "data", "BFIL", frame_bank_sample(3, 8, 60));
-    write_pair(tree / "data", "GFIL", screen_bank_sample(1));
-    ASSERT_EQ(trees.run(runner::native, std::string("-o intact ") + c.arguments).status, 0);
-    const picture_set intact = trees.pictures(runner::native, "intact");
-    tool_run result;
-    if (c.own_mount) {
-      // Inside the namespace, and copied out before the mount goes away with it.
-      fs::create_directories(tree / "kept");
-      shell("cd '" + tree.string() + "' && (unshare -rm sh -c '" + c.before + " bin/ofb2bmp " +
-            c.arguments + " 2>stderr </dev/null; echo $? >status; cp bin/*.BMP kept/ 2>/dev/null;" +
-            " true') | cat >stdout");
-      result = {std::stoi(read_text(tree / "status")), read_text(tree / "stdout"),
-                read_text(tree / "stderr")};
-    } else {
-      result = trees.run(runner::native, c.arguments, c.before);
-    }
-    const picture_set kept = trees.pictures(runner::native, c.own_mount ? "kept" : "bin");
-    EXPECT_EQ(result.status, 1);
-    const std::size_t at = result.output.find(c.message);
-    ASSERT_NE(at, std::string::npos) << result.output;
-    EXPECT_EQ(result.output.substr(result.output.size() - 2), "]\n") << "the last line";
-    const std::string failed_path = result.output.substr(
-        at + c.message.size(), result.output.size() - at - c.message.size() - 2);
-    EXPECT_EQ(result.errors, "ofb2bmp: " + failed_path + ": " + c.reason + "\n");
-    const std::string failed = fs::path(failed_path).filename();
-    EXPECT_EQ(kept.count(failed), 0u) << "the cut picture is removed";
-    EXPECT_FALSE(fs::exists(fs::symlink_status(tree / "bin" / failed)));
-    EXPECT_GE(kept.size(), c.at_least);
-    EXPECT_LT(kept.size(), intact.size());
-    for (const auto& [name, bytes] : kept) {
-      ASSERT_EQ(intact.count(name), 1u) << name;
-      EXPECT_EQ(bytes, intact.at(name)) << name;
-    }
-  }
 }
 
 // An earlier run's pictures under the same names: short files of other bytes.
@@ -143,57 +78,97 @@ std::string new_then_earlier(const picture_set& left, const std::vector<std::str
   return "";
 }
 
-// A disk that fills up while pictures replace an earlier run's: with any number of writers, the
-// pictures before the failing one are new and that one and every later one are as they were.
-TEST(FailingDisks, OverAnEarlierRunLeaveWhatOneWriterLeaves) {
-  if (!mount_namespace_available()) {
-    GTEST_SKIP() << "no private mount namespace here (unshare -rm)";
-  }
-  for (const char* writers : {"1", "2", "8"}) {
-    SCOPED_TRACE(std::string("-j ") + writers);
+// Each failure ends the run with its message and status 1; the picture it was writing is
+// removed, and every picture before it is byte for byte that of an undisturbed run. Over an
+// earlier run's pictures, with any number of writers, the pictures before the failing one are
+// new and that one and every later one are as they were.
+TEST(FailingDisks, EndTheRunAndKeepEveryEarlierPictureIntact) {
+  const std::string full = "No space left on device";
+  const std::string copy_earlier = "cp old/* bin/ &&";
+  const disk_case cases[] = {
+      {"a full device", "data/PICS", "ln -s /dev/full bin/PICS05.BMP;", "file write error![", 5,
+       false, false, full},
+      {"a file-size limit", "data/BFIL", "trap '' XFSZ; ulimit -f 3;", "file write error![", 1,
+       false, false, "File too large"},
+      {"a full file system", "-j 1 data/PICS data/GFIL", "", "file write error![", 10, true, false,
+       full},
+      // With several writers, a later picture may take the room an earlier one needed.
+      {"a full file system, 8 writers", "-j 8 data/PICS data/GFIL", "", "file write error![", 0,
+       true, false, full},
+      {"a read-only file system", "data/PICS", "mount -o remount,ro bin &&", "file create error![",
+       0, true, false, "Read-only file system"},
+      {"over an earlier run", "-j 1 data/PICS data/GFIL", copy_earlier, "file write error![", 0,
+       true, true, full},
+      {"over an earlier run, 2 writers", "-j 2 data/PICS data/GFIL", copy_earlier,
+       "file write error![", 0, true, true, full},
+      {"over an earlier run, 8 writers", "-j 8 data/PICS data/GFIL", copy_earlier,
+       "file write error![", 0, true, true, full},
+  };
+  for (const disk_case& c : cases) {
+    SCOPED_TRACE(c.name);
+    // Whether this system lets us mount in a private namespace of our own.
+    if (c.own_mount && shell("unshare -rm true >/dev/null 2>&1") != 0) {
+      std::cout << "no private mount namespace here (unshare -rm): " << c.name << " skipped\n";
+      continue;
+    }
     tool_trees trees;
     trees.prepare(runner::native);
     const fs::path tree = trees.tree(runner::native);
     write_pair(tree / "data", "PICS", direct_sample(4, 4));
+    write_pair(tree / "data", "BFIL", frame_bank_sample(3, 8, 60));
     write_pair(tree / "data", "GFIL", screen_bank_sample(1));
-    ASSERT_EQ(trees.run(runner::native, "-o intact data/PICS data/GFIL").status, 0);
-    const picture_set now = trees.pictures(runner::native, "intact");
-    const picture_set before = earlier_versions(now);
-    std::vector<std::string> order; // PICS first, as given
-    for (const bool pics : {true, false}) {
-      for (const auto& entry : now) {
-        if ((entry.first.rfind("PICS", 0) == 0) == pics) {
-          order.push_back(entry.first);
-        }
-      }
-    }
+    ASSERT_EQ(trees.run(runner::native, std::string("-o intact ") + c.arguments).status, 0);
+    const picture_set intact = trees.pictures(runner::native, "intact");
+    const picture_set earlier = c.over_earlier ? earlier_versions(intact) : picture_set{};
     fs::create_directories(tree / "old");
-    fs::create_directories(tree / "kept");
-    for (const auto& [name, bytes] : before) {
+    for (const auto& [name, bytes] : earlier) {
       write_file(tree / "old" / name, bytes);
     }
-    // Each earlier picture takes a page; 16 more hold about one screen beside them.
-    const std::string arguments = std::string("-j ") + writers + " data/PICS data/GFIL";
-    shell("cd '" + tree.string() + "' && (unshare -rm sh -c '" +
-          small_file_system("cp old/* bin/ &&", before.size()) + " bin/ofb2bmp " + arguments +
-          " 2>stderr </dev/null; echo $? >status; ls -a bin >names; cp bin/*.BMP kept/; true') |" +
-          " cat >stdout");
-    EXPECT_EQ(read_text(tree / "status"), "1\n");
-    const std::string output = read_text(tree / "stdout");
-    const std::string message = "file write error![";
-    const std::size_t at = output.find(message);
-    ASSERT_NE(at, std::string::npos) << output;
-    const std::string failed_path =
-        output.substr(at + message.size(), output.size() - at - message.size() - 2);
-    EXPECT_EQ(read_text(tree / "stderr"),
-              "ofb2bmp: " + failed_path + ": No space left on device\n");
+    tool_run result;
+    if (c.own_mount) {
+      // Inside the namespace, and copied out before the mount goes away with it. Each earlier
+      // picture takes a page; 16 more hold about one screen beside them.
+      fs::create_directories(tree / "kept");
+      shell("cd '" + tree.string() + "' && (unshare -rm sh -c '" +
+            small_file_system(c.before, earlier.size()) + " bin/ofb2bmp " + c.arguments +
+            " 2>stderr </dev/null; echo $? >status; ls -a bin >names; cp bin/*.BMP kept/ " +
+            "2>/dev/null; true') | cat >stdout");
+      result = {std::stoi(read_text(tree / "status")), read_text(tree / "stdout"),
+                read_text(tree / "stderr")};
+      EXPECT_EQ(read_text(tree / "names").find(".part"), std::string::npos) << "a file left";
+    } else {
+      result = trees.run(runner::native, c.arguments, c.before);
+    }
+    const picture_set kept = trees.pictures(runner::native, c.own_mount ? "kept" : "bin");
+    EXPECT_EQ(result.status, 1);
+    const std::size_t at = result.output.find(c.message);
+    ASSERT_NE(at, std::string::npos) << result.output;
+    EXPECT_EQ(result.output.substr(result.output.size() - 2), "]\n") << "the last line";
+    const std::string failed_path = result.output.substr(
+        at + c.message.size(), result.output.size() - at - c.message.size() - 2);
+    EXPECT_EQ(result.errors, "ofb2bmp: " + failed_path + ": " + c.reason + "\n");
     const std::string failed = fs::path(failed_path).filename();
-    EXPECT_EQ(read_text(tree / "names").find(".part"), std::string::npos) << "a file left beside";
-    std::size_t taken = 0;
-    EXPECT_EQ(new_then_earlier(trees.pictures(runner::native, "kept"), order, now, before, taken),
-              "");
-    ASSERT_LT(taken, order.size());
-    EXPECT_EQ(order[taken], failed);
+    if (c.over_earlier) {
+      std::vector<std::string> order;
+      for (const auto& entry : intact) {
+        order.push_back(entry.first);
+      }
+      std::stable_partition(order.begin(), order.end(), // PICS first, as given
+                            [](const std::string& name) { return name.starts_with("PICS"); });
+      std::size_t taken = 0;
+      EXPECT_EQ(new_then_earlier(kept, order, intact, earlier, taken), "");
+      ASSERT_LT(taken, order.size());
+      EXPECT_EQ(order[taken], failed);
+      continue;
+    }
+    EXPECT_EQ(kept.count(failed), 0u) << "the cut picture is removed";
+    EXPECT_FALSE(fs::exists(fs::symlink_status(tree / "bin" / failed)));
+    EXPECT_GE(kept.size(), c.at_least);
+    EXPECT_LT(kept.size(), intact.size());
+    for (const auto& [name, bytes] : kept) {
+      ASSERT_EQ(intact.count(name), 1u) << name;
+      EXPECT_EQ(bytes, intact.at(name)) << name;
+    }
   }
 }
 
@@ -226,10 +201,11 @@ TEST(ProgramFolder, BeyondTheSystemsPathLimitNothingIsWrittenElsewhere) {
 
 // ---- interruptions ------------------------------------------------------------------------
 
-// Runs the program in `tree` and sends it `signal_number` (0: none) after `delay`. The status
-// as a shell shows it: 128 + the signal when the signal ended the run.
-int run_interrupted(const fs::path& tree, std::vector<std::string> arguments, int signal_number,
-                    std::chrono::microseconds delay) {
+// Starts bin/ofb2bmp in `tree` with standard input from /dev/null, standard output and error on
+// these descriptors (-1: /dev/null), and `signal_number` at its default as from a terminal, even
+// where the tests run in background.
+pid_t start_program(const fs::path& tree, std::vector<std::string> arguments, int out, int errors,
+                    int signal_number) {
   std::vector<char*> argv{const_cast<char*>("bin/ofb2bmp")};
   for (std::string& argument : arguments) {
     argv.push_back(argument.data());
@@ -242,13 +218,18 @@ int run_interrupted(const fs::path& tree, std::vector<std::string> arguments, in
       _exit(99);
     }
     dup2(null, STDIN_FILENO);
-    dup2(null, STDOUT_FILENO);
-    dup2(null, STDERR_FILENO);
-    signal(signal_number, SIG_DFL); // as from a terminal, even where the tests run in background
+    dup2(out < 0 ? null : out, STDOUT_FILENO);
+    dup2(errors < 0 ? null : errors, STDERR_FILENO);
+    signal(signal_number, SIG_DFL);
     execv(argv[0], argv.data());
     _exit(98);
   }
-  std::this_thread::sleep_for(delay);
+  return child;
+}
+
+// Sends the child `signal_number` (0: none) and waits for it. The status as a shell shows it:
+// 128 + the signal when the signal ended the run.
+int stop_program(pid_t child, int signal_number) {
   kill(child, signal_number);
   int status = 0;
   waitpid(child, &status, 0);
@@ -279,7 +260,7 @@ TEST(Interruptions, LeaveOnlyWholeFilesAndNoPartFiles) {
     for (int again = 0; again < 3; ++again) {
       fs::remove_all(tree / "out");
       const auto start = std::chrono::steady_clock::now();
-      ASSERT_EQ(run_interrupted(tree, arguments, 0, {}), 0);
+      ASSERT_EQ(stop_program(start_program(tree, arguments, -1, -1, 0), 0), 0);
       durations.back() =
           std::min(durations.back(), std::chrono::duration_cast<std::chrono::microseconds>(
                                          std::chrono::steady_clock::now() - start));
@@ -315,8 +296,9 @@ TEST(Interruptions, LeaveOnlyWholeFilesAndNoPartFiles) {
         write_file(tree / "out" / name, bytes);
       }
       const auto start = std::chrono::steady_clock::now();
-      const int status = run_interrupted(tree, runs[run], signal_number,
-                                         durations[run] * (2 * moment + 1) / (2 * moments));
+      const pid_t child = start_program(tree, runs[run], -1, -1, signal_number);
+      std::this_thread::sleep_for(durations[run] * (2 * moment + 1) / (2 * moments));
+      const int status = stop_program(child, signal_number);
       ASSERT_TRUE(status == 0 || status == 128 + signal_number) << status;
       interrupted += status != 0 ? 1 : 0;
       if (status == 0) { // the run was quicker than measured (less load): later moments follow
@@ -348,58 +330,33 @@ struct countdown_run {
 
 // Runs the program on data/PICS of `tree`, whose sixth picture's file is a FIFO that no one
 // reads: the run waits there in the middle of its countdown until SIGINT ends it. On a terminal
-// (a pseudo-terminal as standard output and error), or with both going to files.
+// (a pseudo-terminal as standard output and error), or with standard output to a pipe and
+// standard error to a file.
 countdown_run interrupt_the_countdown(const fs::path& tree, bool terminal) {
-  int pty = -1;
-  int child_side = -1;
+  int ends[2] = {-1, -1}; // ours to read, and the program's standard output
   if (mkfifo((tree / "bin" / "PICS05.BMP").c_str(), 0600) != 0 ||
-      (terminal && openpty(&pty, &child_side, nullptr, nullptr, nullptr) != 0)) {
-    return {-1, "", "no FIFO or pseudo-terminal"};
+      (terminal ? openpty(&ends[0], &ends[1], nullptr, nullptr, nullptr) : pipe(ends)) != 0) {
+    return {-1, "", "no FIFO, pipe or pseudo-terminal"};
   }
-  const pid_t child = fork();
-  if (child == 0) {
-    if (chdir(tree.c_str()) != 0) {
-      _exit(99);
-    }
-    const int out = terminal ? child_side : open("stdout", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int errors = terminal ? child_side : open("stderr", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (out < 0 || errors < 0) {
-      _exit(99);
-    }
-    dup2(out, STDOUT_FILENO);
-    dup2(errors, STDERR_FILENO);
-    signal(SIGINT, SIG_DFL);
-    execl("bin/ofb2bmp", "ofb2bmp", "-j", "1", "data/PICS", static_cast<char*>(nullptr));
-    _exit(98);
-  }
-  if (terminal) {
-    close(child_side);
+  const int errors =
+      terminal ? ends[1] : open((tree / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const pid_t child = start_program(tree, {"-j", "1", "data/PICS"}, ends[1], errors, SIGINT);
+  close(ends[1]);
+  if (!terminal) {
+    close(errors);
   }
   std::string shown;
-  const auto waiting = [&] { return shown.find("375\r") == std::string::npos; };
-  for (int tries = 0; waiting() && tries < 1000; ++tries) {
-    if (terminal) {
-      char chunk[256];
-      const ssize_t got = read(pty, chunk, sizeof chunk);
-      shown.append(chunk, static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
-    } else {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      shown = read_text(tree / "stdout");
-    }
-  }
-  kill(child, SIGINT);
-  int status = 0;
-  waitpid(child, &status, 0);
-  if (!terminal) {
-    return {WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1, read_text(tree / "stdout"),
-            read_text(tree / "stderr")};
-  }
   char chunk[256];
-  for (ssize_t got = 0; (got = read(pty, chunk, sizeof chunk)) > 0;) {
+  for (ssize_t got = 1; got > 0 && shown.find("375\r") == std::string::npos;) {
+    got = read(ends[0], chunk, sizeof chunk);
+    shown.append(chunk, static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+  }
+  const int status = stop_program(child, SIGINT);
+  for (ssize_t got = 0; (got = read(ends[0], chunk, sizeof chunk)) > 0;) {
     shown.append(chunk, static_cast<std::size_t>(got));
   }
-  close(pty);
-  return {WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1, shown, ""};
+  close(ends[0]);
+  return {status, shown, terminal ? "" : read_text(tree / "stderr")};
 }
 
 // An interruption says so on standard error; on a terminal it first ends the countdown's line,
