@@ -397,6 +397,8 @@ TEST(DiscImage, DamageIsNamedAndTheRestListed) {
        "/BIG.BIN /DATA/PICS.BIN; passed over: /A/B/NOEXT: interleaved, /DATA/PICS.OFB: in several "
        "extents"},
       {"iso", [&](byte_vector& t) { t[16 * 2048] = 0; }, "no primary volume descriptor", ""},
+      {"iso", [&](byte_vector& t) { t[16 * 2048 + 129] = t[16 * 2048 + 130] = 2; }, // 512 bytes
+       "the volume's sectors are not of 2,048 bytes", ""},
       {"mode1", [&](byte_vector& t) { t[17 * stored + 17] = 'X'; },
        "sector 17 holds no volume descriptor", "/A/B/NOEXT /BIG.BIN /DATA/PICS.BIN /DATA/PICS.OFB"},
   };
