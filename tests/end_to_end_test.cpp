@@ -89,7 +89,7 @@ const fs::path& shared_data() {
   static const bool written = [] {
     const fs::path& data = folder.path;
     const archive_pair bank = frame_bank_sample(1, 2, 2);
-    for (const char* sub : {"three/DIR.OFB", "two", "v1.2", "hostile"}) {
+    for (const char* sub : {"three/DIR.OFB", "two", "one", "v1.2", "hostile"}) {
       fs::create_directories(data / sub);
     }
     write_pair(data / "three", "PICS", direct_sample(8, 6));
@@ -98,6 +98,7 @@ const fs::path& shared_data() {
     write_pair(data / "three", "odd", {byte_vector(137), {}}); // named, and passed over
     write_pair(data / "two", "A", bank);
     write_pair(data / "two", "B", bank);
+    write_pair(data / "one", "A", bank);
     write_pair(data / "v1.2", "A.X", bank);
     write_pair(data / "v1.2", "A.Y", bank);
     write_pair(data, "PICS", direct_sample(4, 4));
@@ -253,6 +254,10 @@ std::vector<tool_case> tool_cases() {
       {"AFolderWithoutItsSeparator", "data/three", 1, "", 0,
        "ofb2bmp: data/three: no index file found\nofb2bmp: data/three: a folder of 4 index files: "
        "to take every pair in it, give 'data/three/*'\n",
+       "bin", "", ""},
+      {"AFolderOfOneIndexFile", "data/one", 1, "", 0,
+       "ofb2bmp: data/one: no index file found\nofb2bmp: data/one: a folder of 1 index file: to "
+       "take every pair in it, give 'data/one/*'\n",
        "bin", "", ""},
       {"AMistypedNameLeadsToTheNearest", "data/three/GFIL2", 1, "", 0,
        "ofb2bmp: data/three/GFIL2: no index file found\nofb2bmp: data/three/GFIL2: did you mean "
