@@ -49,6 +49,7 @@ TEST(Selection, ItemsAreNamesOrEntryRangesAndAnythingElseIsRefused) {
                                                                {"PICS*", "GFIL", false},
                                                                {"p?cs", "PXYZ", true},
                                                                {"AB", "AC", false},
+                                                               {"a*", "ABC", true},
                                                                {"\xC9", "E", true},
                                                                {"E", "\xC9", true},
                                                                {"entry:3", "Z", true}}) {
