@@ -7,11 +7,8 @@
 
 namespace {
 
-// Longer than any path Linux (4,096 bytes) or the Windows ANSI functions accept.
-constexpr std::size_t path_capacity = 4096;
-
 struct noted_path {
-  char bytes[path_capacity] = {};
+  char bytes[noted_path_capacity] = {};
   std::atomic<bool> whole{false};
   std::atomic<bool> creating{false}; // a writer thread is between publishing and creating it
 };
@@ -59,7 +56,7 @@ void begin_writing(file_slot slot, const std::string& path, int writer) {
   // The copy must not start before the flag is down, as the handler sees it from this thread
   // or another.
   std::atomic_thread_fence(std::memory_order_seq_cst);
-  if (path.size() < path_capacity) {
+  if (path.size() < noted_path_capacity) {
     std::memcpy(into.bytes, path.c_str(), path.size() + 1);
     into.whole = true;
   }

@@ -4,10 +4,14 @@
 // driver/platform.hpp) can remove the files without allocating or taking a lock.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 enum class file_slot { picture, new_index, new_archive };
+// Longer than any path Linux (4,096 bytes) or the Windows ANSI functions accept: the buffer a
+// path is kept in for the interruption handler, which may not allocate.
+inline constexpr std::size_t noted_path_capacity = 4096;
 // Threads that write pictures at once, at most: each has a picture slot of its own.
 inline constexpr int most_picture_writers = 64;
 

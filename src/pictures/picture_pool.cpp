@@ -95,9 +95,9 @@ void remove_left(const picture_batch& batch, batch_picture& copy, removal remove
   if (left == file_left::named) {
     remove(path);
   } else if (left == file_left::beside) {
-    char beside[4096 + sizeof replacement_suffix];
+    char beside[noted_path_capacity + sizeof replacement_suffix];
     const std::size_t length = std::strlen(path);
-    if (length < 4096) {
+    if (length < noted_path_capacity) {
       std::memcpy(beside, path, length);
       std::memcpy(beside + length, replacement_suffix, sizeof replacement_suffix);
       remove(beside);
