@@ -123,10 +123,8 @@ void expand_colour_words_frame(benchmark::State& state) {
 
 // Writers put their files into a folder on memory-backed storage.
 struct writer_state {
-  struct {
-    output_options files;
-    picture_output output;
-  } state;
+  output_options files;
+  picture_output output;
   std::filesystem::path folder;
 
   writer_state() {
@@ -135,8 +133,8 @@ struct writer_state {
                                        : std::filesystem::temp_directory_path()) /
              ("ofb2bmp_bench_" + std::to_string(getpid()));
     std::filesystem::create_directories(folder);
-    state.files.folder = folder.string() + "/";
-    state.output.buffer = zeroed_bytes(output_buffer_size);
+    files.folder = folder.string() + "/";
+    output.buffer = zeroed_bytes(output_buffer_size);
   }
   ~writer_state() { std::filesystem::remove_all(folder); }
 };
@@ -151,7 +149,7 @@ void write_direct(benchmark::State& state) {
                       {words.data(), words.size()},
                       {}};
   for (auto _ : state) {
-    write_direct_bitmap(writer.state.files, writer.state.output, "PICS", shown);
+    write_direct_bitmap(writer.files, writer.output, "PICS", shown);
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(54 + 3 * direct_pixels));
 }
@@ -167,7 +165,7 @@ void write_indexed(benchmark::State& state) {
                       {screen.data(), screen.size()},
                       {palette.data(), palette.size()}};
   for (auto _ : state) {
-    write_indexed_bitmap(writer.state.files, writer.state.output, "GFIL", shown);
+    write_indexed_bitmap(writer.files, writer.output, "GFIL", shown);
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(54 + 1024 + screen_bytes));
 }
