@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "archive/rebuild_steps.hpp"
 
 namespace {
@@ -91,6 +93,15 @@ void refuse_record(insertion& work, record_work& record, const std::string& why)
       refuse(work, frame, why, first);
       first = false;
     }
+  }
+  const auto repacked =
+      std::find_if(record.frames.begin(), record.frames.end(),
+                   [](const frame_work& frame) { return !frame.repacked_path.empty(); });
+  if (first && repacked != record.frames.end()) {
+    if (repacked->path.empty()) {
+      repacked->path = repacked->repacked_path;
+    }
+    refuse(work, *repacked, "it shows part of the screen before it, which changed, and " + why);
   }
 }
 

@@ -127,6 +127,9 @@ followed_streams follow_streams(insertion& work, const given_pictures& given, re
              "cannot be rebuilt");
       continue;
     }
+    if (!frame.changed) {
+      frame.repacked_path = given.folder + given.name_of(frame.shown->where);
+    }
     std::memcpy(work.screen, pixels_after(frame).data(), screen_bytes);
     followed.back().reset();
   }

@@ -23,6 +23,8 @@ struct frame_work {
   std::string path;                     // the picture given for it, or empty
   picture_pixels given;
   bool changed = false; // given, read, and showing colours other than the original's
+  // Unchanged, but packed anew because the screen before it changed; named as it would be given.
+  std::string repacked_path;
   bool refused = false;
   std::string reason;
   fitted_frame fit; // for palette records: its indices after insertion, slots, rounding
@@ -43,7 +45,8 @@ record_work gather_record(insertion& work, const given_pictures& given, const wa
 // A picture that cannot be put back: noted in the refusals with the reason (when `named`), and
 // no new pair. It counts as not given for the rest of its record.
 void refuse(insertion& work, frame_work& frame, const std::string& why, bool named = true);
-// A record that cannot be written: each changed picture of it is refused, the first named.
+// A record that cannot be written: each changed picture of it is refused, the first named. A
+// record rebuilt only for the screen before it refuses its first picture packed anew instead.
 void refuse_record(insertion& work, record_work& record, const std::string& why);
 bool is_changed(const frame_work& frame);
 
