@@ -56,12 +56,35 @@ std::vector<std::uint32_t> shown_colours(const picture_pixels& picture) {
   return shown;
 }
 
+// At most how many pictures the pair gives: each record's count, bounded by the offset-table
+// entries its bytes can hold. Each is extracted, decoded, put back and extracted again, so a
+// pair of thousands of screens takes longer than a unit may.
+std::int64_t most_pictures(const byte_vector& index, const byte_view& archive) {
+  const auto index_size = std::int64_t(index.size());
+  std::int64_t count = 0;
+  for (std::int32_t entry = 0; entry < std::int32_t(index.size() / index_entry_size); ++entry) {
+    std::uint32_t sector = 0;
+    std::uint32_t length = 0;
+    read_index_entry({index.data(), index.size()}, entry, sector, length);
+    byte_view record =
+        rest_from(archive, std::min<std::uint64_t>(sector * sector_size, archive.size));
+    record.size = std::min<std::size_t>(record.size, length);
+    const std::int64_t counters = record_counters(index_size, record, length);
+    const std::size_t table = record.size > palette_head_size ? record.size - palette_head_size : 0;
+    count += index_size == direct_index_size
+                 ? counters
+                 : std::min<std::int64_t>(counters, table / table_entry_size);
+  }
+  return count;
+}
+
 } // namespace
 
 // The first byte picks the index size and the pictures' format; the second which picture to
-// edit (0 for none), the next two how; then index and archive as for extract_pair. Unedited,
-// the new pair is the input pair byte for byte. Edited, insertion either names what it cannot
-// put back and leaves no pair, or writes a pair that extracts to every picture as given.
+// edit (0 for none), the next two how; then index and archive as for extract_pair, of at most
+// 512 pictures. Unedited, the new pair is the input pair byte for byte. Edited, insertion either
+// names what it cannot put back and leaves no pair, or writes a pair that extracts to every
+// picture as given.
 int fuzz_insert_pair(const std::uint8_t* data, std::size_t size) {
   static const std::int64_t index_sizes[] = {frame_bank_index_size, screen_bank_index_size,
                                              direct_index_size, index_entry_size};
@@ -73,6 +96,9 @@ int fuzz_insert_pair(const std::uint8_t* data, std::size_t size) {
   const std::size_t index_bytes = std::min<std::size_t>(size - 4, index_size);
   byte_vector index(data + 4, data + 4 + index_bytes);
   index.resize(static_cast<std::size_t>(index_size), 0);
+  if (most_pictures(index, {data + 4 + index_bytes, size - 4 - index_bytes}) > 512) {
+    return -1;
+  }
   const fs::path root = empty_scratch_folder();
   for (const char* folder : {"data", "pictures", "out", "check"}) {
     fs::create_directories(root / folder);
