@@ -131,11 +131,9 @@ std::vector<expected_picture> decode_reference(std::int64_t index_size, const by
   return frames;
 }
 
-// Every entry's record read as the walk reads it (from its sector, at most record_buffer),
-// decoded by the reference. A record whose head or tables cannot be read is named by itself,
-// once; so is a broken frame, and nothing else is; every other frame is written as the
-// reference shows it, except a frame without pixels as a PNG, which is not written at all; the
-// run is incomplete exactly when something is broken.
+// Every entry's record read as the walk reads it (from its sector, at most record_buffer) and
+// decoded by the reference: what is broken is named once; every other frame is written as the
+// reference shows it (but for a PNG without pixels); the run is incomplete when anything broke.
 void require_every_frame(const extraction_state& state, std::int64_t index_size,
                          const byte_view& index, const byte_view& archive,
                          const damage_report& damage,
@@ -217,8 +215,7 @@ int fuzz_extract_pair(const std::uint8_t* data, std::size_t size) {
     std::memcpy(into, archive.bytes + from, got);
     return got;
   };
-  extract_pair(state, {"P", "", "A.BIN"},
-               index_size); // a failure that ends the run throws: a finding
+  extract_pair(state, {"P", "", "A.BIN"}, index_size); // a fatal error throws: a finding
   const std::string console = run.console_text();
   const std::map<std::string, picture_pixels> written = take_pictures(state.files.folder);
   const damage_report damage = read_damage(console, state.files.folder, "A.BIN");
@@ -226,8 +223,7 @@ int fuzz_extract_pair(const std::uint8_t* data, std::size_t size) {
     require(console.empty(), "an index of unknown size yields nothing");
     return 0;
   }
-  require(console.size() >= 12 && console.compare(console.size() - 12, 12, "\ncompleted.\n") == 0,
-          "the walk ends with its completion line");
+  require(console.ends_with("\ncompleted.\n"), "the walk ends with its completion line");
   require(std::count(console.begin(), console.end(), '\r') == index_size / 8,
           "one countdown step per entry");
   const byte_view index{state.index_buffer.get(), std::size_t(index_size)};
@@ -288,10 +284,6 @@ int fuzz_expand_runs(const std::uint8_t* data, std::size_t size) {
 
 namespace {
 
-bool starts_with(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
-}
-
 // True when the last byte of `text` starts a double-byte character, whose second byte would
 // then be the next byte appended: such an input is cut in the middle of a character.
 bool ends_in_lead_byte(std::string_view text, const path_syntax& syntax) {
@@ -314,16 +306,14 @@ void check_path_rules(std::string_view input, const path_syntax& syntax) {
   const std::string prefix = folder_prefix(input, syntax);
   require(prefix == input.substr(0, marks.name_start), "folder prefix is not the input's start");
   const std::string pattern = search_pattern(input, syntax);
-  require(starts_with(pattern, prefix) && pattern.size() >= 4 &&
-              pattern.compare(pattern.size() - 4, 4, ".OFB") == 0 &&
-              starts_with(input, std::string_view(pattern).substr(0, pattern.size() - 4)),
+  require(pattern.starts_with(prefix) && pattern.ends_with(".OFB") &&
+              input.starts_with(std::string_view(pattern).substr(0, pattern.size() - 4)),
           "search pattern is not the input's start and .OFB");
   const std::string base = base_name(input, syntax);
-  require(starts_with(input, base) && base.size() >= prefix.size(),
+  require(input.starts_with(base) && base.size() >= prefix.size(),
           "base name is not the input's start");
   const std::string archive = archive_name(input, syntax);
-  require(archive.size() >= 3 && archive.compare(archive.size() - 3, 3, "BIN") == 0,
-          "archive name without BIN");
+  require(archive.ends_with("BIN"), "archive name without BIN");
   if (ends_in_lead_byte(input, syntax)) {
     return; // appending ".OFB" would complete the cut character; nothing more holds
   }
@@ -366,11 +356,10 @@ byte_vector framed_png(const byte_vector& input, const char* type, std::size_t l
 
 } // namespace
 
-// Decodes the input after its first byte as a picture file, within the tool's buffers: as it
-// is for a first byte of 0, else framed as a PNG with a PLTE of (first byte - 1) colours, or
-// from 129 on a tRNS of (first byte - 129) bytes, so that mutations reach the row filters,
-// pixel layouts and transparent colours. Whatever the bytes, a decoded
-// picture is as large as it says and within the limit, and a refusal says why.
+// Decodes the input after its first byte as a picture file: as it is for a first byte of 0,
+// else framed as a PNG with a PLTE of (first byte - 1) colours, or from 129 on a tRNS of (first
+// byte - 129) bytes. A decoded picture is as large as it says and within the limit; a refusal
+// says why.
 int fuzz_picture_reader(const std::uint8_t* data, std::size_t size) {
   if (size == 0) {
     return 0;

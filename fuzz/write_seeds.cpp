@@ -44,8 +44,7 @@ void write_pair_seed(const fs::path& folder, const std::string& name, std::uint8
   write_seed(folder, "extract_pair", name + "-bmp", joined({kind}, tail));
   write_seed(folder, "extract_pair", name + "-png",
              joined({static_cast<std::uint8_t>(kind + 4)}, tail));
-  // Insertion: unedited, from bitmaps and from PNG files, then one picture's pixels, size or
-  // palette changed.
+  // Insertion: unedited, from bitmaps and PNG files; one picture's pixels, size or palette changed.
   for (std::uint8_t how = 0; insertion && how < 5; ++how) {
     const std::uint8_t edit[] = {static_cast<std::uint8_t>(kind + 4 * (how % 2 + how / 4)),
                                  static_cast<std::uint8_t>(how % 4), how, 37};
@@ -80,7 +79,7 @@ byte_vector banded_screen(unsigned seed) {
 
 // One small pair per kind whose few records many entries share, cut at every length where
 // something changes (a record's first bytes, its head's end and tables, its last bytes) and
-// at a sample of the others: whatever is cut off, the rest comes out as the reference shows it.
+// at a sample of the others.
 void write_cut_pairs(const fs::path& folder) {
   const std::pair<std::uint8_t, std::vector<byte_vector>> pairs[] = {
       {2,
@@ -259,8 +258,6 @@ void write_all(const fs::path& folder) {
   }
   write_seed(folder, "expand_runs", "screen",
              joined({0x01, 0x4A, 0x00}, make_run_stream(sample_screen(9))));
-  write_seed(folder, "expand_runs", "tiny",
-             {0x00, 0x00, 0x10, 0, 0, 0, 0, 0, 0, 0, 4, 0x01, 0x2A, 0xFE, 0x10, 0x20});
 
   // Pictures framed by the target (first byte: PLTE colours + 1, or tRNS bytes + 129; then
   // IHDR's 13 bytes, that chunk, the rows): 3 x 3 of 2-bit indices, interlaced; 2 x 2 RGBA,
