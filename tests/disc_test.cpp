@@ -36,14 +36,6 @@ std::uint32_t edc_bitwise(const std::uint8_t* bytes, std::size_t size) {
   return code;
 }
 
-std::uint8_t gf_multiply(std::uint8_t a, std::uint8_t b) {
-  unsigned product = 0;
-  for (unsigned x = a; b != 0; b >>= 1, x = x & 0x80 ? (x << 1) ^ 0x11D : x << 1) {
-    product ^= b & 1 ? x : 0;
-  }
-  return static_cast<std::uint8_t>(product);
-}
-
 // Empty when the raw sector's EDC is the bitwise one and both syndromes of every P and Q
 // codeword are zero; else what fails.
 std::string code_fault(const std::uint8_t* stored, sector_format format) {
@@ -62,9 +54,10 @@ std::string code_fault(const std::uint8_t* stored, sector_format format) {
     for (int half = 0; half < 2; ++half) {
       std::uint8_t s0 = 0;
       std::uint8_t s1 = 0;
-      for (std::size_t i = 0; i < length; ++i) { // Horner's rule: s1 = sum c[i] a^(n-1-i)
-        s0 ^= word_byte(word_of(i), half);
-        s1 = gf_multiply(s1, 2) ^ word_byte(word_of(i), half);
+      for (std::size_t i = 0; i < length; ++i) { // Horner's rule: s1 = sum c[i] a^(n-1-i),
+        const std::uint8_t c = word_byte(word_of(i), half); // a = x mod x^8+x^4+x^3+x^2+1
+        s0 ^= c;
+        s1 = static_cast<std::uint8_t>(s1 << 1 ^ (s1 & 0x80 ? 0x1D : 0) ^ c);
       }
       if (s0 != 0 || s1 != 0) {
         return false;
@@ -96,20 +89,10 @@ byte_vector random_bytes(std::size_t size, unsigned seed) {
   return bytes;
 }
 
-// An image of raw sectors made from one of 2,048-byte sectors.
-byte_vector raw_image(const byte_vector& iso, sector_format format) {
-  byte_vector raw(iso.size() / user_data_size * raw_sector_size);
-  for (std::size_t s = 0; s < iso.size() / user_data_size; ++s) {
-    make_raw_sector(format, s, &iso[s * user_data_size], &raw[s * raw_sector_size]);
-  }
-  return raw;
-}
-
 } // namespace
 
-// The EDC has its check value and is the bitwise one. Every written sector decodes; its address,
-// mode and subheader are as laid out; one flipped byte anywhere is caught; recomputing mends it
-// and keeps everything but the codes.
+// The EDC has its check value and is the bitwise one. Every written sector decodes, and the
+// oracle catches one flipped byte anywhere; its address, mode and subheader are as laid out.
 TEST(DiscErrorCodes, WrittenSectorsDecodeAndAFlippedByteIsCaught) {
   const std::string check = "123456789";
   EXPECT_EQ(edc_of(reinterpret_cast<const std::uint8_t*>(check.data()), check.size()), 0x6EC2EDC4u);
@@ -260,8 +243,12 @@ std::string write_disc(const fs::path& folder, const std::string& form, const by
     return (folder / "game.iso").string();
   }
   const bool mode1 = form != "mode2";
-  write_file(folder / "game.bin",
-             raw_image(iso, mode1 ? sector_format::raw_mode1 : sector_format::raw_mode2_form1));
+  byte_vector raw(iso.size() / user_data_size * raw_sector_size);
+  for (std::size_t s = 0; s < iso.size() / user_data_size; ++s) {
+    make_raw_sector(mode1 ? sector_format::raw_mode1 : sector_format::raw_mode2_form1, s,
+                    &iso[s * user_data_size], &raw[s * raw_sector_size]);
+  }
+  write_file(folder / "game.bin", raw);
   if (form == "raw") {
     return (folder / "game.bin").string();
   }
@@ -391,12 +378,11 @@ TEST(DiscImage, DamageIsNamedAndTheRestListed) {
   }
 }
 
-// Each form of the disc lists the files put on it, and no others, and reads what was put there,
-// whole and in slices across sectors and reads; bchunk turns the raw images and their sheets
-// back into the image genisoimage made. The patched copy of each form: the files replaced read
-// back with their new bytes, through this reader and through iso-read (of the image, or of what
-// bchunk makes of the raw one); only their sectors and their folder's change; every raw sector
-// decodes; the other files are copied; refusals write nothing.
+// Each form lists the files put on it and reads them, whole and in slices across sectors and
+// reads; bchunk turns the raw images back into the image genisoimage made. Its patched copy:
+// the files replaced read back with their new bytes, here and through iso-read (of the image,
+// or of what bchunk makes of it); only their sectors and their folder's change; every raw
+// sector decodes; the other files are copied; refusals write nothing.
 TEST(DiscImage, ReadsWhatGenisoimageMakesAndPatchesItInPlace) {
   SKIP_WITHOUT_DISC_TOOLS();
   scratch_folder folder;
@@ -570,12 +556,9 @@ disc_run run_inputs(const std::vector<std::string>& inputs, const fs::path& fold
 }
 
 // Each form of a disc holding a pair of direct-colour frames in /DATA and a frame bank in /MORE
-// gives what its pairs copied out of it give, in path order: the same pictures and console text
-// (paths shown as the image and the path in it), and status. Pictures put back into the image
-// or the sheet's track: unchanged ones give it (and every file of its sheet) back byte for
-// byte; an edited one comes back from the patched copy; a pair that outgrows its sectors is
-// refused and nothing is written. A sector whose error check fails is named, and its bytes are
-// used; a disc that cannot be read is named.
+// gives what its pairs copied out of it give, in path order: the same pictures, console text
+// (paths shown as the image and the path in it) and status. Pictures put back unchanged give
+// the image (and every file of its sheet) back byte for byte, and an edited one comes back.
 TEST(DiscInputs, EachFormGivesWhatItsPairsCopiedOutGiveAndTakesThemBack) {
   SKIP_WITHOUT_DISC_TOOLS();
   scratch_folder folder;
@@ -613,10 +596,8 @@ TEST(DiscInputs, EachFormGivesWhatItsPairsCopiedOutGiveAndTakesThemBack) {
       continue;
     }
     EXPECT_EQ(insert(image), "0");
-    for (const std::string name : {"game.iso", "game.cue", "game.bin"}) {
-      if (fs::exists(folder.path / name) && (name != "game.iso") == (form != "iso")) {
-        EXPECT_EQ(read_whole_file(out / name), read_whole_file(folder.path / name)) << name;
-      }
+    for (const auto& [name, bytes] : files_in(out)) { // the image, or its sheet and track
+      EXPECT_EQ(bytes, read_whole_file(folder.path / name)) << name;
     }
     // One pixel of PICS05 edited: the copy gives it back, and every other picture as it was.
     byte_vector bytes = read_whole_file(pictures / "PICS05.BMP");
@@ -636,11 +617,10 @@ TEST(DiscInputs, EachFormGivesWhatItsPairsCopiedOutGiveAndTakesThemBack) {
     EXPECT_EQ(refused.back(), '1');
     EXPECT_TRUE(fs::is_empty(out));
   }
-  // Two sectors of the archive with a wrong EDC: their bytes stand, and they are counted and
-  // the first named.
-  byte_vector raw = raw_image(iso, sector_format::raw_mode1);
+  // Two sectors of the archive in the raw image with a wrong EDC: their bytes stand, and they
+  // are counted and the first named.
   const std::string bin = (folder.path / "game.bin").string();
-  write_file(bin, raw);
+  byte_vector raw = read_whole_file(bin);
   const disc_image disc = open_disc(bin).disc;
   const iso_file* archive = find_disc_file(disc, "/DATA/PICS.BIN");
   ASSERT_NE(archive, nullptr);
