@@ -50,14 +50,8 @@ struct expected_picture {
   std::string name;
   bool broken = false;
   std::int32_t width = 0, height = 0;
-  byte_vector rgb;
+  byte_vector rgb = {};
 };
-
-void add_rgb(byte_vector& rgb, std::uint32_t word) {
-  for (const int shift : {0, 5, 10}) {
-    rgb.push_back(static_cast<std::uint8_t>((word >> shift & 0x1F) << 3));
-  }
-}
 
 // The frames of one record (`readable` false when its head or tables cannot be read), each
 // numbered on from `counter`; screens expand into `screen`, which carries over between records.
@@ -68,11 +62,8 @@ std::vector<expected_picture> decode_reference(std::int64_t index_size, const by
   const bool screens = index_size == screen_bank_index_size;
   std::vector<expected_picture> frames;
   const auto add = [&](std::uint32_t width, std::uint32_t height, bool fits) {
-    frames.push_back({"P" + (direct ? direct_suffix(counter) : indexed_suffix(counter)),
-                      !fits,
-                      std::int32_t(width),
-                      std::int32_t(height),
-                      {}});
+    frames.push_back({"P" + (direct ? direct_suffix(counter) : indexed_suffix(counter)), !fits,
+                      std::int32_t(width), std::int32_t(height)});
     ++counter;
     return !fits;
   };
@@ -85,9 +76,7 @@ std::vector<expected_picture> decode_reference(std::int64_t index_size, const by
     const std::uint64_t pixels = std::uint64_t{width} * height;
     if (readable &&
         !add(width, height, 6 + 2 * pixels <= record.size() && 3 * pixels <= pixel_buffer_size)) {
-      for (std::size_t i = 0; i < pixels; ++i) {
-        add_rgb(frames.back().rgb, u16be(&record[6 + 2 * i]));
-      }
+      frames.back().rgb = rgb_of(words_of(record.data() + 6, pixels));
     }
     return frames;
   }
@@ -102,8 +91,13 @@ std::vector<expected_picture> decode_reference(std::int64_t index_size, const by
     counter += static_cast<std::int32_t>(count);
     return frames;
   }
-  const auto colour = [&](std::uint8_t index, byte_vector& rgb) {
-    add_rgb(rgb, u16be(&record[2 * index]));
+  const colour_words palette = words_of(record.data(), 256);
+  const auto shown = [&](const std::uint8_t* indices, std::size_t size) {
+    colour_words words(size);
+    for (std::size_t i = 0; i < size; ++i) {
+      words[i] = palette[indices[i]];
+    }
+    return rgb_of(words);
   };
   for (std::uint32_t k = 0; k < count; ++k) {
     const std::size_t offset = area + u24be(&record[palette_head_size + 4 * k + 1]);
@@ -113,9 +107,7 @@ std::vector<expected_picture> decode_reference(std::int64_t index_size, const by
           offset < record.size() &&
           expand_reference(&record[offset], record.size() - offset, screen, produced);
       if (!add(screen_width, screen_height, whole)) {
-        for (std::size_t i = 0; i < screen_bytes; ++i) {
-          colour(screen[i], frames.back().rgb);
-        }
+        frames.back().rgb = shown(screen.data(), screen_bytes);
       }
       continue;
     }
@@ -123,9 +115,7 @@ std::vector<expected_picture> decode_reference(std::int64_t index_size, const by
     const std::uint32_t height = u16be(&record[palette_head_size + 4 * (count + k) + 2]);
     const std::uint64_t pixels = std::uint64_t{width} * height;
     if (!add(width, height, offset + pixels <= record.size() && pixels <= pixel_buffer_size)) {
-      for (std::size_t i = 0; i < pixels; ++i) {
-        colour(record[offset + i], frames.back().rgb);
-      }
+      frames.back().rgb = shown(record.data() + offset, pixels);
     }
   }
   return frames;
