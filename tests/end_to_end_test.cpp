@@ -284,8 +284,6 @@ std::vector<tool_case> tool_cases() {
       refused("NoJobs", "-j0 data/PICS", "invalid number of jobs '0' (1 to 64)"),
       {"JobsInThreeDigits", "-q -j 064 data/two/A", 0, "", 17, "", "bin", "", ""},
       refused("AnEmptyOutputFolder", "-o '' data/PICS", "option '-o' requires a non-empty value"),
-      refused("AnEmptyLongOutputFolder", "--output-dir= data/PICS",
-              "option '--output-dir' requires a non-empty value"),
       {"MessagesNameTheFileInTheOutputFolder", "-q --output-dir out data/PCUT", 1,
        "broken frame![out/PCUTNC.BMP]\n", 380, "", "out", "", "-q --output-dir out 'data\\PCUT'",
        '\\'},
