@@ -135,8 +135,7 @@ void require_every_frame(const extraction_state& state, std::int64_t index_size,
   std::int32_t counter = 0;
   byte_vector screen(pixel_buffer_size, 0);
   for (std::int32_t entry = 0; entry < index_size / 8; ++entry) {
-    std::uint32_t sector = 0;
-    std::uint32_t length = 0;
+    std::uint32_t sector = 0, length = 0;
     read_index_entry(index, entry, sector, length);
     const std::uint64_t start = std::min<std::uint64_t>(sector * sector_size, archive.size);
     const std::size_t size =
@@ -181,9 +180,8 @@ void require_every_frame(const extraction_state& state, std::int64_t index_size,
 
 } // namespace
 
-// A whole index walk. The first byte picks the index size (frame banks, screen banks, direct
-// colour, or an unknown size) and the format; the next bytes are the index (zero entries where
-// the input ends early); the rest is the archive.
+// A whole index walk. The first byte picks the index size (frame, screen or direct colour, or
+// unknown) and the format; then the index (zero where the input ends early) and the archive.
 int fuzz_extract_pair(const std::uint8_t* data, std::size_t size) {
   static const std::int64_t index_sizes[] = {frame_bank_index_size, screen_bank_index_size,
                                              direct_index_size, index_entry_size};
@@ -223,8 +221,7 @@ int fuzz_extract_pair(const std::uint8_t* data, std::size_t size) {
   walk_pair_in(
       state, index_size, false, [](const picture&) {},
       [&](const walked_entry& walked) {
-        std::uint32_t sector = 0;
-        std::uint32_t length = 0;
+        std::uint32_t sector = 0, length = 0;
         read_index_entry(index, walked.entry, sector, length);
         const byte_view head{walked.record.bytes, std::min(walked.record.size, palette_head_size)};
         require(record_counters(index_size, head, length) ==
@@ -249,10 +246,9 @@ int fuzz_extract_pair(const std::uint8_t* data, std::size_t size) {
   return 0;
 }
 
-// expand_runs alone. The first 3 bytes choose the destination size (up to pixel_buffer's),
-// the rest is the stream. Source and destination are allocations of exactly their sizes, so
-// AddressSanitizer reports any byte read or written outside them; the bytes of the
-// destination past what was produced must be left as they were.
+// expand_runs alone: the first 3 bytes choose the destination size (up to pixel_buffer's), the
+// rest is the stream. Both are allocations of exactly their sizes, for AddressSanitizer; the
+// destination past what was produced is left as it was.
 int fuzz_expand_runs(const std::uint8_t* data, std::size_t size) {
   constexpr std::uint8_t untouched = 0xA5;
   if (size < 3) {
@@ -330,8 +326,7 @@ int fuzz_paths(const std::uint8_t* data, std::size_t size) {
 namespace {
 
 // A PNG of `input`: IHDR of its first 13 bytes, a chunk of `type` (PLTE or tRNS) of the next
-// `length` bytes unless `length` is 0, the rest deflated as one IDAT, and IEND, every checksum
-// right.
+// `length` bytes unless `length` is 0, the rest deflated as one IDAT, and IEND.
 byte_vector framed_png(const byte_vector& input, const char* type, std::size_t length) {
   const auto head = input.begin() + std::min<std::ptrdiff_t>(std::ssize(input), 13);
   const auto plte = head + std::min<std::ptrdiff_t>(input.end() - head, std::ptrdiff_t(length));

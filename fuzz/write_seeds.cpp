@@ -1,6 +1,5 @@
-// write_seeds <folder>: writes a seed corpus for every fuzz target into <folder>/<target>/,
-// made with the sample writer: pairs of each kind, damaged records among whole ones, in both
-// formats, and cue sheets and volume descriptors.
+// write_seeds <folder>: a seed corpus for every fuzz target in <folder>/<target>/, made with the
+// sample writer: pairs of each kind, damaged records among whole ones; disc sheets and sectors.
 #include <iostream>
 
 #include "archive/archive.hpp"
@@ -77,8 +76,7 @@ byte_vector banded_screen(unsigned seed) {
 }
 
 // One small pair per kind whose few records many entries share, cut at every length where
-// something changes (a record's first bytes, its head's end and tables, its last bytes) and
-// at a sample of the others.
+// something changes (a record's first and last bytes, its head's end) and at a sample of others.
 void write_cut_pairs(const fs::path& folder) {
   const std::pair<std::uint8_t, std::vector<byte_vector>> pairs[] = {
       {2,
@@ -131,10 +129,8 @@ void write_all(const fs::path& folder) {
   const colour_words palette = sample_palette(3);
   const byte_vector bank =
       make_frame_bank(palette, {colour_bar_frame(1, 5, 3), {0, 4, {}}, colour_bar_frame(3, 9, 7)});
-  byte_vector cut_bank = bank;
-  cut_bank.resize(cut_bank.size() - 9);
-  byte_vector cut_head = bank;
-  cut_head.resize(palette_head_size - 1);
+  const byte_vector cut_bank(bank.begin(), bank.end() - 9);
+  const byte_vector cut_head(bank.begin(), bank.begin() + palette_head_size - 1);
   byte_vector too_large = make_frame_bank(palette, {colour_bar_frame(2, 4, 4)});
   too_large[palette_head_size + 4] = too_large[palette_head_size + 6] = 0x04; // 1028 x 1028
   // Between whole records: one whose tables are missing, one cut short, one empty, one too
@@ -163,8 +159,7 @@ void write_all(const fs::path& folder) {
   const byte_vector three =
       make_screen_bank(palette, {make_run_stream(byte_vector(352 * 240, 7)),
                                  make_run_stream(byte_vector(352, 9)), stream_of(0, {})});
-  byte_vector past_record = three;
-  past_record.resize(600);
+  const byte_vector past_record(three.begin(), three.begin() + 600);
   byte_vector past_buffer = make_screen_bank(palette, {stream_of(0xFFFFFF, {0x7F, 0x05})});
   past_buffer.resize(9000, 0x7F);
   byte_vector shared = make_palette_head(palette, 50);
@@ -199,8 +194,7 @@ void write_all(const fs::path& folder) {
   shared_sector.archive.insert(shared_sector.archive.end(),
                                {0xEE, 0xEE, 0, 2, 0, 1, 0x7C, 0x00, 0x00, 0x1F, 0xEE});
   write_pair_seed(folder, "shared-sector", 2, 3048, shared_sector);
-  // Direct colour that fills most of the buffer, and more screens than the record buffer holds
-  // unpacked.
+  // Direct colour that fills most of the buffer; more screens than the record buffer holds.
   write_pair_seed(folder, "large-direct", 2, 3048,
                   lay_out_pair({make_direct_record(400, 400, colour_words(400 * 400, 0x8421)),
                                 make_direct_record(2, 1, {0x8001, 0x7FFF})}));

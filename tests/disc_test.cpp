@@ -537,8 +537,7 @@ TEST(DiscImage, FoldersDeeperThanTheLimitAndRecordsPastTheirSectorAreNamed) {
 
 // The console text, the status and the pictures of a run over these inputs into `folder`.
 struct disc_run {
-  std::string console;
-  std::string errors;
+  std::string console, errors;
   bool incomplete;
   std::map<std::string, byte_vector> pictures;
 };
