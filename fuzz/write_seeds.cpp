@@ -51,12 +51,6 @@ void write_pair_seed(const fs::path& folder, const std::string& name, std::uint8
   }
 }
 
-void put_u32be(byte_vector& bytes, std::size_t at, std::uint32_t value) {
-  for (std::size_t i = 0; i < 4; ++i) {
-    bytes[at + i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
-  }
-}
-
 // A run-length stream of L bytes made of the packets given.
 byte_vector stream_of(std::uint32_t wanted, const byte_vector& packets) {
   return joined(
@@ -169,21 +163,20 @@ void write_all(const fs::path& folder) {
       {make_screen_bank(palette, {make_run_stream(sample_screen(7))}), tables_missing,
        short_streams, skipped, decoded, three, past_record, past_buffer, shared, three, three,
        make_screen_bank(palette, {make_run_stream(byte_vector(352 * 240 - 1, 2))})});
-  put_u32be(screens.index, 8 * 9 + 4, 0x80000000u);
-  put_u32be(screens.index, 8 * 10 + 4, 0x7FFFFFFFu);
+  for (std::size_t i = 0; i < 4; ++i) { // the lengths of entries 9 and 10
+    screens.index[8 * 9 + 4 + i] = i == 0 ? 0x80 : 0;
+    screens.index[8 * 10 + 4 + i] = i == 0 ? 0x7F : 0xFF;
+  }
   write_pair_seed(folder, "screen_banks", 1, 1176, screens);
 
   byte_vector direct_cut = make_direct_record(17, 5, gradient_frame(2, 17, 5));
   direct_cut.pop_back();
   byte_vector claimed = make_direct_record(1, 1, {0});
   claimed[2] = claimed[4] = 0x02; // 513 x 513 claimed: larger than the buffers
-  archive_pair direct = lay_out_pair({make_direct_record(3, 2, gradient_frame(1, 3, 2)),
-                                      {0, 0, 0, 2},
-                                      direct_cut,
-                                      make_direct_record(0, 5, {}),
-                                      claimed,
-                                      make_direct_record(1, 1, {0x7FFF}),
-                                      make_direct_record(2, 2, gradient_frame(3, 2, 2))});
+  archive_pair direct = lay_out_pair(
+      {make_direct_record(3, 2, gradient_frame(1, 3, 2)), byte_vector{0, 0, 0, 2}, direct_cut,
+       make_direct_record(0, 5, {}), claimed, make_direct_record(1, 1, {0x7FFF}),
+       make_direct_record(2, 2, gradient_frame(3, 2, 2))});
   direct.index[8 * 5 + 1] = 0xFF; // a sector far past the end
   write_pair_seed(folder, "direct", 2, 3048, direct);
   // Every entry reads the same 10 bytes in sector 1: a 2 x 1 frame.
