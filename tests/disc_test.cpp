@@ -107,13 +107,13 @@ TEST(DiscErrorCodes, WrittenSectorsDecodeAndAFlippedByteIsCaught) {
       make_raw_sector(format, sector, data.data(), stored.data());
       ASSERT_EQ(code_fault(stored.data(), format), "");
       ASSERT_TRUE(edc_matches(stored.data(), format));
-      char address[7];
-      std::snprintf(address, sizeof address, "%02x%02x%02x", stored[12], stored[13], stored[14]);
-      EXPECT_EQ(address, msf);
+      const bool mode1 = format == sector_format::raw_mode1;
+      char header[9]; // the address and the mode
+      std::snprintf(header, sizeof header, "%02x%02x%02x%02x", stored[12], stored[13], stored[14],
+                    stored[15]);
+      EXPECT_EQ(header, msf + (mode1 ? "01" : "02"));
       EXPECT_EQ(check_raw_sector(stored.data(), format, sector), "");
       EXPECT_EQ(std::memcmp(&stored[user_data_at(format)], data.data(), user_data_size), 0);
-      const bool mode1 = format == sector_format::raw_mode1;
-      EXPECT_EQ(stored[15], mode1 ? 1 : 2);
       const byte_vector after_header =
           mode1 ? byte_vector(8, 0) : byte_vector{0, 0, 8, 0, 0, 0, 8, 0};
       EXPECT_EQ(byte_vector(&stored[mode1 ? 2068 : 16], &stored[mode1 ? 2076 : 24]), after_header);
@@ -121,9 +121,8 @@ TEST(DiscErrorCodes, WrittenSectorsDecodeAndAFlippedByteIsCaught) {
         byte_vector broken = stored;
         broken[flipped] ^= 0x40;
         EXPECT_NE(code_fault(broken.data(), format), "") << flipped;
+        EXPECT_EQ(edc_matches(broken.data(), format), flipped >= (mode1 ? 2064u : 2072u));
       }
-      stored[2000] ^= 1;
-      EXPECT_FALSE(edc_matches(stored.data(), format));
     }
   }
 }
