@@ -230,7 +230,6 @@ int fuzz_extract_pair(const std::uint8_t* data, std::size_t size) {
         if (index_size != screen_bank_index_size) {
           return;
         }
-        // Whether the first screen covers the whole screen, as --only asks.
         const byte_vector record(walked.record.bytes, walked.record.bytes + walked.record.size);
         const std::uint32_t count = record.size() >= palette_head_size ? u16be(&record[514]) : 0;
         const bool tables = count != 0 && palette_head_size + 4 * count <= record.size();

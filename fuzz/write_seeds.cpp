@@ -247,9 +247,8 @@ void write_all(const fs::path& folder) {
 
   // Pictures framed by the target (first byte: PLTE colours + 1, or tRNS bytes + 129; then
   // IHDR's 13 bytes, that chunk, the rows): 3 x 3 of 2-bit indices, interlaced; 2 x 2 RGBA,
-  // opaque, rows filtered Sub and Paeth; 16-bit grey; 8-bit grey with a transparent grey that
-  // no pixel has. Bitmaps as they are (first byte 0): RLE8 and RLE4 (runs, an end of
-  // line, a delta, indices as they are); 5-6-5 bit fields.
+  // rows filtered Sub and Paeth; 16-bit grey; 8-bit grey with a transparent grey no pixel has.
+  // Bitmaps (first byte 0): RLE8 and RLE4 (runs, line end, delta, absolute); 5-6-5 bit fields.
   write_seed(folder, "picture_reader", "adam7-2-bit",
              {4, 0, 0, 0, 3, 0, 0,    0, 3,    2, 3,    0, 0,    1, 9,    8, 7,   6,
               5, 4, 3, 2, 1, 0, 0x40, 0, 0x80, 1, 0x40, 4, 0x80, 0, 0x40, 2, 0x90});
