@@ -125,8 +125,7 @@ TEST(DiscSectors, WrittenSectorsDecodeAndFormatsAreToldByTheirMarks) {
   // Formats told by their marks, and sectors of the wrong mode or form named.
   byte_vector iso(detection_size);
   std::memcpy(&iso[32769], "CD001", 5);
-  byte_vector mode1(raw_sector_size);
-  byte_vector mode2(raw_sector_size);
+  byte_vector mode1(raw_sector_size), mode2(raw_sector_size);
   make_raw_sector(sector_format::raw_mode1, 0, iso.data(), mode1.data());
   make_raw_sector(sector_format::raw_mode2_form1, 0, iso.data(), mode2.data());
   byte_vector mode0 = mode1;
@@ -265,118 +264,12 @@ fs::path bchunk_image(const fs::path& folder, const std::string& form) {
   return folder / "back01.iso";
 }
 
-// Damaged images: the reason names the damage, and every file that can still be found is
-// listed. Each case damages the data track of the sample disc, as an .iso or raw Mode 1.
-TEST(DiscImage, DamageIsNamedAndTheRestListed) {
-  SKIP_WITHOUT_DISC_TOOLS();
-  scratch_folder folder;
-  const byte_vector iso = made_iso(folder.path, sample_files());
-  const disc_image intact = open_disc(write_disc(folder.path, "iso", iso)).disc;
-  const auto file = [&](const std::string& path) { return *find_disc_file(intact, path); };
-  const std::string data_folder = std::to_string(file("/DATA/PICS.BIN").record_sector);
-  const std::uint32_t root = le32(iso, 16 * 2048 + 156 + 2);
-  const std::string sectors = std::to_string(iso.size() / 2048);
-  std::size_t stored = 0; // of the case's form
-  // The byte `at` of a file's directory record, or of a sector (user data at 16 in raw ones).
-  const auto record = [&](const std::string& path, std::size_t at) {
-    return file(path).record_sector * stored + (stored == 2048 ? 0 : 16) + file(path).record_at +
-           at;
-  };
-  const auto set_both = [](byte_vector& track, std::size_t at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-      track[at + i] = track[at + 7 - i] = static_cast<std::uint8_t>(value >> 8 * i);
-    }
-  };
-  using damage = std::function<void(byte_vector&)>;
-  const std::vector<std::tuple<std::string, damage, std::string, std::string>> cases = {
-      {"iso", [&](byte_vector& t) { t.resize(63 * 2048); },
-       "the image is cut short: 63 sectors of the volume's " + sectors, "/A/B/NOEXT /BIG.BIN"},
-      {"mode1", [&](byte_vector& t) { t.resize(17 * stored); },
-       "the image ends before its volume descriptors do", ""},
-      {"iso", [&](byte_vector& t) { set_both(t, record("/DATA/PICS.OFB", 2), 0xFFFFFF); },
-       "file /DATA/PICS.OFB lies past the image's end (sectors 16777215 to 16777215 of " + sectors +
-           ")",
-       "/A/B/NOEXT /BIG.BIN /DATA/PICS.BIN"},
-      {"iso", [&](byte_vector& t) { t[record("/DATA/PICS.BIN", 17)] ^= 1; },
-       "directory /DATA: the record at byte " + std::to_string(file("/DATA/PICS.BIN").record_at) +
-           " of sector " + data_folder +
-           ": its extent or length differs between its two byte orders",
-       "/A/B/NOEXT /BIG.BIN /DATA/PICS.OFB"},
-      {"mode1", [&](byte_vector& t) { t[record("/DATA/PICS.OFB", 0)] = 33; },
-       "directory /DATA: the record at byte " + std::to_string(file("/DATA/PICS.OFB").record_at) +
-           " of sector " + data_folder + " is too short",
-       "/A/B/NOEXT /BIG.BIN /DATA/PICS.BIN"},
-      {"iso", // /A/B/NOEXT made a directory: the root
-       [&](byte_vector& t) {
-         t[record("/A/B/NOEXT", 25)] |= 2;
-         set_both(t, record("/A/B/NOEXT", 2), root);
-       },
-       "directory /A/B/NOEXT takes sector " + std::to_string(root) +
-           ", which another directory has: a loop",
-       "/BIG.BIN /DATA/PICS.BIN /DATA/PICS.OFB"},
-      {"mode1", [&](byte_vector& t) { t[std::stoul(data_folder) * stored + 5] = 0; },
-       "directory /DATA: sector " + data_folder + " has no sync", "/A/B/NOEXT /BIG.BIN"},
-      {"iso", // neither damage nor listed
-       [&](byte_vector& t) {
-         t[record("/DATA/PICS.OFB", 25)] |= 0x80;
-         t[record("/A/B/NOEXT", 26)] = 1;
-       },
-       "",
-       "/BIG.BIN /DATA/PICS.BIN; passed over: /A/B/NOEXT: interleaved, /DATA/PICS.OFB: in several "
-       "extents"},
-      {"iso", [&](byte_vector& t) { t[16 * 2048] = 0; }, "no primary volume descriptor", ""},
-      {"iso", [&](byte_vector& t) { t[16 * 2048 + 129] = t[16 * 2048 + 130] = 2; }, // 512 bytes
-       "the volume's sectors are not of 2,048 bytes", ""},
-      {"mode1", [&](byte_vector& t) { t[17 * stored + 17] = 'X'; },
-       "sector 17 holds no volume descriptor", "/A/B/NOEXT /BIG.BIN /DATA/PICS.BIN /DATA/PICS.OFB"},
-  };
-  for (const auto& [form, make, reason, expected] : cases) {
-    SCOPED_TRACE(reason);
-    scratch_folder here;
-    const std::string path = write_disc(here.path, form, iso);
-    const fs::path track = form == "iso" ? fs::path(path) : here.path / "game.bin";
-    byte_vector bytes = read_whole_file(track);
-    stored = form == "iso" ? 2048 : 2352;
-    make(bytes);
-    write_file(track, bytes);
-    const disc_opening opened = open_disc(path);
-    ASSERT_EQ(opened.reason, "");
-    EXPECT_EQ(opened.disc.listing.reason, reason);
-    std::string listed;
-    for (const iso_file& found : opened.disc.listing.files) {
-      listed += (listed.empty() ? "" : " ") + found.path;
-    }
-    for (const std::string& passed : opened.disc.listing.passed_over) {
-      listed += (listed.find(';') == std::string::npos ? "; passed over: " : ", ") + passed;
-    }
-    EXPECT_EQ(listed, expected);
-  }
-
-  // Paths that name no readable disc.
-  std::ofstream(folder.path / "gone.cue")
-      << "FILE gone.bin BINARY\nTRACK 1 MODE1/2352\nINDEX 1 0:0:0\n";
-  std::ofstream(folder.path / "bad.cue") << "TRACK 01 MODE1/2352\n";
-  std::ofstream(folder.path / "notes.iso") << "notes";
-  std::ofstream(folder.path / "late.cue")
-      << "FILE made.iso BINARY\nTRACK 1 MODE1/2048\nINDEX 1 9:0:0";
-  const std::string at = folder.path.string() + "/";
-  for (const auto& [name, reason] : std::map<std::string, std::string>{
-           {"gone.cue", "gone.cue names gone.bin, which is missing"},
-           {"bad.cue", "bad.cue, line 1: a TRACK before any FILE"},
-           {"late.cue", "made.iso: the data track starts past the file's end"},
-           {"notes.iso", "notes.iso: not a disc image (neither CD001 at byte 32,769 nor a sync of "
-                         "raw sectors of Mode 1 or 2 at byte 0)"},
-           {"none.iso", "none.iso: No such file or directory"}}) {
-    EXPECT_EQ(open_disc(at + name).reason, at + reason);
-  }
-}
-
 // Each form lists the files put on it and reads them, whole and in slices across sectors and
 // reads; bchunk turns the raw images back into the image genisoimage made. Its patched copy:
 // the files replaced read back with their new bytes, here and through iso-read (of the image,
 // or of what bchunk makes of it); only their sectors and their folder's change; every raw
 // sector decodes; the other files are copied; refusals write nothing.
-TEST(DiscImage, ReadsWhatGenisoimageMakesAndPatchesItInPlace) {
+TEST(DiscImage, ReadsPatchesAndNamesTheDamageOfWhatGenisoimageMakes) {
   SKIP_WITHOUT_DISC_TOOLS();
   scratch_folder folder;
   const byte_vector iso = made_iso(folder.path, sample_files());
@@ -476,6 +369,106 @@ TEST(DiscImage, ReadsWhatGenisoimageMakesAndPatchesItInPlace) {
     if (form != "iso") {
       EXPECT_TRUE(read_whole_file(bchunk_image(in, form)) == iso);
     }
+  }
+  // Damaged images: the reason names the damage, and every file that can still be found is
+  // listed. Each case damages the data track of the sample disc, as an .iso or raw Mode 1.
+  const disc_image intact = open_disc(write_disc(folder.path, "iso", iso)).disc;
+  const auto file = [&](const std::string& path) { return *find_disc_file(intact, path); };
+  const std::string data_folder = std::to_string(file("/DATA/PICS.BIN").record_sector);
+  const std::uint32_t root = le32(iso, 16 * 2048 + 156 + 2);
+  const std::string sectors = std::to_string(iso.size() / 2048);
+  std::size_t stored = 0; // of the case's form
+  // The byte `at` of a file's directory record, or of a sector (user data at 16 in raw ones).
+  const auto record = [&](const std::string& path, std::size_t at) {
+    return file(path).record_sector * stored + (stored == 2048 ? 0 : 16) + file(path).record_at +
+           at;
+  };
+  const auto set_both = [](byte_vector& track, std::size_t at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+      track[at + i] = track[at + 7 - i] = static_cast<std::uint8_t>(value >> 8 * i);
+    }
+  };
+  using damage = std::function<void(byte_vector&)>;
+  const std::vector<std::tuple<std::string, damage, std::string, std::string>> cases = {
+      {"iso", [&](byte_vector& t) { t.resize(63 * 2048); },
+       "the image is cut short: 63 sectors of the volume's " + sectors, "/A/B/NOEXT /BIG.BIN"},
+      {"mode1", [&](byte_vector& t) { t.resize(17 * stored); },
+       "the image ends before its volume descriptors do", ""},
+      {"iso", [&](byte_vector& t) { set_both(t, record("/DATA/PICS.OFB", 2), 0xFFFFFF); },
+       "file /DATA/PICS.OFB lies past the image's end (sectors 16777215 to 16777215 of " + sectors +
+           ")",
+       "/A/B/NOEXT /BIG.BIN /DATA/PICS.BIN"},
+      {"iso", [&](byte_vector& t) { t[record("/DATA/PICS.BIN", 17)] ^= 1; },
+       "directory /DATA: the record at byte " + std::to_string(file("/DATA/PICS.BIN").record_at) +
+           " of sector " + data_folder +
+           ": its extent or length differs between its two byte orders",
+       "/A/B/NOEXT /BIG.BIN /DATA/PICS.OFB"},
+      {"mode1", [&](byte_vector& t) { t[record("/DATA/PICS.OFB", 0)] = 33; },
+       "directory /DATA: the record at byte " + std::to_string(file("/DATA/PICS.OFB").record_at) +
+           " of sector " + data_folder + " is too short",
+       "/A/B/NOEXT /BIG.BIN /DATA/PICS.BIN"},
+      {"iso", // /A/B/NOEXT made a directory: the root
+       [&](byte_vector& t) {
+         t[record("/A/B/NOEXT", 25)] |= 2;
+         set_both(t, record("/A/B/NOEXT", 2), root);
+       },
+       "directory /A/B/NOEXT takes sector " + std::to_string(root) +
+           ", which another directory has: a loop",
+       "/BIG.BIN /DATA/PICS.BIN /DATA/PICS.OFB"},
+      {"mode1", [&](byte_vector& t) { t[std::stoul(data_folder) * stored + 5] = 0; },
+       "directory /DATA: sector " + data_folder + " has no sync", "/A/B/NOEXT /BIG.BIN"},
+      {"iso", // neither damage nor listed
+       [&](byte_vector& t) {
+         t[record("/DATA/PICS.OFB", 25)] |= 0x80;
+         t[record("/A/B/NOEXT", 26)] = 1;
+       },
+       "",
+       "/BIG.BIN /DATA/PICS.BIN; passed over: /A/B/NOEXT: interleaved, /DATA/PICS.OFB: in several "
+       "extents"},
+      {"iso", [&](byte_vector& t) { t[16 * 2048] = 0; }, "no primary volume descriptor", ""},
+      {"iso", [&](byte_vector& t) { t[16 * 2048 + 129] = t[16 * 2048 + 130] = 2; }, // 512 bytes
+       "the volume's sectors are not of 2,048 bytes", ""},
+      {"mode1", [&](byte_vector& t) { t[17 * stored + 17] = 'X'; },
+       "sector 17 holds no volume descriptor", "/A/B/NOEXT /BIG.BIN /DATA/PICS.BIN /DATA/PICS.OFB"},
+  };
+  for (const auto& [form, make, reason, expected] : cases) {
+    SCOPED_TRACE(reason);
+    scratch_folder here;
+    const std::string path = write_disc(here.path, form, iso);
+    const fs::path track = form == "iso" ? fs::path(path) : here.path / "game.bin";
+    byte_vector bytes = read_whole_file(track);
+    stored = form == "iso" ? 2048 : 2352;
+    make(bytes);
+    write_file(track, bytes);
+    const disc_opening opened = open_disc(path);
+    ASSERT_EQ(opened.reason, "");
+    EXPECT_EQ(opened.disc.listing.reason, reason);
+    std::string listed;
+    for (const iso_file& found : opened.disc.listing.files) {
+      listed += (listed.empty() ? "" : " ") + found.path;
+    }
+    for (const std::string& passed : opened.disc.listing.passed_over) {
+      listed += (listed.find(';') == std::string::npos ? "; passed over: " : ", ") + passed;
+    }
+    EXPECT_EQ(listed, expected);
+  }
+
+  // Paths that name no readable disc.
+  std::ofstream(folder.path / "gone.cue")
+      << "FILE gone.bin BINARY\nTRACK 1 MODE1/2352\nINDEX 1 0:0:0\n";
+  std::ofstream(folder.path / "bad.cue") << "TRACK 01 MODE1/2352\n";
+  std::ofstream(folder.path / "notes.iso") << "notes";
+  std::ofstream(folder.path / "late.cue")
+      << "FILE made.iso BINARY\nTRACK 1 MODE1/2048\nINDEX 1 9:0:0";
+  const std::string at = folder.path.string() + "/";
+  for (const auto& [name, reason] : std::map<std::string, std::string>{
+           {"gone.cue", "gone.cue names gone.bin, which is missing"},
+           {"bad.cue", "bad.cue, line 1: a TRACK before any FILE"},
+           {"late.cue", "made.iso: the data track starts past the file's end"},
+           {"notes.iso", "notes.iso: not a disc image (neither CD001 at byte 32,769 nor a sync of "
+                         "raw sectors of Mode 1 or 2 at byte 0)"},
+           {"none.iso", "none.iso: No such file or directory"}}) {
+    EXPECT_EQ(open_disc(at + name).reason, at + reason);
   }
 }
 
@@ -610,8 +603,8 @@ TEST(DiscInputs, EachFormGivesWhatItsPairsCopiedOutGiveAndTakesThemBack) {
   const iso_file* archive = find_disc_file(disc, "/DATA/PICS.BIN");
   ASSERT_NE(archive, nullptr);
   const std::uint64_t sector = archive->first_sector + 2;
-  raw[(sector - 1) * raw_sector_size + mode1_edc_at] ^= 1;
-  raw[sector * raw_sector_size + mode1_edc_at] ^= 1;
+  raw[(sector - 1) * raw_sector_size + mode1_edc_at + 3] ^= 1; // the EDC's last byte
+  raw[sector * raw_sector_size + mode1_edc_at] ^= 1;           // and its first
   write_file(bin, raw);
   const disc_run bad = run_inputs({bin}, folder.path / "got");
   EXPECT_EQ(bad.errors, "ofb2bmp: " + bin + ": 2 sectors of /DATA/PICS.BIN fail their error " +
