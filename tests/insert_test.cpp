@@ -402,10 +402,6 @@ TEST_F(Insertion, WhatCannotBePutBackIsNamedAndLeavesNoPair) {
   give("pics00.png", {});
   EXPECT_EQ(insert("PICS"),
             refused("PICS00.BMP", "given twice, also as pics00.png: keep one of them"));
-  // A new pair may not take the place of its own input.
-  out = data;
-  EXPECT_EQ(insert("PICS"), "2");
-  EXPECT_EQ(read_whole_file(data / "PICS.BIN"), damaged_pairs()[2].second.archive);
 }
 
 // A bank of three frames whose colours are all different but for white, which indices 200 to
@@ -732,67 +728,4 @@ TEST_F(Insertion, TheScreenCarriesOverBetweenIndexFilesAsInExtraction) {
   give("B001.BMP", bitmap_file(352, 240, byte_vector(352 * 240, 1), rgb_of(palette)));
   threads = 2;
   EXPECT_EQ(insert("*"), "0");
-}
-
-// What a paint program saves: the README's ImageMagick commands, run as they stand, reorder the
-// palette of the one screen edited. The edited screens come back as drawn, and the others of
-// their bank as they were. Anti-aliased drawing, as ImageMagick draws by default, brings colours
-// a full palette lacks: refused, and taken with --nearest, each pixel then nearest to its own.
-TEST_F(Insertion, PicturesEditedInImageMagickGoBackAsDrawn) {
-  if (shell("convert -version 2>/dev/null | grep -q ImageMagick") != 0) {
-    ASSERT_EQ(std::getenv("OFB2BMP_REQUIRE_IMAGE_READER"), nullptr) << "ImageMagick needed";
-    GTEST_SKIP() << "ImageMagick is not installed";
-  }
-  std::vector<byte_vector> banks(147, make_screen_bank(sample_palette(4), {}));
-  std::vector<byte_vector> screens;
-  for (unsigned k = 0; k < 12; ++k) {
-    screens.push_back(make_run_stream(sample_screen(k)));
-  }
-  banks[0] = make_screen_bank(sample_palette(4), screens);
-  extract("GFIL", lay_out_pair(banks));
-  const auto extracted = files_in(pictures);
-  // A palette bitmap, and what ImageMagick writes by default: a PNG, a bitmap of its choosing.
-  const std::map<std::string, std::string> drawn = {
-      {"GFIL005.BMP", "-type Palette -compress none BMP3:GFIL005.BMP"},
-      {"GFIL007.BMP", "GFIL007.PNG"},
-      {"GFIL00A.BMP", "GFIL00A.BMP"}};
-  for (const auto& [from, to] : drawn) {
-    ASSERT_EQ(shell("cd '" + pictures.string() + "' && convert " + from +
-                    " -fill white -draw 'rectangle 20,20,120,60' " + to),
-              0);
-  }
-  fs::remove(pictures / "GFIL007.BMP");
-  ASSERT_EQ(insert("GFIL"), "0");
-  const auto again = extract_new("GFIL");
-  for (const auto& [name, bytes] : extracted) {
-    const auto edit = drawn.find(name);
-    if (edit == drawn.end()) {
-      EXPECT_EQ(again.at(name), bytes) << name;
-      continue;
-    }
-    const byte_vector given = picture(edit->second.substr(edit->second.rfind(':') + 1));
-    const byte_vector shown = decoded(again.at(name), true).pixels;
-    EXPECT_TRUE(
-        expect_nearest(decoded(given, true).pixels, shown, decoded(again.at(name)).palette).empty())
-        << name;
-    EXPECT_NE(shown, decoded(bytes, true).pixels) << name;
-  }
-
-  empty({pictures});
-  indexed_frame every_index{16, 16, byte_vector(256)};
-  std::iota(every_index.pixels.begin(), every_index.pixels.end(), std::uint8_t{0}); // none free
-  banks.assign(17, make_frame_bank(sample_palette(2), {{1, 1, {1}}}));
-  banks[0] = make_frame_bank(sample_palette(2), {colour_bar_frame(1, 64, 48), every_index});
-  extract("BFIL", lay_out_pair(banks));
-  ASSERT_EQ(shell("cd '" + pictures.string() +
-                  "' && convert BFIL000.BMP -fill none -stroke white -strokewidth 3 -draw "
-                  "'circle 32,24 32,8' BFIL000.BMP"),
-            0);
-  EXPECT_EQ(insert("BFIL").back(), '1'); // refused, the picture named: see insert()
-  nearest = true;
-  ASSERT_EQ(insert("BFIL"), "0");
-  const byte_vector shown = extract_new("BFIL").at("BFIL000.BMP");
-  EXPECT_FALSE(expect_nearest(decoded(picture("BFIL000.BMP"), true).pixels,
-                              decoded(shown, true).pixels, decoded(shown).palette)
-                   .empty());
 }
