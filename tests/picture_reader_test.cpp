@@ -96,14 +96,9 @@ TEST(PictureReader, ReadsBackWhatOurWritersWrite) {
   }
   const byte_vector palette = rgb_of(words_of(palette_words.data(), 256));
   std::uint32_t seed = 1;
-  for (const auto& [width, height] : {std::pair{1024, 512},
-                                      {400, 400},
-                                      {1, 524'288},
-                                      {4097, 127},
-                                      {5, 3},
-                                      {7, 20},
-                                      {0, 4},
-                                      {0, 0}}) {
+  const std::pair<int, int> sizes[] = {{1024, 512}, {400, 400}, {1, 524'288}, {4097, 127},
+                                       {5, 3},      {7, 20},    {0, 4},       {0, 0}};
+  for (const auto& [width, height] : sizes) {
     byte_vector indices(std::size_t(width) * height), words(2 * indices.size());
     for (std::uint8_t& byte : words) {
       seed = seed * 1103515245u + 12345u;
@@ -349,33 +344,28 @@ TEST(PictureReader, RefusesEveryPrefixOfAValidFile) {
   }
 }
 
-TEST(PictureReader, ReadsFilesUpTo16MiB) {
-  scratch_folder folder;
-  byte_vector file = bitmap(40, 1, 1, 24, 0, {1, 2, 3, 0});
-  for (const std::size_t size : {largest_picture_file, largest_picture_file + 1}) {
-    file.resize(size);
-    write_file(folder.path / "big.bmp", file);
-    EXPECT_EQ(read_back(folder.path / "big.bmp"),
-              size == largest_picture_file ? "1 1 RGB 030201 -"
-                                           : "larger than 16 MiB: make the picture smaller");
-  }
-  EXPECT_EQ(read_back(folder.path / "none.bmp"),
-            "cannot be opened: check that it is a file you may read");
-}
-
-// Files read ahead on other threads are those read on the asking thread: good, damaged and
-// missing ones, asked for in the order hinted, out of it, twice, or never hinted at all.
+// Files of up to 16 MiB are read, and files read ahead on other threads are those read on the
+// asking thread: good (a.bmp, at that limit), too large, damaged and missing ones, asked for in
+// the order hinted, out of it, twice, or never hinted at all.
 TEST(ReadAhead, GivesWhatReadingGivesInAnyOrderAsked) {
   scratch_folder folder;
-  write_file(folder.path / "a.bmp", bitmap(40, 1, 1, 24, 0, {1, 2, 3, 0}));
+  byte_vector file = bitmap(40, 1, 1, 24, 0, {1, 2, 3, 0});
+  file.resize(largest_picture_file);
+  write_file(folder.path / "a.bmp", file);
+  file.push_back(0);
+  write_file(folder.path / "big.bmp", file);
   write_file(folder.path / "b.bmp", bitmap(40, 2, 1, 24, 0, {1, 2, 3}));
   write_file(folder.path / "c.bmp", bitmap(40, 1, 1, 8, 2, {1, 0, 0, 0}));
-  const auto path = [&folder](const char* name) { return (folder.path / name).string(); };
+  EXPECT_EQ(read_back(folder.path / "a.bmp"), "1 1 RGB 030201 -");
+  EXPECT_EQ(read_back(folder.path / "big.bmp"), "larger than 16 MiB: make the picture smaller");
+  EXPECT_EQ(read_back(folder.path / "none.bmp"),
+            "cannot be opened: check that it is a file you may read");
   const read_ahead_threads ahead = start_read_ahead(2, 0x80000);
-  for (const char* name : {"a.bmp", "b.bmp", "none.bmp", "c.bmp", "a.bmp", "b.bmp"}) {
-    read_ahead_of(*ahead, path(name));
+  for (const char* name : {"a.bmp", "b.bmp", "none.bmp", "big.bmp", "c.bmp", "a.bmp", "b.bmp"}) {
+    read_ahead_of(*ahead, (folder.path / name).string());
   }
-  for (const char* name : {"b.bmp", "c.bmp", "a.bmp", "none.bmp", "c.bmp", "elsewhere.bmp"}) {
+  for (const char* name :
+       {"b.bmp", "c.bmp", "a.bmp", "none.bmp", "big.bmp", "c.bmp", "elsewhere.bmp"}) {
     const std::string direct = read_back(folder.path / name);
     EXPECT_EQ(decode({}, 0x80000, folder.path / name, ahead.get()), direct) << name;
     EXPECT_EQ(decode({}, 0x10, folder.path / name, ahead.get()),
