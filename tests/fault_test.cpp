@@ -23,8 +23,6 @@ namespace {
 
 using picture_set = std::map<std::string, byte_vector>;
 
-// ---- the real program: failing disks, an unnamable program folder -------------------------
-
 struct disk_case {
   const char* name;
   const char* arguments;
@@ -84,8 +82,6 @@ TEST(FailingDisks, EndTheRunAndKeepEveryEarlierPictureIntact) {
        false, false, "File too large"},
       {"a full file system", "-j 1 data/PICS data/GFIL", "", "file write error![", 10, true, false,
        full},
-      {"a read-only file system", "data/PICS", "mount -o remount,ro bin &&", "file create error![",
-       0, true, false, "Read-only file system"},
       {"over an earlier run", "-j 1 data/PICS data/GFIL", copy_earlier, "file write error![", 0,
        true, true, full},
       {"over an earlier run, 2 writers", "-j 2 data/PICS data/GFIL", copy_earlier,
@@ -190,8 +186,6 @@ TEST(ProgramFolder, BeyondTheSystemsPathLimitNothingIsWrittenElsewhere) {
       << "pictures written somewhere else";
   shell("rm -rf '" + (tree / component).string() + "'");
 }
-
-// ---- interruptions ------------------------------------------------------------------------
 
 // Starts bin/ofb2bmp in `tree` with standard input from /dev/null, standard output and error on
 // these descriptors (-1: /dev/null), and `signal_number` at its default as from a terminal, even
@@ -363,8 +357,6 @@ TEST(Interruptions, SayTheRunWasInterruptedAfterTheCountdownsLine) {
     }
   }
 }
-
-// ---- running out of memory ---------------------------------------------------------------
 
 } // namespace
 
