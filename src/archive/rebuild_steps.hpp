@@ -23,7 +23,7 @@ struct frame_work {
   std::string path;                     // the picture given for it, or empty
   picture_pixels given;
   bool changed = false; // given, read, and showing colours other than the original's
-  // Unchanged, but packed anew because the screen before it changed; named as it would be given.
+  // Unchanged, but packed anew as the screen before it changed: the path it would be given at.
   std::string repacked_path;
   bool refused = false;
   std::string reason;
