@@ -94,15 +94,23 @@ void refuse_record(insertion& work, record_work& record, const std::string& why)
       first = false;
     }
   }
+  if (!first) {
+    return;
+  }
+  // Rebuilt only for the screen before it: the first picture packed anew for it is refused.
   const auto repacked =
       std::find_if(record.frames.begin(), record.frames.end(),
                    [](const frame_work& frame) { return !frame.repacked_path.empty(); });
-  if (first && repacked != record.frames.end()) {
-    if (repacked->path.empty()) {
-      repacked->path = repacked->repacked_path;
-    }
-    refuse(work, *repacked, "it shows part of the screen before it, which changed, and " + why);
+  if (repacked != record.frames.end()) {
+    refuse_packed_anew(work, *repacked, why);
   }
+}
+
+void refuse_packed_anew(insertion& work, frame_work& frame, const std::string& why) {
+  if (frame.path.empty()) {
+    frame.path = frame.repacked_path;
+  }
+  refuse(work, frame, "it shows part of the screen before it, which changed, and " + why);
 }
 
 bool is_changed(const frame_work& frame) {

@@ -118,17 +118,12 @@ followed_streams follow_streams(insertion& work, const given_pictures& given, re
         std::memcmp(work.screen, pixels_after(frame).data(), screen_bytes) == 0) {
       continue;
     }
-    if (record.damaged) {
-      if (frame.path.empty()) {
-        frame.path = given.folder + given.name_of(frame.shown->where);
-      }
-      refuse(work, frame,
-             "it shows part of the screen before it, which changed, and its damaged record "
-             "cannot be rebuilt");
-      continue;
-    }
     if (!frame.changed) {
       frame.repacked_path = given.folder + given.name_of(frame.shown->where);
+    }
+    if (record.damaged) {
+      refuse_packed_anew(work, frame, "its damaged record cannot be rebuilt");
+      continue;
     }
     std::memcpy(work.screen, pixels_after(frame).data(), screen_bytes);
     followed.back().reset();

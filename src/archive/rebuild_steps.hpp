@@ -48,6 +48,9 @@ void refuse(insertion& work, frame_work& frame, const std::string& why, bool nam
 // A record that cannot be written: each changed picture of it is refused, the first named. A
 // record rebuilt only for the screen before it refuses its first picture packed anew instead.
 void refuse_record(insertion& work, record_work& record, const std::string& why);
+// An unchanged picture packed anew for the screen before it, which changed, that cannot be:
+// refused under the path it would be given at, saying why.
+void refuse_packed_anew(insertion& work, frame_work& frame, const std::string& why);
 bool is_changed(const frame_work& frame);
 
 // fingerprints.cpp: what the new pair's pictures must show.
